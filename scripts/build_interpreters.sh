@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Builds GhostPCL (gpcl6) and GhostXPS (gxps) from Debian's ghostscript source
+# package, which carries the whole GhostPDL tree. Debian ships only gs.
+#
+# The binaries are cached outside the clone, keyed by the source version, so a
+# second run (or CI on the same machine) skips the four-minute build.
+#   QUILLARO_CACHE   cache root (default /var/cache/quillaro)
+# Prints the folder holding gpcl6 and gxps on its last line.
+set -euo pipefail
+
+cache_root="${QUILLARO_CACHE:-/var/cache/quillaro}"
+fail() { echo "[interpreters] FAILED: $*" >&2; exit 1; }
+
+# Debian's sources file has only binary entries; add the matching deb-src ones.
+ensure_deb_src() {
+  local src=/etc/apt/sources.list.d/quillaro-deb-src.sources
+  if [ -f "$src" ]; then return; fi
+  [ -f /etc/apt/sources.list.d/debian.sources ] || fail "no /etc/apt/sources.list.d/debian.sources to derive deb-src from"
+  sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > "$src"
+  apt-get update -qq || fail "apt-get update after adding deb-src"
+}
+
+version=$(dpkg-query -W -f='${Version}' ghostscript 2>/dev/null) || fail "ghostscript is not installed (run install_deps.sh)"
+out_dir="$cache_root/ghostpdl-$version"
+if [ -x "$out_dir/bin/gpcl6" ] && [ -x "$out_dir/bin/gxps" ]; then
+  echo "[interpreters] cached: $out_dir/bin" >&2
+  echo "$out_dir/bin"
+  exit 0
+fi
+
+ensure_deb_src
+export DEBIAN_FRONTEND=noninteractive
+echo "[interpreters] installing build dependencies" >&2
+apt-get install -y -qq --no-install-recommends \
+  libjpeg-dev zlib1g-dev libpng-dev libfreetype-dev liblcms2-dev \
+  libopenjp2-7-dev libtiff-dev libjbig2dec0-dev libexpat1-dev libidn-dev \
+  libfontconfig-dev >/dev/null || fail "apt-get install of build dependencies"
+
+work="$cache_root/work-$version"
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+echo "[interpreters] fetching ghostscript $version source" >&2
+fetched=""
+# The archive may refuse the newest source (a security upload not mirrored as
+# source); any 10.0.0 tree builds the same tools, so walk down the versions offered.
+for v in $( (echo "$version"; apt-cache showsrc ghostscript | awk '/^Version:/{print $2}' | sort -urV) | awk '!seen[$0]++'); do
+  if apt-get source -qq --download-only "ghostscript=$v" >/dev/null 2>&1; then fetched="$v"; break; fi
+  echo "[interpreters] source $v refused; trying an older one" >&2
+done
+[ -n "$fetched" ] || fail "apt-get source ghostscript (no version could be fetched)"
+echo "[interpreters] using source $fetched" >&2
+dsc=$(ls ./*.dsc | head -n 1)
+dpkg-source --no-check -x "$dsc" src >/dev/null || fail "unpacking $dsc"
+cd src
+
+# Debian strips the jpegxr library; GhostXPS only needs it for JPEG XR images,
+# which we report as unsupported.
+sed -i -e 's/\$(JPEGXR_GENDIR)\$(D)jpegxr\.dev//g' xps/xps.mak
+cat > xps/xpsjxr.c <<'CEOF'
+/* JPEG XR images are not supported in this build: the decoder library is absent. */
+#include "ghostxps.h"
+
+int
+xps_decode_jpegxr(xps_context_t *ctx, byte *buf, int len, xps_image_t *image)
+{
+    (void)buf; (void)len; (void)image;
+    return gs_throw(-1, "JPEG XR images are not supported");
+}
+
+int
+xps_jpegxr_has_alpha(xps_context_t *ctx, byte *buf, int len)
+{
+    (void)ctx; (void)buf; (void)len;
+    return 0;
+}
+CEOF
+
+echo "[interpreters] configuring" >&2
+./configure --without-x --disable-cups --disable-gtk --without-tesseract --without-libpaper >configure.log 2>&1 \
+  || { tail -n 30 configure.log >&2; fail "configure (log: $work/src/configure.log)"; }
+echo "[interpreters] building gpcl6 and gxps (a few minutes)" >&2
+make -j"$(nproc)" gpcl6 gxps >make.log 2>&1 \
+  || { tail -n 40 make.log >&2; fail "make gpcl6 gxps (log: $work/src/make.log)"; }
+
+mkdir -p "$out_dir/bin"
+install -m 755 bin/gpcl6 bin/gxps "$out_dir/bin/"
+cp pcl/pl/plftable.c "$out_dir/plftable.c"
+cd /
+rm -rf "$work"
+echo "[interpreters] built into $out_dir/bin" >&2
+echo "$out_dir/bin"

@@ -1,0 +1,99 @@
+#ifndef QUILLARO_CONFIG_JOB_H_
+#define QUILLARO_CONFIG_JOB_H_
+
+#include <cstdint>
+#include <string>
+
+namespace quillaro {
+
+// Most entries an interpreter argument list can hold.
+inline constexpr int kJobArgvCapacity = 20;
+
+// The working record of one job file: a snapshot of settings.ini taken when
+// the record is built, plus the values the stages hand on to each other. One
+// record per job worker (and one for the cleanup thread); a record belongs to
+// the thread that built it and is never shared.
+//
+// Each stage is an operation of Job, defined beside its concern:
+//   config/job_settings.cc        construction, LoadSettings
+//   interp/interpreter_runs.cc    ConvertPcl, ConvertXps, ConvertPs
+//   interp/page_measurement.cc    MeasurePages, CalculatePcl/Xps/Ps
+//   interp/page_rendering.cc      RenderPages
+//   imaging/color_coverage.cc     MeasureColorCoverage
+//   imaging/image_output.cc       ConvertPageImages
+//   imaging/completion_markers.cc WriteDoneMarker, WriteWatermarkMarker
+//   watermark/watermark_prolog.cc BuildWatermarkProlog
+//   watermark/watermark_pipeline.cc RunWatermark
+// Stages return 1 for success and 0 for failure and never throw.
+struct Job {
+  // Builds the record and loads the settings at once (Loaded is 1 after).
+  Job();
+
+  // Reads every key of section Settings of settings.ini beside the executable
+  // afresh, applies the defaults and corrections, and sets Loaded to 1.
+  // Only the settings fields change.
+  void LoadSettings();
+
+  // --- Interpreter runs over Argv[1..Argc-1] ("-q" first, Argv[0] never
+  // passed), time limit WaitSeconds; one log line each when IsLog.
+  int ConvertPcl();
+  int ConvertXps();
+  int ConvertPs();
+
+  // --- Page measurement: _pagescount.txt and _papersize.txt in out/.
+  int MeasurePages(std::u16string job_path);
+  int CalculatePcl();
+  int CalculateXps();
+  int CalculatePs();
+
+  // --- Page rendering: out/STEM_n.png_ per page, 24-bit, 100 dpi.
+  int RenderPages(std::u16string job_path);
+
+  // --- Colour coverage of the rendered pages into ColorCoverageFile.
+  void MeasureColorCoverage();
+
+  // --- Rendered pages to the configured image format and size.
+  void ConvertPageImages(std::u16string job_path);
+
+  // --- Completion markers, the last file a job writes.
+  void WriteDoneMarker(std::u16string job_path);
+  void WriteWatermarkMarker(std::u16string job_path, int result);
+
+  // --- Watermarking.
+  std::string BuildWatermarkProlog(std::string text) const;
+  int RunWatermark(std::u16string job_path);
+
+  int32_t Loaded = 0;
+  // Bare output path of the latest interpreter run; for page rendering the
+  // page-file pattern with one "%d" for the page number.
+  std::string OutputFile;
+  // Argument vector of the run being prepared. The pointers refer to strings
+  // the preparing stage keeps alive until the run has ended; Job owns none.
+  const char* Argv[kJobArgvCapacity] = {};
+  int32_t Argc = 0;
+  std::string FilePathA;
+  std::string PagesCountFile;
+  std::string ColorCoverageFile;
+  std::string PaperSizeFile;
+
+  // Settings snapshot.
+  bool IsConvert = false;
+  int32_t Type = 0;
+  int32_t ImageType = 0;
+  int32_t PagesMaxCount = 0;
+  int32_t Quality = 0;
+  int32_t LongPixelLength = 0;
+  int32_t DeleteSeconds = 0;
+  bool IsLog = false;
+  int32_t WaitSeconds = 0;
+  bool WMEnable = false;
+  std::u16string WMGrayLevel;
+  int32_t WMFontSize = 0;
+  std::u16string WMFontType;
+  int32_t WMBottomOffset = 0;
+  int32_t WMLeftOffset = 0;
+};
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_CONFIG_JOB_H_

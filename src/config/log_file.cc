@@ -1,0 +1,57 @@
+#include "config/log_file.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "config/path_utils.h"
+#include "config/text_utils.h"
+#include "platform/local_time.h"
+#include "platform/module_path.h"
+
+namespace quillaro {
+namespace {
+
+constexpr size_t kMessageMaxUnits = 1024;
+constexpr char16_t kBanner[] =
+    u"Quillaro Log File\r\n==================================================\r\n";
+
+// Each UTF-16 code unit goes to the file as its two bytes, low byte first,
+// with no conversion of any kind.
+void AppendUtf16Le(std::string& bytes, std::u16string_view text) {
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+}
+
+}  // namespace
+
+void WriteLog(std::u16string message) {
+  const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "log.txt";
+  const LocalTime now = CurrentLocalTime();
+
+  std::ofstream file(path, std::ios::binary | std::ios::app);
+  if (!file) return;
+  file.seekp(0, std::ios::end);
+  const bool empty = file.tellp() == std::streampos(0);
+
+  ReplaceAll(message, u"\r\n", u"\n");
+  if (message.size() > kMessageMaxUnits) message.resize(kMessageMaxUnits);
+
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d\t", now.year, now.month,
+                now.day, now.hour, now.minute, now.second);
+  std::u16string line(stamp, stamp + std::char_traits<char>::length(stamp));
+  line += message;
+  line += u"\r\n";
+
+  std::string bytes;
+  if (empty) {
+    bytes += "\xFF\xFE";
+    AppendUtf16Le(bytes, kBanner);
+  }
+  AppendUtf16Le(bytes, line);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace quillaro

@@ -1,0 +1,34 @@
+#include "config/path_utils.h"
+
+#include "config/text_utils.h"
+#include "platform/file_system.h"
+#include "platform/module_path.h"
+
+namespace quillaro {
+
+std::u16string GetModuleFolder() {
+  std::optional<std::string> exe = ExecutablePath();
+  if (!exe) return std::u16string();
+  std::u16string path = ToWide(*exe);
+  size_t slash = path.rfind(static_cast<char16_t>(kPathSeparator));
+  return slash == std::u16string::npos ? path : path.substr(0, slash);
+}
+
+bool FileExists(const std::u16string& path) { return PathExists(ToNarrow(path)); }
+
+bool FileExistsA(const std::string& path) { return PathExists(path); }
+
+std::u16string JobFileName(const std::u16string& job_path) {
+  size_t slash = job_path.rfind(static_cast<char16_t>(kPathSeparator));
+  return slash == std::u16string::npos ? job_path : job_path.substr(slash + 1);
+}
+
+std::u16string JobFileStem(const std::u16string& job_path) {
+  std::u16string name = JobFileName(job_path);
+  size_t dot = name.rfind(u'.');
+  return dot == std::u16string::npos ? name : name.substr(0, dot);
+}
+
+std::string OutFolderA() { return ToNarrow(GetModuleFolder()) + kPathSeparator + "out"; }
+
+}  // namespace quillaro

@@ -1,0 +1,21 @@
+#ifndef QUILLARO_PLATFORM_MODULE_PATH_H_
+#define QUILLARO_PLATFORM_MODULE_PATH_H_
+
+#include <optional>
+#include <string>
+
+namespace quillaro {
+
+// The separator the rest of the system joins and splits paths with.
+inline constexpr char kPathSeparator = '/';
+
+// Full path of the running executable in the system's narrow encoding, with
+// symbolic links resolved (so a link to the binary still finds its real
+// folder). Empty optional when the system cannot tell.
+// On Linux this is /proc/self/exe; a Windows backend would use
+// GetModuleFileNameW.
+std::optional<std::string> ExecutablePath();
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_PLATFORM_MODULE_PATH_H_

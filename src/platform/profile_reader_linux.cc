@@ -1,0 +1,111 @@
+#include "platform/profile_reader.h"
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "platform/code_page.h"
+
+namespace quillaro {
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
+
+std::u16string_view Trim(std::u16string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char16_t FoldCase(char16_t c) { return (c >= u'a' && c <= u'z') ? c - (u'a' - u'A') : c; }
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+std::optional<std::u16string> ReadFileAsWide(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    std::u16string wide;
+    wide.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    return wide;
+  }
+  std::string_view view(bytes);
+  if (view.starts_with("\xEF\xBB\xBF")) view.remove_prefix(3);
+  return NarrowToWide(view);
+}
+
+std::optional<std::u16string> FindValue(std::u16string_view section, std::u16string_view key,
+                                        const std::string& file_path) {
+  std::optional<std::u16string> text = ReadFileAsWide(file_path);
+  if (!text) return std::nullopt;
+  std::u16string_view rest(*text);
+  bool in_section = false, section_seen = false;
+  while (!rest.empty()) {
+    size_t eol = rest.find(u'\n');
+    std::u16string_view line = Trim(rest.substr(0, eol));
+    rest = eol == std::u16string_view::npos ? std::u16string_view() : rest.substr(eol + 1);
+    if (line.empty() || line.front() == u';') continue;
+    if (line.front() == u'[') {
+      // Only the first section of that name counts: a repeated header ends
+      // the search rather than opening a second place to look.
+      if (in_section) return std::nullopt;
+      size_t close = line.find(u']');
+      std::u16string_view name = Trim(line.substr(1, close == std::u16string_view::npos ? line.size() - 1 : close - 1));
+      in_section = !section_seen && EqualsNoCase(name, section);
+      section_seen = section_seen || in_section;
+      continue;
+    }
+    if (!in_section) continue;
+    size_t eq = line.find(u'=');
+    if (eq == std::u16string_view::npos) continue;
+    if (!EqualsNoCase(Trim(line.substr(0, eq)), key)) continue;
+    std::u16string_view value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return std::u16string(value.substr(0, kProfileValueMaxLength));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::u16string GetProfileText(std::u16string_view section, std::u16string_view key,
+                              std::u16string_view default_value,
+                              const std::string& file_path) {
+  std::optional<std::u16string> value = FindValue(section, key, file_path);
+  if (!value) return std::u16string(default_value.substr(0, kProfileValueMaxLength));
+  return *value;
+}
+
+int32_t GetProfileInteger(std::u16string_view section, std::u16string_view key,
+                          int32_t default_value, const std::string& file_path) {
+  std::optional<std::u16string> value = FindValue(section, key, file_path);
+  if (!value) return default_value;
+  std::u16string_view s(*value);
+  size_t i = 0;
+  while (i < s.size() && IsBlank(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
+  uint32_t magnitude = 0;
+  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+    magnitude = magnitude * 10u + static_cast<uint32_t>(s[i] - u'0');
+  }
+  if (negative) magnitude = 0u - magnitude;
+  return static_cast<int32_t>(magnitude);
+}
+
+}  // namespace quillaro

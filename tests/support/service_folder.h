@@ -1,0 +1,38 @@
+#ifndef QUILLARO_TESTS_SUPPORT_SERVICE_FOLDER_H_
+#define QUILLARO_TESTS_SUPPORT_SERVICE_FOLDER_H_
+
+#include <filesystem>
+#include <string>
+
+namespace quillaro::testing {
+
+// The folder of the running test program plays the service folder: the code
+// under test finds settings.ini, log.txt, in/ and out/ beside its executable.
+// Each test program has a folder of its own and runs its tests one after
+// another, so a test owns this folder while it runs. Construction empties
+// in/ and out/ and removes settings.ini and log.txt; so does destruction.
+class ServiceFolder {
+ public:
+  ServiceFolder();
+  ServiceFolder(const ServiceFolder&) = delete;
+  ServiceFolder& operator=(const ServiceFolder&) = delete;
+  ~ServiceFolder();
+
+  const std::filesystem::path& root() const { return root_; }
+  std::filesystem::path in() const { return root_ / "in"; }
+  std::filesystem::path out() const { return root_ / "out"; }
+  std::filesystem::path log() const { return root_ / "log.txt"; }
+
+  // Writes settings.ini with `body` under a [Settings] header.
+  void WriteSettings(const std::string& body) const;
+  // Whether gs, gpcl6 and gxps are all present beside the test program.
+  bool HasInterpreters() const;
+
+ private:
+  void Clean() const;
+  std::filesystem::path root_;
+};
+
+}  // namespace quillaro::testing
+
+#endif  // QUILLARO_TESTS_SUPPORT_SERVICE_FOLDER_H_

@@ -1,0 +1,39 @@
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace quillaro::testing {
+
+TempDir::TempDir() {
+  std::random_device random;
+  for (;;) {
+    path_ = std::filesystem::temp_directory_path() /
+            ("quillaro-test-" + std::to_string(random()) + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(path_, error)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code error;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, error);
+  std::filesystem::remove_all(path_, error);
+}
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  ASSERT_TRUE(out) << "cannot write " << path;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace quillaro::testing
