@@ -1,10 +1,10 @@
 #include "config/log_file.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "config/path_utils.h"
 #include "config/text_utils.h"
+#include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/module_path.h"
 
@@ -30,11 +30,6 @@ void WriteLog(std::u16string message) {
   const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "log.txt";
   const LocalTime now = CurrentLocalTime();
 
-  std::ofstream file(path, std::ios::binary | std::ios::app);
-  if (!file) return;
-  file.seekp(0, std::ios::end);
-  const bool empty = file.tellp() == std::streampos(0);
-
   ReplaceAll(message, u"\r\n", u"\n");
   if (message.size() > kMessageMaxUnits) message.resize(kMessageMaxUnits);
 
@@ -45,13 +40,16 @@ void WriteLog(std::u16string message) {
   line += message;
   line += u"\r\n";
 
-  std::string bytes;
-  if (empty) {
-    bytes += "\xFF\xFE";
-    AppendUtf16Le(bytes, kBanner);
-  }
-  AppendUtf16Le(bytes, line);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  // A file that cannot be opened loses the line; the stage goes on regardless.
+  AppendToFile(path, [&](uint64_t current_size) {
+    std::string bytes;
+    if (current_size == 0) {
+      bytes += "\xFF\xFE";
+      AppendUtf16Le(bytes, kBanner);
+    }
+    AppendUtf16Le(bytes, line);
+    return bytes;
+  });
 }
 
 }  // namespace quillaro

@@ -1,11 +1,15 @@
 #include "platform/file_system.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string_view>
+
+#include "platform/unique_fd_linux.h"
 
 namespace quillaro {
 namespace {
@@ -60,5 +64,19 @@ bool PathExists(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool AppendToFile(const std::string& path,
+                  const std::function<std::string(uint64_t current_size)>& make_bytes) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd.Valid()) return false;
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0) return false;
+  const std::string bytes = make_bytes(static_cast<uint64_t>(st.st_size));
+  ssize_t written;
+  do {
+    written = ::write(fd.Get(), bytes.data(), bytes.size());
+  } while (written < 0 && errno == EINTR);
+  return written == static_cast<ssize_t>(bytes.size());
+}
 
 }  // namespace quillaro

@@ -1,0 +1,40 @@
+#ifndef QUILLARO_PLATFORM_EVENT_H_
+#define QUILLARO_PLATFORM_EVENT_H_
+
+#include <cstdint>
+
+namespace quillaro {
+
+// What a platform object is to the operating system: an eventfd on Linux (a
+// HANDLE in a Windows backend). Only code in src/platform/ looks inside.
+using NativeHandle = int;
+
+// Wait time meaning "no limit".
+inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+// A manual-reset event: once Set(), it stays signalled until Reset().
+// Thread-safe. Backed by an eventfd, so it can be polled together with other
+// descriptors (see WaitAny in platform/wait.h and the child-process runner).
+class ManualResetEvent {
+ public:
+  explicit ManualResetEvent(bool signalled = false);
+  ManualResetEvent(const ManualResetEvent&) = delete;
+  ManualResetEvent& operator=(const ManualResetEvent&) = delete;
+  ~ManualResetEvent();
+
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // Returns true if the event was (or became) signalled within `timeout_ms`.
+  bool Wait(uint32_t timeout_ms) const;
+
+  // Readable while signalled. Valid for the event's lifetime.
+  NativeHandle native_handle() const { return handle_; }
+
+ private:
+  NativeHandle handle_;
+};
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_PLATFORM_EVENT_H_

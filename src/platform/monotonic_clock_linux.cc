@@ -1,0 +1,13 @@
+#include "platform/monotonic_clock.h"
+
+#include <time.h>
+
+namespace quillaro {
+
+uint64_t MonotonicMilliseconds() {
+  timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+}  // namespace quillaro
