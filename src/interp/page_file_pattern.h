@@ -1,0 +1,23 @@
+#ifndef QUILLARO_INTERP_PAGE_FILE_PATTERN_H_
+#define QUILLARO_INTERP_PAGE_FILE_PATTERN_H_
+
+#include <string>
+
+namespace quillaro {
+
+// The interpreters read an output-file name with "%d" as a printf-style
+// pattern: "%d" is the page number and "%%" a literal "%". A job's name may
+// itself hold "%", so the name part of a pattern is escaped here, and the
+// stages that later look for the page files expand the pattern the same way.
+
+// `text` with every "%" doubled.
+std::string EscapePagePattern(const std::string& text);
+
+// The page file that the interpreter writes for `page` (counted from 1) when
+// given `pattern`: "%d" becomes the decimal page number and "%%" becomes "%";
+// any other "%" is kept as it stands.
+std::string PageFileName(const std::string& pattern, int page);
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_INTERP_PAGE_FILE_PATTERN_H_
