@@ -16,10 +16,10 @@
 #include "config/text_utils.h"
 #include "inspect/language_detection.h"
 #include "inspect/pjl_header.h"
+#include "interp/interpreter_runs.h"
 #include "interp/page_file_pattern.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
-#include "watermark/quoted_argument.h"
 
 namespace quillaro {
 namespace {
