@@ -139,7 +139,11 @@ std::string MakePclBody() {
                                    "-sOutputFile=\"" + temp.File("page.pcl") + "\"",
                                    "\"" + temp.File("page.ps") + "\""}),
             1);
-  return ReadFileBytes(temp.path() / "page.pcl");
+  // Without its leading reset (ESC E) the body starts with a parameterised
+  // command, which is what tells a PJL-wrapped job's content as PCL.
+  std::string pcl = ReadFileBytes(temp.path() / "page.pcl");
+  EXPECT_EQ(pcl.substr(0, 4), "\x1B" "E\x1B&");
+  return pcl.substr(2);
 }
 
 // Hides an interpreter beside the test program for the scope.
@@ -167,6 +171,7 @@ TEST(WatermarkPipelineTest, PostScriptJobIsStampedBetweenItsOwnHeaderAndTrailer)
   WriteFileBytes(folder.in() / "letter WTR.ps_watermark.txt", "SAMPLE\r\nsecond line\r\n");
 
   EXPECT_EQ(WatermarkJob(job), 1);
+  EXPECT_EQ(CountInLog(folder.log(), u"Converting PS file "), 1);
 
   const std::string result = ReadFileBytes(folder.out() / "letter WTR.ps.watermarked");
   ASSERT_GT(result.size(), header.size() + trailer.size());
@@ -187,17 +192,16 @@ TEST(WatermarkPipelineTest, PostScriptJobIsStampedBetweenItsOwnHeaderAndTrailer)
             (std::set<std::string>{"letter WTR.ps", "letter WTR.ps_watermark.txt"}));
   EXPECT_EQ(FileNames(folder.out()), (std::set<std::string>{"letter WTR.ps.watermarked",
                                                             "letter WTR.ps_watermark_done_ok"}));
-  EXPECT_EQ(CountInLog(folder.log(), u"Converting PS file "), 1);
 }
 
 TEST(WatermarkPipelineTest, PclJobComesBackAsStampedPclXl) {
   ServiceFolder folder;
   ASSERT_TRUE(folder.HasInterpreters());
-  folder.WriteSettings("WMEnable=1\nIsLog=1\n");
   const std::string header = PjlHeader("PCL");
   const std::string trailer = PjlTrailer();
   const fs::path job = folder.in() / "jobWTR.pcl";
   WriteFileBytes(job, header + MakePclBody() + trailer);
+  folder.WriteSettings("WMEnable=1\nIsLog=1\n");
   WriteFileBytes(folder.in() / "jobWTR.pcl_watermark.txt", "SAMPLE");
 
   EXPECT_EQ(WatermarkJob(job), 1);
