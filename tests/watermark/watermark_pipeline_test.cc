@@ -325,6 +325,7 @@ TEST(WatermarkPipelineTest, HostileTextIsDrawnAndNeverRun) {
   const std::string trailer = PjlTrailer();
   for (const std::string& text : texts) {
     SCOPED_TRACE(text.substr(0, 60));
+    fs::remove(trap);
     const fs::path job = folder.in() / "hWTR.ps";
     WriteFileBytes(job, header + kPagePostScript + trailer);
     WriteFileBytes(folder.in() / "hWTR.ps_watermark.txt", text + "\n");
@@ -335,6 +336,27 @@ TEST(WatermarkPipelineTest, HostileTextIsDrawnAndNeverRun) {
     const GrayPage stamped = RenderFirstPage(
         result.substr(header.size(), result.size() - header.size() - trailer.size()), false, 36);
     EXPECT_GT(InkInWatermarkBox(stamped, 36), 10);
+  }
+}
+
+TEST(WatermarkPipelineTest, OddJobNamesReachTheInterpretersIntact) {
+  ServiceFolder folder;
+  ASSERT_TRUE(folder.HasInterpreters());
+  folder.WriteSettings("WMEnable=1\n");
+  const std::string pjl_job = PjlHeader("POSTSCRIPT") + kPagePostScript + PjlTrailer();
+  // Percent signs would be page-number patterns, a quote would end the
+  // argument and let the rest of the name pass options of its own.
+  const std::string names[] = {"100%d %s WTR.ps", "q\" -c quit \"WTR.ps", "back\\WTR\\"};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    ServiceFolder clean;
+    clean.WriteSettings("WMEnable=1\n");
+    WriteFileBytes(clean.in() / name, pjl_job);
+    WriteFileBytes(clean.in() / (name + "_watermark.txt"), "SAMPLE");
+    EXPECT_EQ(WatermarkJob(clean.in() / name), 1);
+    EXPECT_EQ(FileNames(clean.out()),
+              (std::set<std::string>{name + ".watermarked", name + "_watermark_done_ok"}));
+    EXPECT_EQ(FileNames(clean.in()), (std::set<std::string>{name, name + "_watermark.txt"}));
   }
 }
 
