@@ -84,6 +84,8 @@ int RunFakeChild(const std::string& mode, int argc, char** argv) {
     return 0;
   }
   if (mode == "segv") {
+    // Past any handler a sanitizer may have installed.
+    ::signal(SIGSEGV, SIG_DFL);
     ::raise(SIGSEGV);
     return 0;
   }
