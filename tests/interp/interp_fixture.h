@@ -41,8 +41,9 @@ class FakeInterpreter {
       // A link keeps the program name the runner passes, which is the point.
       std::filesystem::create_symlink(*ExecutablePath(), link_);
       ::setenv(kFakeModeVariable, mode.c_str(), 1);
-      ::setenv(kFakeArgsFileVariable, (folder.root() / "fake_args.txt").c_str(), 1);
-      args_file_ = folder.root() / "fake_args.txt";
+      // Interpreters may only write in in/, out/ and their scratch folder.
+      ::setenv(kFakeArgsFileVariable, (folder.out() / "fake_args.txt").c_str(), 1);
+      args_file_ = folder.out() / "fake_args.txt";
     } else if (!mode.empty()) {
       WriteFileBytes(link_, "#!/bin/sh\nexport " + std::string(kFakeModeVariable) + "='" +
                                 mode + "'\nexec '" + *ExecutablePath() + "' \"$@\"\n");

@@ -54,7 +54,7 @@ struct GrayPage {
 };
 
 GrayPage RenderFirstPage(const std::string& job_bytes, bool pcl, int dpi) {
-  TempDir temp;
+  TempDir temp(testing::ServiceOutFolder());
   WriteFileBytes(temp.path() / "page.job", job_bytes);
   const std::string pgm_path = temp.File("page.pgm");
   EXPECT_EQ(RunInterpreter(pcl, {"-dBATCH", "-dNOPAUSE", "-sDEVICE=pgmraw",
@@ -133,7 +133,7 @@ int WatermarkJob(const fs::path& job) {
 }
 
 std::string MakePclBody() {
-  TempDir temp;
+  TempDir temp(testing::ServiceOutFolder());
   WriteFileBytes(temp.path() / "page.ps", kPagePostScript);
   EXPECT_EQ(RunInterpreter(false, {"-dBATCH", "-dNOPAUSE", "-sDEVICE=ljet4", "-r150",
                                    "-sOutputFile=\"" + temp.File("page.pcl") + "\"",
