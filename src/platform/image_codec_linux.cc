@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -79,20 +80,49 @@ double WhiteSample(const VImage& image) {
   }
 }
 
+struct BlobUnref {
+  void operator()(VipsBlob* blob) const { vips_area_unref(reinterpret_cast<VipsArea*>(blob)); }
+};
+
+// The JPEG encoder records the resolution only in Exif metadata, which goes
+// with everything else the rendered page carried. Readers look for it in the
+// JFIF header, so that header is put in front of the encoder's output, as
+// it stands in most JPEG files: version 1.01, dots per inch, 100 by 100.
+void SaveJpegWithJfif(const VImage& image, VTarget target, int32_t quality) {
+  static constexpr unsigned char kJfifHeader[] = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',
+                                                  'I',  'F',  0x00, 0x01, 0x01, 0x01,
+                                                  0x00, 0x64, 0x00, 0x64, 0x00, 0x00};
+  std::unique_ptr<VipsBlob, BlobUnref> blob(
+      image.jpegsave_buffer(VImage::option()->set("strip", true)->set("Q", quality)));
+  size_t length = 0;
+  const auto* jpeg = static_cast<const unsigned char*>(vips_blob_get(blob.get(), &length));
+  if (length < 4) throw VError("jpegsave: empty output");
+  const bool has_jfif = jpeg[2] == 0xFF && jpeg[3] == 0xE0;
+  VipsTarget* out = target.get_target();
+  if (vips_target_write(out, jpeg, 2) != 0 ||
+      (!has_jfif && vips_target_write(out, kJfifHeader, sizeof(kJfifHeader)) != 0) ||
+      vips_target_write(out, jpeg + 2, length - 2) != 0 || vips_target_end(out) != 0) {
+    throw VError();
+  }
+}
+
+// A page image is a new picture: the metadata of the rendered page (its
+// colour profile above all, larger than a small image itself) stays behind.
 void Save(const VImage& image, VTarget target, ImageFileFormat format, int32_t quality) {
   switch (format) {
     case ImageFileFormat::kJpeg:
-      image.jpegsave_target(target, VImage::option()->set("Q", quality));
+      SaveJpegWithJfif(image, target, quality);
       return;
     case ImageFileFormat::kGif:
       // The GIF encoder has no quality setting.
-      image.gifsave_target(target);
+      image.gifsave_target(target, VImage::option()->set("strip", true));
       return;
     case ImageFileFormat::kPng:
-      image.pngsave_target(target, VImage::option()->set("Q", quality));
+      image.pngsave_target(target, VImage::option()->set("strip", true)->set("Q", quality));
       return;
     case ImageFileFormat::kTiff:
       image.tiffsave_target(target, VImage::option()
+                                        ->set("strip", true)
                                         ->set("Q", quality)
                                         ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_LZW)
                                         ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH));
