@@ -60,7 +60,7 @@ VImage ToRgb8(VImage image) {
   }
   if (image.bands() < 3) {
     VImage grey = image.extract_band(0);
-    image = grey.bandjoin({grey, grey});
+    image = VImage::bandjoin(std::vector<VImage>{grey, grey, grey});
   } else if (image.bands() > 3) {
     image = image.extract_band(0, VImage::option()->set("n", 3));
   }
