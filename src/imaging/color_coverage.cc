@@ -84,14 +84,6 @@ PixelInk InkOf(uint8_t r, uint8_t g, uint8_t b, const InkTables& tables) {
   return ink;
 }
 
-void AddRun(const PixelInk& ink, uint64_t pixels, PageInkSums& sums) {
-  sums.cyan += ink.cyan * pixels;
-  sums.magenta += ink.magenta * pixels;
-  sums.yellow += ink.yellow * pixels;
-  sums.black += ink.black * pixels;
-  sums.gray += ink.gray * pixels;
-}
-
 // Eight white pixels: 24 bytes of 0xFF.
 bool IsWhiteBlock(const uint8_t* rgb) {
   uint64_t words[3];
@@ -169,31 +161,41 @@ void AddPixelInk(uint8_t r, uint8_t g, uint8_t b, PageInkSums& sums) {
 
 void AddRgbPixelsInk(const uint8_t* rgb, size_t pixel_count, PageInkSums& sums) {
   const InkTables& tables = Tables();
-  // Rendered pages are mostly long runs of one colour, white above all:
-  // each run is classified once and added as run length times its ink, and
-  // white, which adds nothing, is stepped over eight pixels at a time.
+  // Rendered pages are mostly long runs of one colour, white above all: a
+  // pixel of the same colour as the one before reuses its ink, and white,
+  // which adds nothing, is stepped over eight pixels at a time.
   constexpr uint32_t kWhite = 0xFFFFFF;
-  uint32_t run_colour = kWhite;
-  PixelInk run_ink;
-  uint64_t run_length = 0;
+  uint32_t last_colour = kWhite;
+  PixelInk ink;
+  uint64_t cyan = 0;
+  uint64_t magenta = 0;
+  uint64_t yellow = 0;
+  uint64_t black = 0;
+  uint64_t gray = 0;
   size_t i = 0;
   while (i < pixel_count) {
-    if (run_colour == kWhite) {
+    if (last_colour == kWhite) {
       while (pixel_count - i >= 8 && IsWhiteBlock(rgb + 3 * i)) i += 8;
       if (i == pixel_count) break;
     }
     const uint8_t* pixel = rgb + 3 * i;
     const uint32_t colour = pixel[0] | (uint32_t{pixel[1]} << 8) | (uint32_t{pixel[2]} << 16);
-    if (colour != run_colour) {
-      AddRun(run_ink, run_length, sums);
-      run_colour = colour;
-      run_ink = InkOf(pixel[0], pixel[1], pixel[2], tables);
-      run_length = 0;
+    if (colour != last_colour) {
+      last_colour = colour;
+      ink = InkOf(pixel[0], pixel[1], pixel[2], tables);
     }
-    ++run_length;
+    cyan += ink.cyan;
+    magenta += ink.magenta;
+    yellow += ink.yellow;
+    black += ink.black;
+    gray += ink.gray;
     ++i;
   }
-  AddRun(run_ink, run_length, sums);
+  sums.cyan += cyan;
+  sums.magenta += magenta;
+  sums.yellow += yellow;
+  sums.black += black;
+  sums.gray += gray;
 }
 
 float PageInkPercentage(uint64_t sum, uint32_t pixel_count) {
