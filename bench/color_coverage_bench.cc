@@ -64,14 +64,17 @@ showpage
 
 // Path of the page PNG of the given kind, made once per run.
 std::optional<std::string> PagePng(int kind) {
-  const std::filesystem::path png = WorkFolder() / ("page" + std::to_string(kind) + ".png");
+  const std::filesystem::path png =
+      WorkFolder() / ("page" + std::to_string(kind) + ".png");
   if (std::filesystem::exists(png)) return png.string();
   if (kind == 0) {
     const std::filesystem::path ps = WorkFolder() / "page.ps";
     std::ofstream(ps) << kTypicalPage;
     const std::string command =
-        "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 -sPAPERSIZE=letter -dFIXEDMEDIA "
-        "'-sOutputFile=" + png.string() + "' '" + ps.string() + "' >/dev/null 2>&1";
+        "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 "
+        "-sPAPERSIZE=letter -dFIXEDMEDIA "
+        "'-sOutputFile=" +
+        png.string() + "' '" + ps.string() + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return std::nullopt;
     return png.string();
   }
@@ -81,10 +84,12 @@ std::optional<std::string> PagePng(int kind) {
     std::ofstream out(ppm, std::ios::binary);
     out << "P6\n" << kWidth << " " << kHeight << "\n255\n";
     std::mt19937 random(1);
-    for (int i = 0; i < kWidth * kHeight * 3; ++i) out.put(static_cast<char>(random() & 0xFF));
+    for (int i = 0; i < kWidth * kHeight * 3; ++i)
+      out.put(static_cast<char>(random() & 0xFF));
   }
   std::optional<ImageFile> noise = ImageFile::Open(ppm.string());
-  if (!noise || !noise->SaveScaled(png.string(), kWidth, kHeight, ImageFileFormat::kPng, 80)) {
+  if (!noise || !noise->SaveScaled(png.string(), kWidth, kHeight,
+                                   ImageFileFormat::kPng, 80)) {
     return std::nullopt;
   }
   return png.string();
@@ -98,7 +103,8 @@ std::optional<RgbPixels> Decode(const std::string& path) {
 
 void BM_Decode(benchmark::State& state) {
   InitializeImaging();
-  const std::optional<std::string> page = PagePng(static_cast<int>(state.range(0)));
+  const std::optional<std::string> page =
+      PagePng(static_cast<int>(state.range(0)));
   if (!page) return state.SkipWithError("no page image");
   for (auto _ : state) {
     std::optional<RgbPixels> pixels = Decode(*page);
@@ -109,7 +115,8 @@ void BM_Decode(benchmark::State& state) {
 
 void BM_Scan(benchmark::State& state) {
   InitializeImaging();
-  const std::optional<std::string> page = PagePng(static_cast<int>(state.range(0)));
+  const std::optional<std::string> page =
+      PagePng(static_cast<int>(state.range(0)));
   if (!page) return state.SkipWithError("no page image");
   const std::optional<RgbPixels> pixels = Decode(*page);
   if (!pixels) return state.SkipWithError("decoding failed");
@@ -123,7 +130,8 @@ void BM_Scan(benchmark::State& state) {
 
 void BM_DecodeAndScan(benchmark::State& state) {
   InitializeImaging();
-  const std::optional<std::string> page = PagePng(static_cast<int>(state.range(0)));
+  const std::optional<std::string> page =
+      PagePng(static_cast<int>(state.range(0)));
   if (!page) return state.SkipWithError("no page image");
   for (auto _ : state) {
     std::optional<RgbPixels> pixels = Decode(*page);
@@ -137,7 +145,8 @@ void BM_DecodeAndScan(benchmark::State& state) {
 // The direct formula, pixel by pixel, for comparison with the table scan.
 void BM_ScanDirect(benchmark::State& state) {
   InitializeImaging();
-  const std::optional<std::string> page = PagePng(static_cast<int>(state.range(0)));
+  const std::optional<std::string> page =
+      PagePng(static_cast<int>(state.range(0)));
   if (!page) return state.SkipWithError("no page image");
   const std::optional<RgbPixels> pixels = Decode(*page);
   if (!pixels) return state.SkipWithError("decoding failed");
@@ -153,14 +162,26 @@ void BM_ScanDirect(benchmark::State& state) {
 
 // The decoder runs on the image library's worker threads too: the CPU
 // column counts the whole process.
-BENCHMARK(BM_Decode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
-BENCHMARK(BM_Scan)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_Decode)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_Scan)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
 BENCHMARK(BM_DecodeAndScan)
     ->Arg(0)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
-BENCHMARK(BM_ScanDirect)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_ScanDirect)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
 
 }  // namespace
 }  // namespace quillaro

@@ -64,16 +64,20 @@ showpage
 // kToolPages copies of one rendered page, pages/page_1.png ... ; the first
 // is the one our converter reads.
 std::optional<std::string> Pages() {
-  static const std::optional<std::string> first = []() -> std::optional<std::string> {
+  static const std::optional<std::string> first =
+      []() -> std::optional<std::string> {
     const std::filesystem::path ps = WorkFolder() / "page.ps";
     std::ofstream(ps) << kPage;
     const std::filesystem::path png = WorkFolder() / "pages" / "page_1.png";
     const std::string command =
-        "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 -sPAPERSIZE=letter -dFIXEDMEDIA "
-        "'-sOutputFile=" + png.string() + "' '" + ps.string() + "' >/dev/null 2>&1";
+        "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 "
+        "-sPAPERSIZE=letter -dFIXEDMEDIA "
+        "'-sOutputFile=" +
+        png.string() + "' '" + ps.string() + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return std::nullopt;
     for (int n = 2; n <= kToolPages; ++n) {
-      std::filesystem::copy_file(png, WorkFolder() / "pages" / ("page_" + std::to_string(n) + ".png"));
+      std::filesystem::copy_file(
+          png, WorkFolder() / "pages" / ("page_" + std::to_string(n) + ".png"));
     }
     return png.string();
   }();
@@ -81,8 +85,9 @@ std::optional<std::string> Pages() {
 }
 
 ImageFileFormat FormatOf(int64_t index) {
-  constexpr ImageFileFormat kFormats[] = {ImageFileFormat::kJpeg, ImageFileFormat::kGif,
-                                          ImageFileFormat::kPng, ImageFileFormat::kTiff};
+  constexpr ImageFileFormat kFormats[] = {
+      ImageFileFormat::kJpeg, ImageFileFormat::kGif, ImageFileFormat::kPng,
+      ImageFileFormat::kTiff};
   return kFormats[index];
 }
 
@@ -92,8 +97,8 @@ const char* ExtensionOf(int64_t index) {
 }
 
 void Label(benchmark::State& state) {
-  state.SetLabel(std::string(ExtensionOf(state.range(0))) + " L=" +
-                 std::to_string(state.range(1)));
+  state.SetLabel(std::string(ExtensionOf(state.range(0))) +
+                 " L=" + std::to_string(state.range(1)));
 }
 
 // Args: format index (jpg, gif, png, tiff), long side.
@@ -102,13 +107,15 @@ void BM_Quillaro(benchmark::State& state) {
   const std::optional<std::string> page = Pages();
   if (!page) return state.SkipWithError("no page image");
   const std::string target =
-      (WorkFolder() / "out" / (std::string("q.") + ExtensionOf(state.range(0)))).string();
+      (WorkFolder() / "out" / (std::string("q.") + ExtensionOf(state.range(0))))
+          .string();
   for (auto _ : state) {
     std::optional<ImageFile> image = ImageFile::Open(*page);
     if (!image) return state.SkipWithError("cannot open the page");
-    const PixelSize size =
-        ScaledPageSize(image->width(), image->height(), static_cast<int32_t>(state.range(1)));
-    if (!image->SaveScaled(target, size.width, size.height, FormatOf(state.range(0)), kQuality)) {
+    const PixelSize size = ScaledPageSize(image->width(), image->height(),
+                                          static_cast<int32_t>(state.range(1)));
+    if (!image->SaveScaled(target, size.width, size.height,
+                           FormatOf(state.range(0)), kQuality)) {
       return state.SkipWithError("save failed");
     }
   }
@@ -116,30 +123,36 @@ void BM_Quillaro(benchmark::State& state) {
 }
 
 // Runs `command` once per iteration over all pages and books the time per page.
-void TimeToolPerPage(benchmark::State& state, const std::string& tool, const std::string& command) {
-  if (!std::filesystem::exists(tool)) return state.SkipWithError((tool + " not installed").c_str());
+void TimeToolPerPage(benchmark::State& state, const std::string& tool,
+                     const std::string& command) {
+  if (!std::filesystem::exists(tool))
+    return state.SkipWithError((tool + " not installed").c_str());
   if (!Pages()) return state.SkipWithError("no page image");
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    if (std::system(command.c_str()) != 0) return state.SkipWithError("tool failed");
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    if (std::system(command.c_str()) != 0)
+      return state.SkipWithError("tool failed");
+    const std::chrono::duration<double> elapsed =
+        std::chrono::steady_clock::now() - start;
     state.SetIterationTime(elapsed.count() / kToolPages);
   }
   Label(state);
 }
 
 std::string TargetSize(int64_t long_side) {
-  const PixelSize size = ScaledPageSize(850, 1100, static_cast<int32_t>(long_side));
+  const PixelSize size =
+      ScaledPageSize(850, 1100, static_cast<int32_t>(long_side));
   return std::to_string(size.width) + "x" + std::to_string(size.height);
 }
 
 void BM_Vipsthumbnail(benchmark::State& state) {
   const std::string pages = (WorkFolder() / "pages").string();
   const std::string out = (WorkFolder() / "out").string();
-  const std::string command = "vipsthumbnail '" + pages + "'/page_*.png --size " +
-                              TargetSize(state.range(1)) + "! -o '" + out + "/%s_v." +
-                              ExtensionOf(state.range(0)) +
-                              (state.range(0) == 1 ? "" : "[Q=80]") + "' >/dev/null 2>&1";
+  const std::string command =
+      "vipsthumbnail '" + pages + "'/page_*.png --size " +
+      TargetSize(state.range(1)) + "! -o '" + out + "/%s_v." +
+      ExtensionOf(state.range(0)) + (state.range(0) == 1 ? "" : "[Q=80]") +
+      "' >/dev/null 2>&1";
   TimeToolPerPage(state, "/usr/bin/vipsthumbnail", command);
 }
 
@@ -147,7 +160,8 @@ void BM_ImageMagickResize(benchmark::State& state) {
   const std::string pages = (WorkFolder() / "pages").string();
   const std::string out = (WorkFolder() / "out").string();
   const std::string command = "/usr/bin/mogrify -path '" + out + "' -resize " +
-                              TargetSize(state.range(1)) + "! -quality 80 -format " +
+                              TargetSize(state.range(1)) +
+                              "! -quality 80 -format " +
                               ExtensionOf(state.range(0)) + " '" + pages +
                               "'/page_*.png >/dev/null 2>&1";
   TimeToolPerPage(state, "/usr/bin/mogrify", command);
@@ -155,7 +169,8 @@ void BM_ImageMagickResize(benchmark::State& state) {
 
 void Formats(benchmark::internal::Benchmark* benchmark) {
   for (int64_t long_side : {80, 1000}) {
-    for (int64_t format = 0; format < 4; ++format) benchmark->Args({format, long_side});
+    for (int64_t format = 0; format < 4; ++format)
+      benchmark->Args({format, long_side});
   }
   benchmark->Unit(benchmark::kMillisecond);
 }

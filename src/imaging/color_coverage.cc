@@ -42,7 +42,8 @@ class InkTables {
       gray_red[v] = (255 - v) * 0.299;
       gray_green[v] = (255 - v) * 0.587;
       gray_blue[v] = (255 - v) * 0.114;
-      neutral_gray[v] = static_cast<uint32_t>((gray_red[v] + gray_green[v]) + gray_blue[v]);
+      neutral_gray[v] =
+          static_cast<uint32_t>((gray_red[v] + gray_green[v]) + gray_blue[v]);
     }
     for (int k = 0; k < 255; ++k) {
       for (int d = 0; d <= 255 - k; ++d) {
@@ -116,8 +117,9 @@ PagePercentages MeasurePage(const std::string& path) {
     AddRgbPixelsInk(pixels->data(), pixels->size_bytes() / 3, sums);
   } else {
     sums = PageInkSums();
-    image->ReadRgbRows(
-        [&](int32_t, const uint8_t* row) { AddRgbPixelsInk(row, width, sums); });
+    image->ReadRgbRows([&](int32_t, const uint8_t* row) {
+      AddRgbPixelsInk(row, width, sums);
+    });
   }
   // The pixel count is a 32-bit product: it wraps for pages beyond 4 billion
   // pixels, and a count that wraps to 0 is treated like a page without pixels.
@@ -155,11 +157,13 @@ void AddPixelInk(uint8_t r, uint8_t g, uint8_t b, PageInkSums& sums) {
     sums.magenta += cmyk.m;
     sums.yellow += cmyk.y;
   }
-  const double gray = ((255 - r) * 0.299 + (255 - g) * 0.587) + (255 - b) * 0.114;
+  const double gray =
+      ((255 - r) * 0.299 + (255 - g) * 0.587) + (255 - b) * 0.114;
   sums.gray += static_cast<uint64_t>(gray);
 }
 
-void AddRgbPixelsInk(const uint8_t* rgb, size_t pixel_count, PageInkSums& sums) {
+void AddRgbPixelsInk(const uint8_t* rgb, size_t pixel_count,
+                     PageInkSums& sums) {
   const InkTables& tables = Tables();
   // Rendered pages are mostly long runs of one colour, white above all: a
   // pixel of the same colour as the one before reuses its ink, and white,
@@ -179,7 +183,8 @@ void AddRgbPixelsInk(const uint8_t* rgb, size_t pixel_count, PageInkSums& sums) 
       if (i == pixel_count) break;
     }
     const uint8_t* pixel = rgb + 3 * i;
-    const uint32_t colour = pixel[0] | (uint32_t{pixel[1]} << 8) | (uint32_t{pixel[2]} << 16);
+    const uint32_t colour =
+        pixel[0] | (uint32_t{pixel[1]} << 8) | (uint32_t{pixel[2]} << 16);
     if (colour != last_colour) {
       last_colour = colour;
       ink = InkOf(pixel[0], pixel[1], pixel[2], tables);
@@ -222,8 +227,8 @@ void Job::MeasureColorCoverage() {
     const std::string name = PageFileName(OutputFile, page);
     if (!FileExistsA(name)) break;
     const PagePercentages measured = MeasurePage(name);
-    if (measured.cyan == 0.0f && measured.magenta == 0.0f && measured.yellow == 0.0f &&
-        measured.black == 0.0f) {
+    if (measured.cyan == 0.0f && measured.magenta == 0.0f &&
+        measured.yellow == 0.0f && measured.black == 0.0f) {
       if (!empty_pages.empty()) empty_pages += ",";
       empty_pages += FormatIntA(page);
     }
@@ -244,7 +249,8 @@ void Job::MeasureColorCoverage() {
                            "\r\ncyan=" + FormatFloatA(cyan / count) +
                            "\r\nmagenta=" + FormatFloatA(magenta / count) +
                            "\r\nyellow=" + FormatFloatA(yellow / count) +
-                           "\r\ngray=" + FormatFloatA(gray / count) + "\r\nempty=" + empty_pages;
+                           "\r\ngray=" + FormatFloatA(gray / count) +
+                           "\r\nempty=" + empty_pages;
   std::ofstream file(ColorCoverageFile, std::ios::binary | std::ios::trunc);
   if (!file) return;
   file << text;

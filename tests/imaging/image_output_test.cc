@@ -29,14 +29,19 @@ TEST(ScaledPageSizeTest, ScalesTheLongerSideAndTruncatesTheOther) {
     int32_t width, height, long_side;
     PixelSize expected;
   } const cases[] = {
-      {850, 1100, 80, {61, 80}},      {1100, 850, 80, {80, 61}},
-      {500, 500, 80, {80, 80}},       {850, 1100, 1000, {772, 1000}},
-      {850, 1100, 0, {61, 80}},       {850, 1100, -7, {61, 80}},  // the default length
-      {10000, 3, 80, {80, 1}},        {1, 1, 1, {1, 1}},
+      {850, 1100, 80, {61, 80}},
+      {1100, 850, 80, {80, 61}},
+      {500, 500, 80, {80, 80}},
+      {850, 1100, 1000, {772, 1000}},
+      {850, 1100, 0, {61, 80}},
+      {850, 1100, -7, {61, 80}},  // the default length
+      {10000, 3, 80, {80, 1}},
+      {1, 1, 1, {1, 1}},
       {850, 1100, 1 << 30, {50640, 65535}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " L=" << c.long_side);
+    SCOPED_TRACE(::testing::Message()
+                 << c.width << "x" << c.height << " L=" << c.long_side);
     EXPECT_EQ(ScaledPageSize(c.width, c.height, c.long_side), c.expected);
   }
 }
@@ -58,7 +63,8 @@ TEST(FindImageEncoderTest, FindsExactMimeTypesOnly) {
     indexes.insert(index);
   }
   EXPECT_EQ(indexes.size(), 4u);
-  for (const std::u16string mime : {u"image/JPEG", u"image/jpe", u"image/jpeg ", u"", u"image/bmp"}) {
+  for (const std::u16string mime :
+       {u"image/JPEG", u"image/jpe", u"image/jpeg ", u"", u"image/bmp"}) {
     ImageFileFormat format = ImageFileFormat::kGif;
     EXPECT_EQ(FindImageEncoder(mime, &format), -1) << ToNarrow(mime);
     EXPECT_EQ(format, ImageFileFormat::kGif);
@@ -69,11 +75,13 @@ TEST(OutputImageTypeTest, OutOfRangeTypesGiveJpeg) {
   const struct {
     int32_t type;
     std::string extension;
-  } cases[] = {{0, ".jpg"}, {1, ".gif"}, {2, ".png"}, {3, ".tiff"}, {4, ".jpg"}, {-1, ".jpg"}};
+  } cases[] = {{0, ".jpg"},  {1, ".gif"}, {2, ".png"},
+               {3, ".tiff"}, {4, ".jpg"}, {-1, ".jpg"}};
   for (const auto& c : cases) {
     EXPECT_EQ(OutputImageTypeOf(c.type).extension, c.extension) << c.type;
     ImageFileFormat format;
-    EXPECT_GE(FindImageEncoder(OutputImageTypeOf(c.type).mime_type, &format), 0) << c.type;
+    EXPECT_GE(FindImageEncoder(OutputImageTypeOf(c.type).mime_type, &format), 0)
+        << c.type;
   }
 }
 
@@ -82,22 +90,27 @@ TEST(LeftoverPageFileTest, MatchesStemUnderscoreDotUnderscore) {
     const char* name;
     bool leftover;
   } cases[] = {
-      {"job_4.png_", true},         {"job_notes.txt_", true},   {"job_._", true},
-      {"job_a.b.c_", true},         {"job_1.png", false},       {"job_pagescount.txt", false},
-      {"job_x_", false},            {"job.png_", false},        {"job__", false},
-      {"jobs_1.png_", false},       {"other_1.png_", false},    {"job_1.png_.jpg", false},
+      {"job_4.png_", true},    {"job_notes.txt_", true},
+      {"job_._", true},        {"job_a.b.c_", true},
+      {"job_1.png", false},    {"job_pagescount.txt", false},
+      {"job_x_", false},       {"job.png_", false},
+      {"job__", false},        {"jobs_1.png_", false},
+      {"other_1.png_", false}, {"job_1.png_.jpg", false},
       {"job_b_1.png_", true},  // another job's stem that starts with this one's
   };
-  for (const auto& c : cases) EXPECT_EQ(IsLeftoverPageFile(c.name, "job"), c.leftover) << c.name;
+  for (const auto& c : cases)
+    EXPECT_EQ(IsLeftoverPageFile(c.name, "job"), c.leftover) << c.name;
 }
 
 uint32_t BigEndian(const std::string& bytes, size_t at, int count) {
   uint32_t value = 0;
-  for (int i = 0; i < count; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  for (int i = 0; i < count; ++i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
   return value;
 }
 
-uint32_t TiffNumber(const std::string& bytes, size_t at, int count, bool little) {
+uint32_t TiffNumber(const std::string& bytes, size_t at, int count,
+                    bool little) {
   uint32_t value = 0;
   for (int i = 0; i < count; ++i) {
     const size_t index = little ? at + count - 1 - i : at + i;
@@ -111,12 +124,14 @@ uint32_t TiffNumber(const std::string& bytes, size_t at, int count, bool little)
 std::optional<double> RecordedDpi(const std::string& bytes) {
   if (bytes.compare(0, 2, "\xFF\xD8") == 0) {
     const size_t jfif = bytes.find(std::string("JFIF\0", 5));
-    if (jfif == std::string::npos || bytes[jfif + 7] != 1) return std::nullopt;  // units: inch
+    if (jfif == std::string::npos || bytes[jfif + 7] != 1)
+      return std::nullopt;  // units: inch
     return BigEndian(bytes, jfif + 8, 2);
   }
   if (bytes.compare(0, 4, "\x89PNG") == 0) {
     const size_t phys = bytes.find("pHYs");
-    if (phys == std::string::npos || bytes[phys + 12] != 1) return std::nullopt;  // metre
+    if (phys == std::string::npos || bytes[phys + 12] != 1)
+      return std::nullopt;  // metre
     return BigEndian(bytes, phys + 4, 4) * 0.0254;
   }
   if (bytes.compare(0, 4, std::string("II*\0", 4)) == 0 ||
@@ -153,11 +168,16 @@ class ImageOutputJobTest : public testing::ImagingTest {
     job_.Quality = 80;
     job_.LongPixelLength = 80;
   }
-  std::filesystem::path Out(const std::string& name) const { return folder_.out() / name; }
-  std::filesystem::path Page(int n) const { return PageFileName(job_.OutputFile, n); }
+  std::filesystem::path Out(const std::string& name) const {
+    return folder_.out() / name;
+  }
+  std::filesystem::path Page(int n) const {
+    return PageFileName(job_.OutputFile, n);
+  }
   std::set<std::string> OutFiles() const {
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_.out())) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(folder_.out())) {
       names.insert(entry.path().filename().string());
     }
     return names;
@@ -192,12 +212,15 @@ TEST_F(ImageOutputJobTest, WritesEachFormatScaledAt100Dpi) {
     WriteSolidPng(Page(2), 1100, 850, 255, 255, 255);
     job_.ImageType = c.image_type;
     job_.ConvertPageImages(job_path_);
-    EXPECT_EQ(OutFiles(), (std::set<std::string>{"job_1" + c.extension, "job_2" + c.extension}));
+    EXPECT_EQ(OutFiles(), (std::set<std::string>{"job_1" + c.extension,
+                                                 "job_2" + c.extension}));
     for (int n : {1, 2}) {
-      const std::filesystem::path target = Out("job_" + std::to_string(n) + c.extension);
+      const std::filesystem::path target =
+          Out("job_" + std::to_string(n) + c.extension);
       const std::string bytes = ReadFileBytes(target);
       EXPECT_EQ(bytes.substr(0, c.magic.size()), c.magic) << n;
-      EXPECT_EQ(SizeOf(target), n == 1 ? (PixelSize{61, 80}) : (PixelSize{80, 61}));
+      EXPECT_EQ(SizeOf(target),
+                n == 1 ? (PixelSize{61, 80}) : (PixelSize{80, 61}));
       if (c.records_dpi) {
         ASSERT_TRUE(RecordedDpi(bytes).has_value()) << n;
         EXPECT_NEAR(*RecordedDpi(bytes), 100.0, 0.01) << n;
@@ -230,14 +253,17 @@ TEST_F(ImageOutputJobTest, KeepsTheColoursAndFlattensOntoWhite) {
   ASSERT_EQ(pixels->size_bytes(), 20u * 20 * 3);
   const uint8_t* left = pixels->data() + (10 * 20 + 2) * 3;
   const uint8_t* right = pixels->data() + (10 * 20 + 17) * 3;
-  EXPECT_EQ((std::vector<int>{left[0], left[1], left[2]}), (std::vector<int>{255, 255, 255}));
-  EXPECT_EQ((std::vector<int>{right[0], right[1], right[2]}), (std::vector<int>{255, 0, 0}));
+  EXPECT_EQ((std::vector<int>{left[0], left[1], left[2]}),
+            (std::vector<int>{255, 255, 255}));
+  EXPECT_EQ((std::vector<int>{right[0], right[1], right[2]}),
+            (std::vector<int>{255, 0, 0}));
 }
 
 TEST_F(ImageOutputJobTest, QualityReachesTheJpegEncoder) {
   std::vector<uint8_t> noise(300 * 300 * 3);
   uint32_t seed = 7;
-  for (uint8_t& sample : noise) sample = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  for (uint8_t& sample : noise)
+    sample = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
   job_.LongPixelLength = 300;
   size_t sizes[2];
   for (int i = 0; i < 2; ++i) {
@@ -261,20 +287,23 @@ TEST_F(ImageOutputJobTest, ConvertsUpToPagesMaxCountAndDeletesEveryPage) {
     } else {
       EXPECT_TRUE(OutFiles().empty());
     }
-    for (const std::string& name : OutFiles()) std::filesystem::remove(Out(name));
+    for (const std::string& name : OutFiles())
+      std::filesystem::remove(Out(name));
   }
 }
 
 TEST_F(ImageOutputJobTest, SweepsPagesBeyondAGapAndOtherLeftovers) {
   for (int n : {1, 2, 4}) WriteSolidPng(Page(n), 85, 110, 0, 0, 0);
-  for (const char* name : {"job_notes.txt_", "job_pagescount.txt", "job_colorcoverage.txt",
-                           "other_1.png_", "job.pcl_done"}) {
+  for (const char* name :
+       {"job_notes.txt_", "job_pagescount.txt", "job_colorcoverage.txt",
+        "other_1.png_", "job.pcl_done"}) {
     WriteFileBytes(Out(name), "x");
   }
   job_.ConvertPageImages(job_path_);
-  EXPECT_EQ(OutFiles(), (std::set<std::string>{"job_1.jpg", "job_2.jpg", "job_pagescount.txt",
-                                                "job_colorcoverage.txt", "other_1.png_",
-                                                "job.pcl_done"}));
+  EXPECT_EQ(OutFiles(),
+            (std::set<std::string>{
+                "job_1.jpg", "job_2.jpg", "job_pagescount.txt",
+                "job_colorcoverage.txt", "other_1.png_", "job.pcl_done"}));
 }
 
 TEST_F(ImageOutputJobTest, UnreadablePageYieldsNoImageButIsDeleted) {
@@ -307,7 +336,8 @@ TEST_F(ImageOutputJobTest, NothingToConvertStillSweeps) {
 
 TEST_F(ImageOutputJobTest, PercentInTheJobNameIsNoPlaceholder) {
   job_path_ = ToWide((folder_.in() / "50%d off.ps").string());
-  job_.OutputFile = (folder_.out() / (EscapePagePattern("50%d off") + "_%d.png_")).string();
+  job_.OutputFile =
+      (folder_.out() / (EscapePagePattern("50%d off") + "_%d.png_")).string();
   WriteSolidPng(Out("50%d off_1.png_"), 85, 110, 0, 0, 0);
   WriteFileBytes(Out("50%d off_7.png_"), "x");
   job_.ImageType = 3;
