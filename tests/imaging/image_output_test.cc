@@ -357,5 +357,38 @@ TEST_F(ImageOutputJobTest, ConvertsPagesRenderedByTheInterpreter) {
   EXPECT_EQ(SizeOf(Out("job_1.png")), (PixelSize{772, 1000}));
 }
 
+// The stages as the job worker runs them: page rendering by the real
+// interpreter, colour coverage, then image output, on a PCL job (made by gs)
+// whose name holds a "%".
+TEST_F(ImageOutputJobTest, RenderedJobEndsAsImagesAndCoverage) {
+  if (!folder_.HasInterpreters()) GTEST_SKIP() << "interpreters not installed";
+  const std::filesystem::path job_file = folder_.in() / "proof 100%.pcl";
+  const std::string command =
+      "'" + (folder_.root() / "gs").string() +
+      "' -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=ljet4 -sPAPERSIZE=letter "
+      "-dFIXEDMEDIA '-sOutputFile=" +
+      EscapePagePattern(job_file.string()) +
+      "' -c '0 setgray 216 360 72 72 rectfill showpage showpage' >/dev/null "
+      "2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  folder_.WriteSettings("IsConvert=1\nType=2\nImageType=1\nPagesMaxCount=1\n");
+  Job job;
+  const std::u16string job_path = ToWide(job_file.string());
+  job.ColorCoverageFile = Out("proof 100%_colorcoverage.txt").string();
+  ASSERT_EQ(job.RenderPages(job_path), 1);
+  ASSERT_TRUE(std::filesystem::exists(Out("proof 100%_2.png_")));
+  job.MeasureColorCoverage();
+  job.ConvertPageImages(job_path);
+  // A black square inch on page 1: 100 x 100 of 850 x 1100 pixels, averaged
+  // over two pages.
+  EXPECT_EQ(ReadFileBytes(job.ColorCoverageFile),
+            "[Params]\r\npages=2\r\nblack=0.53\r\ncyan=0.00\r\nmagenta=0.00\r\n"
+            "yellow=0.00\r\ngray=0.53\r\nempty=2");
+  EXPECT_EQ(OutFiles(),
+            (std::set<std::string>{"proof 100%_1.gif",
+                                   "proof 100%_colorcoverage.txt"}));
+  EXPECT_EQ(SizeOf(Out("proof 100%_1.gif")), (PixelSize{61, 80}));
+}
+
 }  // namespace
 }  // namespace quillaro
