@@ -1,0 +1,29 @@
+#ifndef QUILLARO_SERVICE_JOB_WORKER_H_
+#define QUILLARO_SERVICE_JOB_WORKER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "service/worker_slot.h"
+
+namespace quillaro {
+
+// True when `path` contains one of the names the service's own stages give
+// to what they write ("watermark", "_pagescount", ".png", "ps_2_pcl", ...),
+// anywhere in the path, compared exactly (case-sensitive): such files are
+// never processed.
+bool IsOwnOutputPath(const std::u16string& path);
+
+// True when `path` contains "WTR" (case-sensitive): the watermark route.
+bool IsWatermarkPath(const std::u16string& path);
+
+// The body of a job worker thread for the file in `slot`: skips the service's
+// own outputs, loads the settings, takes the interpreter lock, and unless the
+// service is stopping runs the stages in order, ending with the completion
+// marker. When the worker's cancel event is set it leaves the lock wait or
+// skips the remaining stages (a cancelled job writes no marker). Returns 0.
+uint32_t RunJobWorker(WorkerSlot* slot);
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_SERVICE_JOB_WORKER_H_
