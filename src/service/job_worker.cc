@@ -6,18 +6,10 @@
 #include "config/job.h"
 #include "platform/cancellation.h"
 #include "service/interpreter_lock.h"
+#include "service/job_path_rules.h"
 
 namespace quillaro {
 namespace {
-
-// Parts of the names the stages give to their own files, tested in this
-// order.
-constexpr const char16_t* kSkipMarkers[] = {
-    u"watermark", u"_pagescount", u"_colorcoverage", u"_papersize", u".copy",    u".png",
-    u".jpg",      u".jpeg",       u".gif",           u".tiff",      u"pcl_2_ps", u"ps_2_pcl",
-};
-
-constexpr char16_t kWatermarkMark[] = u"WTR";
 
 void RunStages(Job& job, const std::u16string& path, bool watermark) {
   // A terminated worker stops between stages; the stage under way when the
@@ -40,17 +32,6 @@ void RunStages(Job& job, const std::u16string& path, bool watermark) {
 }
 
 }  // namespace
-
-bool IsOwnOutputPath(const std::u16string& path) {
-  for (const char16_t* marker : kSkipMarkers) {
-    if (path.find(marker) != std::u16string::npos) return true;
-  }
-  return false;
-}
-
-bool IsWatermarkPath(const std::u16string& path) {
-  return path.find(kWatermarkMark) != std::u16string::npos;
-}
 
 uint32_t RunJobWorker(WorkerSlot* slot) {
   if (slot == nullptr || slot->lock == nullptr) return 0;

@@ -8,15 +8,6 @@
 
 namespace quillaro {
 
-// True when `path` contains one of the names the service's own stages give
-// to what they write ("watermark", "_pagescount", ".png", "ps_2_pcl", ...),
-// anywhere in the path, compared exactly (case-sensitive): such files are
-// never processed.
-bool IsOwnOutputPath(const std::u16string& path);
-
-// True when `path` contains "WTR" (case-sensitive): the watermark route.
-bool IsWatermarkPath(const std::u16string& path);
-
 // The body of a job worker thread for the file in `slot`: skips the service's
 // own outputs, loads the settings, takes the interpreter lock, and unless the
 // service is stopping runs the stages in order, ending with the completion
