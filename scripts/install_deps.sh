@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libvips-dev libsystemd-dev
   ghostscript fonts-urw-base35 fontforge
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev python3
 )
 
 missing=()
