@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 
 namespace quillaro {
 
@@ -31,6 +32,8 @@ void FillPaperTable(PaperTable& table);
 // Empties `result` and fills it with the entries whose size fits the measured
 // `width_mm` x `height_mm`, widening the tolerance by `step_mm` until
 // something fits. Afterwards `result` is never empty ("Unknown" at worst).
+// `step_mm` should be positive (page measurement passes 5); a step that does
+// not widen the tolerance ends the search after one walk.
 void MatchPaperSizes(PaperTable& result, float width_mm, float height_mm, float step_mm);
 
 }  // namespace quillaro

@@ -6,15 +6,28 @@
 
 namespace quillaro {
 
-// The "@PJL SET PAPER" value in upper case; empty when there is none.
+// Values from a job's PJL header, read by the keyword-value scan GetPjlValue
+// (language_detection.h): the first 100 text-mode lines of any file, with or
+// without UEL. Nothing is logged; no state is kept.
+
+// The "@PJL SET PAPER" value in upper case, untrimmed (so "@PJL SET PAPER =
+// A4" gives " A4"); empty when there is none or the file cannot be opened.
 std::string GetPjlPaper(const std::string& path);
 
-// The "@PJL SET QTY" value read as atoi reads it; 1 when there is none.
+// The "@PJL SET QTY" value read as atoi reads it (leading white space, an
+// optional sign, digits; no digits give 0; beyond the 32-bit range the
+// nearest limit), whatever its sign. 1 when there is no usable line, when its
+// "=" ends the line, or when the file cannot be opened.
 int32_t GetPjlCopies(const std::string& path);
 
-// Splits a PJL-wrapped job into its PJL header, its body and its trailer, so
-// that header + body + trailer are the file's bytes exactly. Returns 1 when
-// the job was split, 0 otherwise (outputs then unspecified).
+// Splits a PJL-wrapped job into its PJL header (up to and including the LF
+// that ends the first "@PJL ENTER LANGUAGE" line), its body (up to the next
+// UEL, or to the end) and its trailer (from that UEL, or empty), so that
+// header + body + trailer are the file's bytes exactly. The whole file is
+// read into memory. Returns 1 when the job was split. Returns 0 and leaves
+// the strings untouched when the first line holds no UEL or the file cannot
+// be opened; returns 0 with all three emptied when there is no language line,
+// no LF after it, or the file cannot be read whole.
 int32_t SplitPjlJob(const std::string& path, std::string& header, std::string& body,
                     std::string& trailer);
 

@@ -1,0 +1,94 @@
+#include "inspect/pjl_header.h"
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+#include "inspect/language_detection.h"
+
+namespace quillaro {
+namespace {
+
+constexpr std::string_view kUel = "\x1b%-12345X";
+constexpr std::string_view kLanguageKeyword = "@PJL ENTER LANGUAGE";
+
+bool IsCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// atoi as the C runtime reads a number: leading white space, an optional
+// sign, then decimal digits up to the first other byte; no digits give 0.
+// Out-of-range numbers stop at the nearest 32-bit limit instead of wrapping.
+int32_t ReadIntLikeAtoi(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size() && IsCSpace(text[at])) ++at;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+    negative = text[at] == '-';
+    ++at;
+  }
+  int64_t magnitude = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    magnitude = magnitude * 10 + (text[at] - '0');
+    if (magnitude > static_cast<int64_t>(INT_MAX) + 1) magnitude = static_cast<int64_t>(INT_MAX) + 1;
+  }
+  if (negative) return static_cast<int32_t>(-magnitude);
+  return magnitude > INT_MAX ? INT_MAX : static_cast<int32_t>(magnitude);
+}
+
+// The whole file as bytes, untranslated. Nothing when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  struct Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  // A folder would report a nonsense size below; only a file has bytes.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return false;
+  // Size first, so the buffer is allocated once.
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
+  const long size = std::ftell(file.get());
+  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+  bytes.assign(static_cast<size_t>(size), '\0');
+  const size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  // A file that shrank meanwhile yields what is left of it.
+  bytes.resize(got);
+  return std::ferror(file.get()) == 0;
+}
+
+}  // namespace
+
+std::string GetPjlPaper(const std::string& path) { return GetPjlValue(path, "@PJL SET PAPER"); }
+
+int32_t GetPjlCopies(const std::string& path) {
+  const std::string value = GetPjlValue(path, "@PJL SET QTY");
+  // No quantity line, or one whose "=" ends it: one copy.
+  if (value.empty()) return 1;
+  return ReadIntLikeAtoi(value);
+}
+
+int32_t SplitPjlJob(const std::string& path, std::string& header, std::string& body,
+                    std::string& trailer) {
+  if (HasUel(path) == 0) return 0;
+  header.clear();
+  body.clear();
+  trailer.clear();
+  std::string data;
+  if (!ReadWholeFile(path, data)) return 0;
+  const size_t language = data.find(kLanguageKeyword);
+  if (language == std::string::npos) return 0;
+  const size_t line_feed = data.find('\n', language);
+  if (line_feed == std::string::npos) return 0;
+  const size_t body_begin = line_feed + 1;
+  const size_t uel = data.find(kUel, body_begin);
+  const size_t body_end = uel == std::string::npos ? data.size() : uel;
+  header.assign(data, 0, body_begin);
+  body.assign(data, body_begin, body_end - body_begin);
+  trailer.assign(data, body_end, std::string::npos);
+  return 1;
+}
+
+}  // namespace quillaro
