@@ -1,0 +1,106 @@
+#include "interp/interpreter_runs.h"
+
+#include <algorithm>
+
+#include "config/job.h"
+#include "config/log_file.h"
+#include "config/path_utils.h"
+#include "config/text_utils.h"
+#include "inspect/language_detection.h"
+#include "platform/child_process.h"
+
+namespace quillaro {
+namespace {
+
+// The argument-list run shared by the three Convert members: "-q" and
+// entries 1 to Argc - 1. Entry 0 is a program-name slot the filling stages
+// set to "ps2pdf"; it never reaches the interpreter. The line starts with
+// "-q", which the split takes as the program name, as on Windows.
+int RunArgumentList(const Job& job, Interpreter interpreter) {
+  std::u16string command_line = u"-q";
+  const int argc = std::clamp(job.Argc, 0, kJobArgvCapacity);
+  for (int i = 1; i < argc; ++i) {
+    command_line += u' ';
+    if (job.Argv[i] != nullptr) command_line += ToWide(job.Argv[i]);
+  }
+  std::string output;  // the captured text is not looked at
+  const int code =
+      ProcessRunner::Run(InterpreterPath(interpreter), command_line, output, job.WaitSeconds);
+  const std::u16string message =
+      u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
+  if (code == 0) {
+    if (job.IsLog) WriteLog(message + u" OK");
+    return 1;
+  }
+  if (job.IsLog) WriteLog(message + u" ERROR (" + FormatIntW(code) + u")");
+  return 0;
+}
+
+}  // namespace
+
+std::u16string InterpreterPath(Interpreter interpreter) {
+  switch (interpreter) {
+    case Interpreter::kPs:
+      return GetModuleFolder() + u"/gs";
+    case Interpreter::kPcl:
+      return GetModuleFolder() + u"/gpcl6";
+    case Interpreter::kXps:
+      return GetModuleFolder() + u"/gxps";
+  }
+  return std::u16string();
+}
+
+std::u16string InterpreterWord(Interpreter interpreter) {
+  switch (interpreter) {
+    case Interpreter::kPs:
+      return u"PS";
+    case Interpreter::kPcl:
+      return u"PCL";
+    case Interpreter::kXps:
+      return u"XPS";
+  }
+  return std::u16string();
+}
+
+std::string QuoteArgument(const std::string& text) {
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : text) {
+    if (c == '\\') {
+      ++backslashes;
+    } else if (c == '"') {
+      // 2n + 1 backslashes before a quote give n backslashes and the quote.
+      quoted.append(backslashes + 1, '\\');
+      backslashes = 0;
+    } else {
+      backslashes = 0;
+    }
+    quoted.push_back(c);
+  }
+  // Backslashes before the closing quote must not escape it.
+  quoted.append(backslashes, '\\');
+  quoted.push_back('"');
+  return quoted;
+}
+
+std::optional<Interpreter> ChooseInterpreter(const std::string& path) {
+  if (HasUel(path) != 0) {
+    // Case-sensitive: the value is already in upper case.
+    const std::string language = GetPjlLanguage(path);
+    if (language.find("POSTSCRIPT") != std::string::npos) return Interpreter::kPs;
+    if (language.find("PDF") != std::string::npos) return Interpreter::kPs;
+    if (language.find("PCL") != std::string::npos) return Interpreter::kPcl;
+    if (language.find("XPS") != std::string::npos) return Interpreter::kXps;
+  }
+  if (IsPostScript(path) != 0) return Interpreter::kPs;
+  if (IsPdf(path) != 0) return Interpreter::kPs;
+  if (IsPcl(path) != 0 || IsPclXl(path) != 0) return Interpreter::kPcl;
+  if (IsXps(path) != 0) return Interpreter::kXps;
+  return std::nullopt;
+}
+
+int Job::ConvertPcl() { return RunArgumentList(*this, Interpreter::kPcl); }
+int Job::ConvertXps() { return RunArgumentList(*this, Interpreter::kXps); }
+int Job::ConvertPs() { return RunArgumentList(*this, Interpreter::kPs); }
+
+}  // namespace quillaro

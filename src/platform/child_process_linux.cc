@@ -1,0 +1,308 @@
+#include "platform/child_process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/text_utils.h"
+#include "platform/cancellation.h"
+#include "platform/monotonic_clock.h"
+#include "platform/unique_fd_linux.h"
+
+extern char** environ;
+
+namespace quillaro {
+namespace {
+
+constexpr size_t kReadChunkBytes = 64 * 1024;
+
+// A started child in a process group of its own, reached through a pidfd so
+// that its end can be polled together with its output. Destroying a child
+// that has not been reaped kills its whole group and reaps it: no path out of
+// the runner leaves a process behind.
+class ChildProcess {
+ public:
+  ChildProcess(pid_t pid, UniqueFd pidfd) : pid_(pid), pidfd_(std::move(pidfd)) {}
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() {
+    if (!reaped_) {
+      KillGroup();
+      Reap();
+    }
+  }
+
+  int pidfd() const { return pidfd_.Get(); }
+
+  // Kills every process of the child's group. Safe until the child is
+  // reaped: its group id is its pid, which the kernel keeps while the child
+  // exists, even as a zombie, so the signal cannot reach a stranger.
+  void KillGroup() const {
+    if (!reaped_) ::kill(-pid_, SIGKILL);
+  }
+
+  // Waits for the child to end (at once when it has) and returns its exit
+  // code, or 128 + the signal that ended it.
+  int Reap() {
+    siginfo_t info = {};
+    int rc;
+    do {
+      rc = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED);
+    } while (rc < 0 && errno == EINTR);
+    reaped_ = true;
+    if (rc < 0) return ProcessRunner::kCannotStart;
+    if (info.si_code == CLD_EXITED) return info.si_status;
+    return 128 + info.si_status;
+  }
+
+ private:
+  pid_t pid_;
+  UniqueFd pidfd_;
+  bool reaped_ = false;
+};
+
+// Everything the child needs between fork and exec, made before the fork:
+// after it only async-signal-safe calls are allowed.
+struct ChildSetup {
+  const char* program;
+  char* const* argv;
+  int stdin_fd;
+  int output_fd;
+  int status_fd;  // close-on-exec; receives errno when the child cannot go on
+  pid_t parent_pid;
+};
+
+// Process-wide protections for the interpreter, applied in the child after
+// its descriptors are in place and before exec. Anything that restricts what
+// an interpreter may do to the machine belongs here. Returns 0 or an errno.
+int ApplyChildProtections(const ChildSetup& setup) {
+  // A crashing interpreter must not fill the disk with core files.
+  const rlimit no_core = {0, 0};
+  if (::setrlimit(RLIMIT_CORE, &no_core) < 0) return errno;
+  // Should the service die while the child runs, the child dies with it
+  // rather than living on unsupervised. The parent may already be gone.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) < 0) return errno;
+  if (::getppid() != setup.parent_pid) return ESRCH;
+  return 0;
+}
+
+[[noreturn]] void ReportAndExit(int status_fd, int error) {
+  // Nothing useful can be done when even this write fails.
+  [[maybe_unused]] ssize_t written = ::write(status_fd, &error, sizeof error);
+  ::_exit(127);
+}
+
+// Runs in the child after fork; never returns.
+[[noreturn]] void ExecChild(const ChildSetup& setup) {
+  // Own group first, so that the parent can kill the child and everything it
+  // starts with one signal.
+  if (::setpgid(0, 0) < 0) ReportAndExit(setup.status_fd, errno);
+
+  // The service blocks signals for its own use and may ignore some; the
+  // interpreter starts with the defaults.
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    ::signal(signal_number, SIG_DFL);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+  if (::dup2(setup.stdin_fd, STDIN_FILENO) < 0 || ::dup2(setup.output_fd, STDOUT_FILENO) < 0 ||
+      ::dup2(setup.output_fd, STDERR_FILENO) < 0) {
+    ReportAndExit(setup.status_fd, errno);
+  }
+  // Every other descriptor closes at exec, also those a library opened
+  // without close-on-exec; the status pipe stays usable until then.
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) < 0) ReportAndExit(setup.status_fd, errno);
+
+  if (int error = ApplyChildProtections(setup); error != 0) ReportAndExit(setup.status_fd, error);
+
+  ::execve(setup.program, setup.argv, environ);
+  ReportAndExit(setup.status_fd, errno);
+}
+
+// Appends what the pipe holds now. Returns false once the pipe is at its
+// end (every writer gone) or broken.
+bool DrainAvailable(int fd, std::string& output) {
+  char buffer[kReadChunkBytes];
+  for (;;) {
+    ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      output.append(buffer, static_cast<size_t>(count));
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0 && errno == EAGAIN) return true;
+    return false;
+  }
+}
+
+// Reads the exec status pipe until its end: nothing means exec succeeded.
+bool ExecFailed(int status_fd) {
+  int error = 0;
+  ssize_t count;
+  do {
+    count = ::read(status_fd, &error, sizeof error);
+  } while (count < 0 && errno == EINTR);
+  return count > 0;
+}
+
+// Waits for the child's end, its output, the deadline and the cancel event
+// together. Returns true when the child ended by itself, false when the
+// deadline passed or the work was cancelled.
+bool Supervise(const ChildProcess& child, int output_fd, uint64_t deadline_ms,
+               std::string& output) {
+  const ManualResetEvent* cancel = CurrentCancellation();
+  bool output_open = true;
+  for (;;) {
+    pollfd fds[3] = {{child.pidfd(), POLLIN, 0},
+                     {output_open ? output_fd : -1, POLLIN, 0},
+                     {cancel != nullptr ? cancel->native_handle() : -1, POLLIN, 0}};
+    const uint64_t now = MonotonicMilliseconds();
+    if (now >= deadline_ms) return false;
+    const uint64_t left_ms = deadline_ms - now;
+    int ready = ::poll(fds, 3, left_ms > INT32_MAX ? INT32_MAX : static_cast<int>(left_ms));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return false;  // cannot wait any more: treat as a run that never ended
+    }
+    // Output first, so that whatever the child wrote before it ended or was
+    // stopped is kept.
+    if (fds[1].revents != 0) output_open = DrainAvailable(output_fd, output);
+    if (fds[2].revents != 0) return false;
+    if (fds[0].revents != 0) return true;
+  }
+}
+
+}  // namespace
+
+int ProcessRunner::Run(const std::u16string& application, const std::u16string& command_line,
+                       std::string& output, int32_t time_limit_seconds) {
+  const uint64_t start_ms = MonotonicMilliseconds();
+  if (CancellationRequested()) return kTimedOut;
+
+  const std::string program = ToNarrow(application);
+  std::vector<std::string> arguments = SplitCommandLine(ToNarrow(command_line));
+  // Windows always has a program name; execve needs at least argv[0].
+  if (arguments.empty()) arguments.emplace_back();
+  std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) < 0) return kCannotStart;
+  UniqueFd output_read(pipe_fds[0]);
+  UniqueFd output_write(pipe_fds[1]);
+  // The child's end blocks as an ordinary standard output would.
+  if (::fcntl(output_write.Get(), F_SETFL, 0) < 0) return kCannotStart;
+  if (::pipe2(pipe_fds, O_CLOEXEC) < 0) return kCannotStart;
+  UniqueFd status_read(pipe_fds[0]);
+  UniqueFd status_write(pipe_fds[1]);
+  UniqueFd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!null_input.Valid()) return kCannotStart;
+
+  const ChildSetup setup = {program.c_str(), argv.data(), null_input.Get(),
+                            output_write.Get(), status_write.Get(), ::getpid()};
+  const pid_t pid = ::fork();
+  if (pid < 0) return kCannotStart;
+  if (pid == 0) ExecChild(setup);
+
+  // Also set here, so that the group exists before the parent may kill it.
+  ::setpgid(pid, pid);
+  UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  // From here on the child is owned: every return kills and reaps it.
+  ChildProcess child(pid, std::move(pidfd));
+  output_write.Reset();
+  status_write.Reset();
+  null_input.Reset();
+
+  if (ExecFailed(status_read.Get())) {
+    child.Reap();
+    return kCannotStart;
+  }
+  if (child.pidfd() < 0) return kCannotStart;
+
+  const int64_t limit_seconds = time_limit_seconds < 0 ? 0 : time_limit_seconds;
+  const uint64_t deadline_ms = start_ms + static_cast<uint64_t>(limit_seconds + 1) * 1000;
+  const bool ended = Supervise(child, output_read.Get(), deadline_ms, output);
+
+  // Whatever the child started is stopped with it; the child itself, ended
+  // or not, is still unreaped here, so its group id is still its own.
+  child.KillGroup();
+  // The child's own output is all in the pipe by now; output of processes
+  // outside its group that hold the pipe is not waited for.
+  DrainAvailable(output_read.Get(), output);
+  const int exit_code = child.Reap();
+  return ended ? exit_code : kTimedOut;
+}
+
+std::vector<std::string> SplitCommandLine(const std::string& command_line) {
+  std::vector<std::string> arguments;
+  const size_t size = command_line.size();
+  if (size == 0) return arguments;
+  auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
+
+  // The program name: quotes toggle and vanish, no escapes.
+  size_t i = 0;
+  std::string program;
+  bool in_quotes = false;
+  for (; i < size; ++i) {
+    const char c = command_line[i];
+    if (c == '"') {
+      in_quotes = !in_quotes;
+    } else if (!in_quotes && is_blank(c)) {
+      break;
+    } else {
+      program.push_back(c);
+    }
+  }
+  arguments.push_back(std::move(program));
+
+  for (;;) {
+    while (i < size && is_blank(command_line[i])) ++i;
+    if (i >= size) break;
+    std::string argument;
+    in_quotes = false;
+    while (i < size && (in_quotes || !is_blank(command_line[i]))) {
+      size_t backslashes = 0;
+      while (i < size && command_line[i] == '\\') {
+        ++backslashes;
+        ++i;
+      }
+      if (i < size && command_line[i] == '"') {
+        argument.append(backslashes / 2, '\\');
+        if (backslashes % 2 == 1) {
+          argument.push_back('"');
+        } else if (in_quotes && i + 1 < size && command_line[i + 1] == '"') {
+          argument.push_back('"');
+          ++i;
+        } else {
+          in_quotes = !in_quotes;
+        }
+        ++i;
+        continue;
+      }
+      argument.append(backslashes, '\\');
+      if (i < size && (in_quotes || !is_blank(command_line[i]))) {
+        argument.push_back(command_line[i]);
+        ++i;
+      }
+    }
+    arguments.push_back(std::move(argument));
+  }
+  return arguments;
+}
+
+}  // namespace quillaro
