@@ -1,0 +1,242 @@
+// The image backend on Linux: libvips. Every libvips call stays in this file,
+// and every libvips exception is caught here and turned into a result.
+
+#include "platform/image_codec.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include <glib.h>
+#include <vips/vips8>
+
+namespace quillaro {
+namespace {
+
+using vips::VError;
+using vips::VImage;
+using vips::VRegion;
+using vips::VSource;
+using vips::VTarget;
+
+// libvips expects the resolution in pixels per millimetre.
+constexpr double kPixelsPerMillimetreAt100Dpi = 100.0 / 25.4;
+
+constexpr ImageEncoderInfo kEncoders[] = {
+    {u"image/jpeg", ImageFileFormat::kJpeg},
+    {u"image/gif", ImageFileFormat::kGif},
+    {u"image/png", ImageFileFormat::kPng},
+    {u"image/tiff", ImageFileFormat::kTiff},
+};
+
+// libvips reports damaged files as warnings on stderr, where the service's
+// status lines go; the outcome already reaches the caller as a result.
+void DropLibraryWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+// Loads without option parsing of the name (a job's name may hold "[") and
+// without the operation cache: a page file of the same name is a new page
+// on every job, and cached pipelines would keep pages alive after their job.
+// A truncated file is an error rather than a page with missing rows
+// silently filled in.
+VImage LoadSequential(const std::string& path) {
+  VSource source = VSource::new_from_file(path.c_str());
+  return VImage::new_from_source(source, "",
+                                 VImage::option()
+                                     ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                     ->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
+}
+
+// 8-bit, three bands, alpha dropped without being applied.
+VImage ToRgb8(VImage image) {
+  if (image.has_alpha()) {
+    image = image.extract_band(0, VImage::option()->set("n", image.bands() - 1));
+  }
+  if (image.format() != VIPS_FORMAT_UCHAR) {
+    // Integer samples wider than 8 bits keep their high byte.
+    image = image.cast(VIPS_FORMAT_UCHAR, VImage::option()->set("shift", true));
+  }
+  if (image.bands() < 3) {
+    VImage grey = image.extract_band(0);
+    image = grey.bandjoin({grey, grey});
+  } else if (image.bands() > 3) {
+    image = image.extract_band(0, VImage::option()->set("n", 3));
+  }
+  return image;
+}
+
+// White in the sample range of `image`'s format.
+double WhiteSample(const VImage& image) {
+  switch (image.format()) {
+    case VIPS_FORMAT_USHORT:
+      return 65535.0;
+    case VIPS_FORMAT_FLOAT:
+    case VIPS_FORMAT_DOUBLE:
+      return image.interpretation() == VIPS_INTERPRETATION_scRGB ? 1.0 : 255.0;
+    default:
+      return 255.0;
+  }
+}
+
+void Save(const VImage& image, VTarget target, ImageFileFormat format, int32_t quality) {
+  switch (format) {
+    case ImageFileFormat::kJpeg:
+      image.jpegsave_target(target, VImage::option()->set("Q", quality));
+      return;
+    case ImageFileFormat::kGif:
+      // The GIF encoder has no quality setting.
+      image.gifsave_target(target);
+      return;
+    case ImageFileFormat::kPng:
+      image.pngsave_target(target, VImage::option()->set("Q", quality));
+      return;
+    case ImageFileFormat::kTiff:
+      image.tiffsave_target(target, VImage::option()
+                                        ->set("Q", quality)
+                                        ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_LZW)
+                                        ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH));
+      return;
+  }
+  throw VError("unknown image format");
+}
+
+}  // namespace
+
+bool InitializeImaging() {
+  static const bool started = [] {
+    if (vips_init("quillaro") != 0) return false;
+    vips_cache_set_max(0);
+    vips_cache_set_max_files(0);
+    g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+                      DropLibraryWarning, nullptr);
+    return true;
+  }();
+  return started;
+}
+
+void ShutdownImaging() { vips_shutdown(); }
+
+std::span<const ImageEncoderInfo> InstalledImageEncoders() { return kEncoders; }
+
+RgbPixels::RgbPixels(RgbPixels&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+RgbPixels& RgbPixels::operator=(RgbPixels&& other) noexcept {
+  if (this != &other) {
+    g_free(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+RgbPixels::~RgbPixels() { g_free(data_); }
+
+struct ImageFile::Impl {
+  std::string path;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+ImageFile::ImageFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+ImageFile::ImageFile(ImageFile&& other) noexcept = default;
+ImageFile& ImageFile::operator=(ImageFile&& other) noexcept = default;
+ImageFile::~ImageFile() = default;
+
+int32_t ImageFile::width() const { return impl_->width; }
+int32_t ImageFile::height() const { return impl_->height; }
+
+std::optional<ImageFile> ImageFile::Open(const std::string& path) {
+  auto impl = std::make_unique<Impl>();
+  try {
+    // Reads the header only; the loader and its file are released on return,
+    // and each read below opens the file anew with a loader of its own.
+    VImage header = LoadSequential(path);
+    impl->width = header.width();
+    impl->height = header.height();
+  } catch (const VError&) {
+    return std::nullopt;
+  }
+  if (impl->width <= 0 || impl->height <= 0) return std::nullopt;
+  impl->path = path;
+  return ImageFile(std::move(impl));
+}
+
+std::optional<RgbPixels> ImageFile::ReadRgb(size_t max_bytes) const {
+  const size_t width = static_cast<size_t>(impl_->width);
+  const size_t height = static_cast<size_t>(impl_->height);
+  if (width > max_bytes / 3 / height) return std::nullopt;
+  const size_t expected = width * height * 3;
+  try {
+    VImage rgb = ToRgb8(LoadSequential(impl_->path));
+    if (rgb.width() != impl_->width || rgb.height() != impl_->height) return std::nullopt;
+    size_t size = 0;
+    RgbPixels pixels;
+    pixels.data_ = static_cast<uint8_t*>(rgb.write_to_memory(&size));
+    pixels.size_ = size;
+    if (size != expected) return std::nullopt;
+    return pixels;
+  } catch (const VError&) {
+    return std::nullopt;
+  }
+}
+
+int32_t ImageFile::ReadRgbRows(
+    const std::function<void(int32_t y, const uint8_t* rgb)>& row) const {
+  int32_t rows = 0;
+  try {
+    VImage rgb = ToRgb8(LoadSequential(impl_->path));
+    if (rgb.width() != impl_->width || rgb.height() != impl_->height) return 0;
+    VRegion region = rgb.region();
+    for (int32_t y = 0; y < impl_->height; ++y) {
+      region.prepare(0, y, impl_->width, 1);
+      row(y, region.addr(0, y));
+      ++rows;
+    }
+  } catch (const VError&) {
+    // A row that cannot be decoded ends the read; later rows of a sequential
+    // file cannot be reached past it.
+  }
+  return rows;
+}
+
+bool ImageFile::SaveScaled(const std::string& path, int32_t target_width, int32_t target_height,
+                           ImageFileFormat format, int32_t quality) const {
+  if (target_width <= 0 || target_height <= 0) return false;
+  quality = std::clamp(quality, 1, 100);
+  bool target_created = false;
+  try {
+    VImage image = LoadSequential(impl_->path);
+    if (image.has_alpha()) {
+      const double white = WhiteSample(image);
+      image = image.flatten(VImage::option()->set(
+          "background", std::vector<double>(static_cast<size_t>(image.bands() - 1), white)));
+    }
+    image = ToRgb8(image);
+    const double horizontal = static_cast<double>(target_width) / image.width();
+    const double vertical = static_cast<double>(target_height) / image.height();
+    image = image.resize(horizontal, VImage::option()
+                                         ->set("vscale", vertical)
+                                         ->set("kernel", VIPS_KERNEL_LANCZOS3));
+    if (image.width() != target_width || image.height() != target_height) {
+      // The scale factors are rounded inside the library; pin the size exactly.
+      image = image.embed(0, 0, target_width, target_height,
+                          VImage::option()->set("extend", VIPS_EXTEND_COPY));
+    }
+    image = image.copy(VImage::option()
+                           ->set("xres", kPixelsPerMillimetreAt100Dpi)
+                           ->set("yres", kPixelsPerMillimetreAt100Dpi));
+    VTarget target = VTarget::new_to_file(path.c_str());
+    target_created = true;
+    Save(image, target, format, quality);
+    return true;
+  } catch (const VError&) {
+    // A file cut short by a failed save is no image; one that was never
+    // opened for this page is left as it is.
+    if (target_created) unlink(path.c_str());
+    return false;
+  }
+}
+
+}  // namespace quillaro
