@@ -30,7 +30,12 @@ void ServiceHost::ServiceMain() {
     current_state_ = kServiceStartPending;
   }
   if (!ReportStatus(kServiceStartPending, 1, 3000)) return;
-  service_stop_ = std::make_unique<ManualResetEvent>(false);
+  {
+    // A stop control may already be running the stop sequence on the
+    // dispatcher's thread.
+    std::lock_guard<std::mutex> lock(mu_);
+    service_stop_ = std::make_shared<ManualResetEvent>(false);
+  }
   if (!ReportStatus(kServiceStartPending, 2, 1000)) return;
 
   if (on_start_) on_start_();
@@ -39,7 +44,12 @@ void ServiceHost::ServiceMain() {
     std::lock_guard<std::mutex> lock(mu_);
     current_state_ = kServiceRunning;
   }
-  if (ReportStatus(kServiceRunning, 0, 0)) service_stop_->Wait(kInfinite);
+  std::shared_ptr<ManualResetEvent> service_stop;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    service_stop = service_stop_;
+  }
+  if (ReportStatus(kServiceRunning, 0, 0)) service_stop->Wait(kInfinite);
   if (on_stop_) on_stop_();
 }
 
@@ -103,7 +113,12 @@ void ServiceHost::StopThreads() {
 
 void ServiceHost::StopSequence() {
   StopThreads();
-  if (service_stop_) service_stop_->Set();
+  std::shared_ptr<ManualResetEvent> service_stop;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    service_stop = service_stop_;
+  }
+  if (service_stop) service_stop->Set();
   ReportStatus(kServiceStopped, 0, 0);
 }
 

@@ -44,9 +44,9 @@ class ServiceHost {
 
   std::function<void()> on_start_;
   std::function<void()> on_stop_;
-  std::mutex mu_;  // current_state_
+  std::mutex mu_;  // current_state_, service_stop_
   uint32_t current_state_ = 0;
-  std::unique_ptr<ManualResetEvent> service_stop_;
+  std::shared_ptr<ManualResetEvent> service_stop_;
   ServiceThreads threads_;
 };
 

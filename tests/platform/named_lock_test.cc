@@ -50,7 +50,10 @@ TEST(NamedLockTest, HoldersExcludeEachOtherAndWaitersComeInTurn) {
     EXPECT_FALSE(threads.back()->finished().Wait(100));
   }
   first.Release();
-  for (auto& thread : threads) ASSERT_TRUE(thread->finished().Wait(10000));
+  for (auto& thread : threads) {
+    ASSERT_TRUE(thread->finished().Wait(10000));
+    thread->Join();
+  }
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 }
 
@@ -75,6 +78,7 @@ TEST(NamedLockTest, CancellingAWaiterLeavesTheQueueIntact) {
 
   cancel.Set();
   ASSERT_TRUE(cancelled.finished().Wait(5000));
+  cancelled.Join();
   EXPECT_EQ(cancelled_result, NamedLock::Result::kCancelled);
   EXPECT_FALSE(later.finished().Wait(100));
   holder.Release();

@@ -24,6 +24,19 @@ struct FakeWorkers {
   int cancelled = 0;
   int saw_stop = 0;
 
+  int Cancelled() {
+    std::lock_guard<std::mutex> lock(mu);
+    return cancelled;
+  }
+  int SawStop() {
+    std::lock_guard<std::mutex> lock(mu);
+    return saw_stop;
+  }
+  size_t PathCount() {
+    std::lock_guard<std::mutex> lock(mu);
+    return paths.size();
+  }
+
   WorkerEntry Entry() {
     return [this](WorkerSlot* slot) -> uint32_t {
       std::u16string path;
@@ -60,8 +73,8 @@ TEST(WorkerPoolTest, TakesSlotsInOrderAndFindsNoneFreeWhileTenRun) {
   EXPECT_GE(pool.Dispatch(u"/in/eleventh"), 0);
   pool.Drain();
   EXPECT_EQ(pool.BusySlotCount(), 0);
-  EXPECT_EQ(fake.paths.size(), 11u);
-  EXPECT_EQ(fake.cancelled, 0);
+  EXPECT_EQ(fake.PathCount(), 11u);
+  EXPECT_EQ(fake.Cancelled(), 0);
 }
 
 TEST(WorkerPoolTest, TerminatesOverdueWorkersOnlyWhenASlotIsNeeded) {
@@ -73,7 +86,7 @@ TEST(WorkerPoolTest, TerminatesOverdueWorkersOnlyWhenASlotIsNeeded) {
   // Overdue, but nobody needs a slot yet: nothing happens to them.
   ManualResetEvent(false).Wait(300);
   EXPECT_EQ(pool.BusySlotCount(), kWorkerSlotCount);
-  EXPECT_EQ(fake.cancelled, 0);
+  EXPECT_EQ(fake.Cancelled(), 0);
 
   // A scan terminates every overdue worker it passes and takes no slot in
   // that pass; the slots are free at once for the next.
@@ -82,8 +95,8 @@ TEST(WorkerPoolTest, TerminatesOverdueWorkersOnlyWhenASlotIsNeeded) {
   EXPECT_EQ(pool.TryDispatch(u"/in/late"), 0);
   fake.release.Set();
   pool.Drain();
-  EXPECT_EQ(fake.cancelled, kWorkerSlotCount);
-  EXPECT_EQ(fake.paths.size(), kWorkerSlotCount + 1u);
+  EXPECT_EQ(fake.Cancelled(), kWorkerSlotCount);
+  EXPECT_EQ(fake.PathCount(), kWorkerSlotCount + 1u);
   EXPECT_EQ(pool.TerminatedCount(), 0u);  // all joined
 }
 
@@ -97,8 +110,8 @@ TEST(WorkerPoolTest, DrainSignalsStopAndTerminatesWorkersPastTheirLimitSinceDisp
   ASSERT_EQ(pool.TryDispatch(u"/in/new"), 1);
   pool.Drain();
   // Both past the limit by the end; both saw the stop event.
-  EXPECT_EQ(fake.cancelled, 2);
-  EXPECT_EQ(fake.saw_stop, 2);
+  EXPECT_EQ(fake.Cancelled(), 2);
+  EXPECT_EQ(fake.SawStop(), 2);
   EXPECT_TRUE(pool.workers_stop().IsSet());
 }
 
