@@ -59,11 +59,10 @@ struct NamedLock::Gate {
       }
       waiters.push_back(&turn);
     }
-    if (cancel == nullptr) {
-      turn.Wait(kInfinite);
-      return true;
-    }
-    int index = WaitAny({turn, *cancel}, kInfinite);
+    int index = cancel == nullptr ? (turn.Wait(kInfinite) ? 0 : kWaitFailed)
+                                  : WaitAny({turn, *cancel}, kInfinite);
+    // The releaser sets `turn` under `mu`: taking it here also makes sure
+    // that Set() is over before `turn` goes away.
     std::lock_guard<std::mutex> lock(mu);
     if (turn.IsSet()) {
       if (index == 0) return true;
