@@ -42,7 +42,8 @@ class InkTables {
       gray_red[v] = (255 - v) * 0.299;
       gray_green[v] = (255 - v) * 0.587;
       gray_blue[v] = (255 - v) * 0.114;
-      neutral_gray[v] = static_cast<uint32_t>((gray_red[v] + gray_green[v]) + gray_blue[v]);
+      neutral_gray[v] =
+          static_cast<uint32_t>((gray_red[v] + gray_green[v]) + gray_blue[v]);
     }
     for (int k = 0; k < 255; ++k) {
       for (int d = 0; d <= 255 - k; ++d) {
@@ -84,14 +85,6 @@ PixelInk InkOf(uint8_t r, uint8_t g, uint8_t b, const InkTables& tables) {
   return ink;
 }
 
-void AddRun(const PixelInk& ink, uint64_t pixels, PageInkSums& sums) {
-  sums.cyan += ink.cyan * pixels;
-  sums.magenta += ink.magenta * pixels;
-  sums.yellow += ink.yellow * pixels;
-  sums.black += ink.black * pixels;
-  sums.gray += ink.gray * pixels;
-}
-
 // Eight white pixels: 24 bytes of 0xFF.
 bool IsWhiteBlock(const uint8_t* rgb) {
   uint64_t words[3];
@@ -124,8 +117,9 @@ PagePercentages MeasurePage(const std::string& path) {
     AddRgbPixelsInk(pixels->data(), pixels->size_bytes() / 3, sums);
   } else {
     sums = PageInkSums();
-    image->ReadRgbRows(
-        [&](int32_t, const uint8_t* row) { AddRgbPixelsInk(row, width, sums); });
+    image->ReadRgbRows([&](int32_t, const uint8_t* row) {
+      AddRgbPixelsInk(row, width, sums);
+    });
   }
   // The pixel count is a 32-bit product: it wraps for pages beyond 4 billion
   // pixels, and a count that wraps to 0 is treated like a page without pixels.
@@ -163,37 +157,50 @@ void AddPixelInk(uint8_t r, uint8_t g, uint8_t b, PageInkSums& sums) {
     sums.magenta += cmyk.m;
     sums.yellow += cmyk.y;
   }
-  const double gray = ((255 - r) * 0.299 + (255 - g) * 0.587) + (255 - b) * 0.114;
+  const double gray =
+      ((255 - r) * 0.299 + (255 - g) * 0.587) + (255 - b) * 0.114;
   sums.gray += static_cast<uint64_t>(gray);
 }
 
-void AddRgbPixelsInk(const uint8_t* rgb, size_t pixel_count, PageInkSums& sums) {
+void AddRgbPixelsInk(const uint8_t* rgb, size_t pixel_count,
+                     PageInkSums& sums) {
   const InkTables& tables = Tables();
-  // Rendered pages are mostly long runs of one colour, white above all:
-  // each run is classified once and added as run length times its ink, and
-  // white, which adds nothing, is stepped over eight pixels at a time.
+  // Rendered pages are mostly long runs of one colour, white above all: a
+  // pixel of the same colour as the one before reuses its ink, and white,
+  // which adds nothing, is stepped over eight pixels at a time.
   constexpr uint32_t kWhite = 0xFFFFFF;
-  uint32_t run_colour = kWhite;
-  PixelInk run_ink;
-  uint64_t run_length = 0;
+  uint32_t last_colour = kWhite;
+  PixelInk ink;
+  uint64_t cyan = 0;
+  uint64_t magenta = 0;
+  uint64_t yellow = 0;
+  uint64_t black = 0;
+  uint64_t gray = 0;
   size_t i = 0;
   while (i < pixel_count) {
-    if (run_colour == kWhite) {
+    if (last_colour == kWhite) {
       while (pixel_count - i >= 8 && IsWhiteBlock(rgb + 3 * i)) i += 8;
       if (i == pixel_count) break;
     }
     const uint8_t* pixel = rgb + 3 * i;
-    const uint32_t colour = pixel[0] | (uint32_t{pixel[1]} << 8) | (uint32_t{pixel[2]} << 16);
-    if (colour != run_colour) {
-      AddRun(run_ink, run_length, sums);
-      run_colour = colour;
-      run_ink = InkOf(pixel[0], pixel[1], pixel[2], tables);
-      run_length = 0;
+    const uint32_t colour =
+        pixel[0] | (uint32_t{pixel[1]} << 8) | (uint32_t{pixel[2]} << 16);
+    if (colour != last_colour) {
+      last_colour = colour;
+      ink = InkOf(pixel[0], pixel[1], pixel[2], tables);
     }
-    ++run_length;
+    cyan += ink.cyan;
+    magenta += ink.magenta;
+    yellow += ink.yellow;
+    black += ink.black;
+    gray += ink.gray;
     ++i;
   }
-  AddRun(run_ink, run_length, sums);
+  sums.cyan += cyan;
+  sums.magenta += magenta;
+  sums.yellow += yellow;
+  sums.black += black;
+  sums.gray += gray;
 }
 
 float PageInkPercentage(uint64_t sum, uint32_t pixel_count) {
@@ -220,8 +227,8 @@ void Job::MeasureColorCoverage() {
     const std::string name = PageFileName(OutputFile, page);
     if (!FileExistsA(name)) break;
     const PagePercentages measured = MeasurePage(name);
-    if (measured.cyan == 0.0f && measured.magenta == 0.0f && measured.yellow == 0.0f &&
-        measured.black == 0.0f) {
+    if (measured.cyan == 0.0f && measured.magenta == 0.0f &&
+        measured.yellow == 0.0f && measured.black == 0.0f) {
       if (!empty_pages.empty()) empty_pages += ",";
       empty_pages += FormatIntA(page);
     }
@@ -242,7 +249,8 @@ void Job::MeasureColorCoverage() {
                            "\r\ncyan=" + FormatFloatA(cyan / count) +
                            "\r\nmagenta=" + FormatFloatA(magenta / count) +
                            "\r\nyellow=" + FormatFloatA(yellow / count) +
-                           "\r\ngray=" + FormatFloatA(gray / count) + "\r\nempty=" + empty_pages;
+                           "\r\ngray=" + FormatFloatA(gray / count) +
+                           "\r\nempty=" + empty_pages;
   std::ofstream file(ColorCoverageFile, std::ios::binary | std::ios::trunc);
   if (!file) return;
   file << text;

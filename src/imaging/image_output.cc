@@ -24,10 +24,12 @@ namespace {
 constexpr std::string_view kRenderedPageSuffix = ".png_";
 
 void ConvertPage(const std::string& source, const std::string& target,
-                 const OutputImageType& output, int32_t long_side, int32_t quality) {
+                 const OutputImageType& output, int32_t long_side,
+                 int32_t quality) {
   std::optional<ImageFile> image = ImageFile::Open(source);
   if (!image) return;
-  const PixelSize size = ScaledPageSize(image->width(), image->height(), long_side);
+  const PixelSize size =
+      ScaledPageSize(image->width(), image->height(), long_side);
   ImageFileFormat format;
   if (FindImageEncoder(output.mime_type, &format) < 0) return;
   // A failed save leaves no image for this page; the job goes on.
@@ -37,16 +39,18 @@ void ConvertPage(const std::string& source, const std::string& target,
 // Deletes every file of `out_folder` that IsLeftoverPageFile names for
 // `stem`: page files beyond a gap in the numbering or beyond the last page
 // looked for, and other files of this job whose names end in "_".
-void RemoveLeftoverPageFiles(const std::string& out_folder, const std::string& stem) {
+void RemoveLeftoverPageFiles(const std::string& out_folder,
+                             const std::string& stem) {
   std::vector<std::string> leftovers;
   std::error_code error;
-  for (std::filesystem::directory_iterator entry(out_folder, error), end; !error && entry != end;
-       entry.increment(error)) {
+  for (std::filesystem::directory_iterator entry(out_folder, error), end;
+       !error && entry != end; entry.increment(error)) {
     std::string name = entry->path().filename().string();
     if (IsLeftoverPageFile(name, stem)) leftovers.push_back(std::move(name));
   }
   for (const std::string& name : leftovers) {
-    RemoveFile(out_folder + kPathSeparator + name);  // a failure is of no consequence
+    RemoveFile(out_folder + kPathSeparator +
+               name);  // a failure is of no consequence
   }
 }
 
@@ -65,7 +69,8 @@ OutputImageType OutputImageTypeOf(int32_t image_type) {
   }
 }
 
-int32_t FindImageEncoder(std::u16string_view mime_type, ImageFileFormat* format) {
+int32_t FindImageEncoder(std::u16string_view mime_type,
+                         ImageFileFormat* format) {
   const std::span<const ImageEncoderInfo> encoders = InstalledImageEncoders();
   for (size_t i = 0; i < encoders.size(); ++i) {
     if (encoders[i].mime_type == mime_type) {
@@ -97,9 +102,11 @@ PixelSize ScaledPageSize(int32_t width, int32_t height, int32_t long_side) {
 }
 
 bool IsLeftoverPageFile(std::string_view name, std::string_view stem) {
-  if (name.size() <= stem.size() || name.substr(0, stem.size()) != stem) return false;
+  if (name.size() <= stem.size() || name.substr(0, stem.size()) != stem)
+    return false;
   const std::string_view rest = name.substr(stem.size());  // "_*.*_"
-  if (rest.size() < 3 || rest.front() != '_' || rest.back() != '_') return false;
+  if (rest.size() < 3 || rest.front() != '_' || rest.back() != '_')
+    return false;
   return rest.substr(1, rest.size() - 2).find('.') != std::string_view::npos;
 }
 
@@ -107,11 +114,12 @@ void Job::ConvertPageImages(std::u16string job_path) {
   if (job_path.empty()) return;
   const OutputImageType output = OutputImageTypeOf(ImageType);
   std::string target_pattern = OutputFile;
-  ReplaceAll(target_pattern, std::string(kRenderedPageSuffix), std::string(output.extension));
+  ReplaceAll(target_pattern, std::string(kRenderedPageSuffix),
+             std::string(output.extension));
   // A name without the page placeholder would name one file for every page
   // (and that file might be anything): then there are no rendered pages.
-  const bool has_pages =
-      !OutputFile.empty() && PageFileName(OutputFile, 1) != PageFileName(OutputFile, 2);
+  const bool has_pages = !OutputFile.empty() && PageFileName(OutputFile, 1) !=
+                                                    PageFileName(OutputFile, 2);
 
   for (int32_t page = 1; has_pages && page <= kImageOutputMaxPages; ++page) {
     const std::string source = PageFileName(OutputFile, page);

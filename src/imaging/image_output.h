@@ -28,7 +28,8 @@ OutputImageType OutputImageTypeOf(int32_t image_type);
 // Index, in the list of installed encoders, of the first whose MIME type is
 // exactly `mime_type` (case-sensitive), with its format in `*format`; -1 when
 // there is none (then `*format` is untouched).
-int32_t FindImageEncoder(std::u16string_view mime_type, ImageFileFormat* format);
+int32_t FindImageEncoder(std::u16string_view mime_type,
+                         ImageFileFormat* format);
 
 struct PixelSize {
   int32_t width = 0;

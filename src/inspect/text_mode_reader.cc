@@ -5,22 +5,22 @@
 namespace quillaro {
 namespace {
 
-// Large enough that a 100 MB line costs few reads, small enough to be the
-// whole memory a reader takes.
-constexpr size_t kBlockBytes = 64 * 1024;
 constexpr char kEndOfData = 0x1A;
 
 }  // namespace
 
-TextModeReader::TextModeReader() = default;
+// 64 KiB: large enough that a 100 MB line costs few reads, small enough to be
+// the whole memory a reader takes.
+TextModeReader::TextModeReader(size_t block_bytes)
+    : block_bytes_(block_bytes == 0 ? 1 : block_bytes) {}
 TextModeReader::~TextModeReader() = default;
 
 bool TextModeReader::Open(const std::string& path) {
   file_.reset(std::fopen(path.c_str(), "rb"));
-  raw_.assign(kBlockBytes, 0);
+  raw_.assign(block_bytes_, 0);
   // One extra byte: a CR held back from the previous block may precede a
   // whole block of data.
-  cooked_.assign(kBlockBytes + 1, 0);
+  cooked_.assign(block_bytes_ + 1, 0);
   cooked_begin_ = cooked_end_ = 0;
   carry_cr_ = false;
   data_ended_ = file_ == nullptr;

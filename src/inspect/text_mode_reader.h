@@ -21,7 +21,11 @@ namespace quillaro {
 // whatever the file looks like. One reader serves one thread.
 class TextModeReader {
  public:
-  TextModeReader();
+  // Reads the file in blocks of `block_bytes` (at least 1): the reader's
+  // whole memory. The default suits every caller; tests choose tiny blocks
+  // to put line ends and CR LF pairs on block boundaries.
+  static constexpr size_t kDefaultBlockBytes = 64 * 1024;
+  explicit TextModeReader(size_t block_bytes = kDefaultBlockBytes);
   TextModeReader(const TextModeReader&) = delete;
   TextModeReader& operator=(const TextModeReader&) = delete;
   ~TextModeReader();
@@ -52,6 +56,7 @@ class TextModeReader {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
   std::unique_ptr<std::FILE, FileCloser> file_;
+  size_t block_bytes_;
   std::vector<char> raw_;     // bytes as read from the file
   std::vector<char> cooked_;  // the same bytes after text-mode translation
   size_t cooked_begin_ = 0;   // next unread byte in cooked_

@@ -41,17 +41,12 @@ uint64_t HandledRights(int abi) {
 constexpr uint64_t kFileReadRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_READ_FILE;
 constexpr uint64_t kDirReadRights = kFileReadRights | LANDLOCK_ACCESS_FS_READ_DIR;
 
+// In the writable folders: everything but making links, devices, sockets
+// and pipes.
 uint64_t WriteRights(int abi) {
-  uint64_t rights = kDirReadRights | LANDLOCK_ACCESS_FS_WRITE_FILE |
-                    LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
-                    LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG;
-#ifdef LANDLOCK_ACCESS_FS_REFER
-  if (abi >= 2) rights |= LANDLOCK_ACCESS_FS_REFER;
-#endif
-#ifdef LANDLOCK_ACCESS_FS_TRUNCATE
-  if (abi >= 3) rights |= LANDLOCK_ACCESS_FS_TRUNCATE;
-#endif
-  return rights;
+  return HandledRights(abi) &
+         ~(LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_SOCK |
+           LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM);
 }
 
 bool AddPathRule(int ruleset, const std::string& path, uint64_t dir_rights, uint64_t file_rights) {
@@ -131,7 +126,7 @@ PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
     AddPathRule(ruleset.Get(), path, kDirReadRights, kFileReadRights);
   }
   for (const std::string& path : policy.writable) {
-    uint64_t rights = WriteRights(abi) & attr.handled_access_fs;
+    const uint64_t rights = WriteRights(abi);
     // Rights on a single file may not name folder operations.
     uint64_t file_rights = kFileReadRights | LANDLOCK_ACCESS_FS_WRITE_FILE;
 #ifdef LANDLOCK_ACCESS_FS_TRUNCATE

@@ -12,11 +12,16 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "config/text_utils.h"
 #include "platform/cancellation.h"
+#include "platform/child_confinement.h"
+#include "platform/code_page.h"
+#include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 #include "platform/unique_fd_linux.h"
 
@@ -77,6 +82,8 @@ class ChildProcess {
 struct ChildSetup {
   const char* program;
   char* const* argv;
+  char* const* envp;
+  const PreparedConfinement* confinement;
   int stdin_fd;
   int output_fd;
   int status_fd;  // close-on-exec; receives errno when the child cannot go on
@@ -94,7 +101,58 @@ int ApplyChildProtections(const ChildSetup& setup) {
   // rather than living on unsupervised. The parent may already be gone.
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) < 0) return errno;
   if (::getppid() != setup.parent_pid) return ESRCH;
+  // Last: the file-system confinement and the resource limits. A child that
+  // cannot be confined does not run at all.
+  if (!setup.confinement->ApplyInChild()) return EPERM;
   return 0;
+}
+
+// A private scratch folder for one run (the PDF and PostScript writers keep
+// temporary files): the only place outside in/ and out/ the child may write.
+// Removed with its contents on destruction.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string base = "/tmp";
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && tmp[0] == '/') base = tmp;
+    std::string pattern = base + "/quillaro-run-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    if (path_.empty()) return;
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+  }
+  bool Valid() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The service's environment with TMPDIR pointing at the run's scratch folder.
+std::vector<std::string> ChildEnvironment(const std::string& scratch) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    std::string_view variable(*entry);
+    if (variable.starts_with("TMPDIR=") || variable.starts_with("TEMP=") ||
+        variable.starts_with("TMP=")) {
+      continue;
+    }
+    environment.emplace_back(variable);
+  }
+  environment.push_back("TMPDIR=" + scratch);
+  environment.push_back("TEMP=" + scratch);
+  return environment;
+}
+
+std::string ModuleFolder() {
+  std::optional<std::string> exe = ExecutablePath();
+  if (!exe) return std::string();
+  size_t slash = exe->rfind(kPathSeparator);
+  return slash == std::string::npos ? *exe : exe->substr(0, slash);
 }
 
 [[noreturn]] void ReportAndExit(int status_fd, int error) {
@@ -128,7 +186,7 @@ int ApplyChildProtections(const ChildSetup& setup) {
 
   if (int error = ApplyChildProtections(setup); error != 0) ReportAndExit(setup.status_fd, error);
 
-  ::execve(setup.program, setup.argv, environ);
+  ::execve(setup.program, setup.argv, setup.envp);
   ReportAndExit(setup.status_fd, errno);
 }
 
@@ -192,14 +250,23 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   const uint64_t start_ms = MonotonicMilliseconds();
   if (CancellationRequested()) return kTimedOut;
 
-  const std::string program = ToNarrow(application);
-  std::vector<std::string> arguments = SplitCommandLine(ToNarrow(command_line));
+  const std::string program = WideToNarrow(application);
+  std::vector<std::string> arguments = SplitCommandLine(WideToNarrow(command_line));
   // Windows always has a program name; execve needs at least argv[0].
   if (arguments.empty()) arguments.emplace_back();
   std::vector<char*> argv;
   argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
+
+  const ScratchFolder scratch;
+  if (!scratch.Valid()) return kCannotStart;
+  std::vector<std::string> environment = ChildEnvironment(scratch.path());
+  std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
+  for (std::string& variable : environment) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  const PreparedConfinement confinement(InterpreterConfinement(ModuleFolder(), scratch.path()));
 
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) < 0) return kCannotStart;
@@ -213,7 +280,7 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   UniqueFd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!null_input.Valid()) return kCannotStart;
 
-  const ChildSetup setup = {program.c_str(), argv.data(), null_input.Get(),
+  const ChildSetup setup = {program.c_str(), argv.data(), envp.data(), &confinement, null_input.Get(),
                             output_write.Get(), status_write.Get(), ::getpid()};
   const pid_t pid = ::fork();
   if (pid < 0) return kCannotStart;

@@ -87,7 +87,8 @@ class ImageFile {
   // pixels and is valid during the call only. Stops at the first row that
   // cannot be decoded. Memory use does not depend on the image's height.
   // Returns the number of rows handed on.
-  int32_t ReadRgbRows(const std::function<void(int32_t y, const uint8_t* rgb)>& row) const;
+  int32_t ReadRgbRows(
+      const std::function<void(int32_t y, const uint8_t* rgb)>& row) const;
 
   // Scales the image to exactly `target_width` by `target_height` pixels with
   // a high-quality filter, flattens it onto opaque white, records 100 dots
@@ -97,8 +98,9 @@ class ImageFile {
   // an existing file. Returns false when the target size is not positive,
   // the image cannot be decoded or the file cannot be written; no partial
   // file is left behind then.
-  bool SaveScaled(const std::string& path, int32_t target_width, int32_t target_height,
-                  ImageFileFormat format, int32_t quality) const;
+  bool SaveScaled(const std::string& path, int32_t target_width,
+                  int32_t target_height, ImageFileFormat format,
+                  int32_t quality) const;
 
  private:
   struct Impl;

@@ -1,16 +1,16 @@
 // The image backend on Linux: libvips. Every libvips call stays in this file,
 // and every libvips exception is caught here and turned into a result.
 
-#include "platform/image_codec.h"
-
+#include <glib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
-
-#include <glib.h>
 #include <vips/vips8>
+
+#include "platform/image_codec.h"
 
 namespace quillaro {
 namespace {
@@ -51,7 +51,8 @@ VImage LoadSequential(const std::string& path) {
 // 8-bit, three bands, alpha dropped without being applied.
 VImage ToRgb8(VImage image) {
   if (image.has_alpha()) {
-    image = image.extract_band(0, VImage::option()->set("n", image.bands() - 1));
+    image =
+        image.extract_band(0, VImage::option()->set("n", image.bands() - 1));
   }
   if (image.format() != VIPS_FORMAT_UCHAR) {
     // Integer samples wider than 8 bits keep their high byte.
@@ -59,7 +60,7 @@ VImage ToRgb8(VImage image) {
   }
   if (image.bands() < 3) {
     VImage grey = image.extract_band(0);
-    image = grey.bandjoin({grey, grey});
+    image = VImage::bandjoin(std::vector<VImage>{grey, grey, grey});
   } else if (image.bands() > 3) {
     image = image.extract_band(0, VImage::option()->set("n", 3));
   }
@@ -79,23 +80,60 @@ double WhiteSample(const VImage& image) {
   }
 }
 
-void Save(const VImage& image, VTarget target, ImageFileFormat format, int32_t quality) {
+struct BlobUnref {
+  void operator()(VipsBlob* blob) const {
+    vips_area_unref(reinterpret_cast<VipsArea*>(blob));
+  }
+};
+
+// The JPEG encoder records the resolution only in Exif metadata, which goes
+// with everything else the rendered page carried. Readers look for it in the
+// JFIF header, so that header is put in front of the encoder's output, as
+// it stands in most JPEG files: version 1.01, dots per inch, 100 by 100.
+void SaveJpegWithJfif(const VImage& image, VTarget target, int32_t quality) {
+  static constexpr unsigned char kJfifHeader[] = {
+      0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
+      0x01, 0x01, 0x01, 0x00, 0x64, 0x00, 0x64, 0x00, 0x00};
+  std::unique_ptr<VipsBlob, BlobUnref> blob(image.jpegsave_buffer(
+      VImage::option()->set("strip", true)->set("Q", quality)));
+  size_t length = 0;
+  const auto* jpeg =
+      static_cast<const unsigned char*>(vips_blob_get(blob.get(), &length));
+  if (length < 4) throw VError("jpegsave: empty output");
+  const bool has_jfif = jpeg[2] == 0xFF && jpeg[3] == 0xE0;
+  VipsTarget* out = target.get_target();
+  if (vips_target_write(out, jpeg, 2) != 0 ||
+      (!has_jfif &&
+       vips_target_write(out, kJfifHeader, sizeof(kJfifHeader)) != 0) ||
+      vips_target_write(out, jpeg + 2, length - 2) != 0 ||
+      vips_target_end(out) != 0) {
+    throw VError();
+  }
+}
+
+// A page image is a new picture: the metadata of the rendered page (its
+// colour profile above all, larger than a small image itself) stays behind.
+void Save(const VImage& image, VTarget target, ImageFileFormat format,
+          int32_t quality) {
   switch (format) {
     case ImageFileFormat::kJpeg:
-      image.jpegsave_target(target, VImage::option()->set("Q", quality));
+      SaveJpegWithJfif(image, target, quality);
       return;
     case ImageFileFormat::kGif:
       // The GIF encoder has no quality setting.
-      image.gifsave_target(target);
+      image.gifsave_target(target, VImage::option()->set("strip", true));
       return;
     case ImageFileFormat::kPng:
-      image.pngsave_target(target, VImage::option()->set("Q", quality));
+      image.pngsave_target(
+          target, VImage::option()->set("strip", true)->set("Q", quality));
       return;
     case ImageFileFormat::kTiff:
-      image.tiffsave_target(target, VImage::option()
-                                        ->set("Q", quality)
-                                        ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_LZW)
-                                        ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH));
+      image.tiffsave_target(
+          target, VImage::option()
+                      ->set("strip", true)
+                      ->set("Q", quality)
+                      ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_LZW)
+                      ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH));
       return;
   }
   throw VError("unknown image format");
@@ -108,8 +146,10 @@ bool InitializeImaging() {
     if (vips_init("quillaro") != 0) return false;
     vips_cache_set_max(0);
     vips_cache_set_max_files(0);
-    g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
-                      DropLibraryWarning, nullptr);
+    g_log_set_handler(
+        "VIPS",
+        static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+        DropLibraryWarning, nullptr);
     return true;
   }();
   return started;
@@ -120,7 +160,8 @@ void ShutdownImaging() { vips_shutdown(); }
 std::span<const ImageEncoderInfo> InstalledImageEncoders() { return kEncoders; }
 
 RgbPixels::RgbPixels(RgbPixels&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)) {}
 
 RgbPixels& RgbPixels::operator=(RgbPixels&& other) noexcept {
   if (this != &other) {
@@ -170,7 +211,8 @@ std::optional<RgbPixels> ImageFile::ReadRgb(size_t max_bytes) const {
   const size_t expected = width * height * 3;
   try {
     VImage rgb = ToRgb8(LoadSequential(impl_->path));
-    if (rgb.width() != impl_->width || rgb.height() != impl_->height) return std::nullopt;
+    if (rgb.width() != impl_->width || rgb.height() != impl_->height)
+      return std::nullopt;
     size_t size = 0;
     RgbPixels pixels;
     pixels.data_ = static_cast<uint8_t*>(rgb.write_to_memory(&size));
@@ -201,8 +243,9 @@ int32_t ImageFile::ReadRgbRows(
   return rows;
 }
 
-bool ImageFile::SaveScaled(const std::string& path, int32_t target_width, int32_t target_height,
-                           ImageFileFormat format, int32_t quality) const {
+bool ImageFile::SaveScaled(const std::string& path, int32_t target_width,
+                           int32_t target_height, ImageFileFormat format,
+                           int32_t quality) const {
   if (target_width <= 0 || target_height <= 0) return false;
   quality = std::clamp(quality, 1, 100);
   bool target_created = false;
@@ -211,7 +254,8 @@ bool ImageFile::SaveScaled(const std::string& path, int32_t target_width, int32_
     if (image.has_alpha()) {
       const double white = WhiteSample(image);
       image = image.flatten(VImage::option()->set(
-          "background", std::vector<double>(static_cast<size_t>(image.bands() - 1), white)));
+          "background",
+          std::vector<double>(static_cast<size_t>(image.bands() - 1), white)));
     }
     image = ToRgb8(image);
     const double horizontal = static_cast<double>(target_width) / image.width();

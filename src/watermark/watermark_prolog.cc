@@ -20,7 +20,7 @@ constexpr char kPrologTemplate[] =
     "\t\t(%s) false charpath\n\t\tstroke\n\t\trestore\n\t\ttrue\n"
     "\t  }\n\t  {\n\t\tfalse\n\t  } ifelse\n\t}\n\t>> setpagedevice";
 
-// The prolog never exceeds this many characters.
+// The prolog never exceeds this many characters; a longer one is cut here.
 constexpr std::size_t kPrologMaxLength = 4095;
 
 }  // namespace
@@ -29,18 +29,12 @@ std::string Job::BuildWatermarkProlog(std::string text) const {
   const std::string font = ToNarrow(WMFontType);
   const std::string gray_level = ToNarrow(WMGrayLevel);
 
-  // The text comes from whoever sent the job, and the stamping run is not
-  // sandboxed, so it is escaped: whatever it holds stays inside its string
-  // literal. A text too long for the prolog is shortened rather than the
-  // prolog cut after it: a prolog that ends inside the literal is a syntax
-  // error, and the job would then not be stamped at all.
-  const int fixed_length = std::snprintf(nullptr, 0, kPrologTemplate, font.c_str(), WMFontSize,
-                                         WMLeftOffset, WMBottomOffset, gray_level.c_str(), "");
-  std::size_t text_room = 0;
-  if (fixed_length >= 0 && static_cast<std::size_t>(fixed_length) < kPrologMaxLength) {
-    text_room = kPrologMaxLength - static_cast<std::size_t>(fixed_length);
-  }
-  const std::string escaped_text = EscapePostScriptString(text, text_room);
+  // The text comes from whoever sent the job and the stamping run reads
+  // files, so it is escaped: whatever it holds stays inside its string
+  // literal. The prolog is still cut at its fixed size: a text too long for it
+  // leaves the literal unclosed, which the interpreter rejects as a syntax
+  // error, so an over-long text fails the job but can never run as code.
+  const std::string escaped_text = EscapePostScriptString(text);
 
   char prolog[kPrologMaxLength + 1];
   const int length =

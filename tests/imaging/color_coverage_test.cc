@@ -26,13 +26,14 @@ TEST(RgbToCmykTest, ConvertsByTheIntegerRule) {
     uint8_t r, g, b, c, m, y, k;
   };
   const Case cases[] = {
-      {0, 0, 0, 0, 0, 0, 255},        {255, 255, 255, 0, 0, 0, 0},
-      {255, 0, 0, 0, 255, 255, 0},    {128, 128, 128, 0, 0, 0, 127},
+      {0, 0, 0, 0, 0, 0, 255},         {255, 255, 255, 0, 0, 0, 0},
+      {255, 0, 0, 0, 255, 255, 0},     {128, 128, 128, 0, 0, 0, 127},
       {200, 100, 50, 0, 127, 191, 55}, {1, 0, 0, 0, 255, 255, 254},
       {0, 255, 254, 255, 0, 1, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << int{c.r} << "," << int{c.g} << "," << int{c.b});
+    SCOPED_TRACE(::testing::Message()
+                 << int{c.r} << "," << int{c.g} << "," << int{c.b});
     const Cmyk cmyk = RgbToCmyk(c.r, c.g, c.b);
     EXPECT_EQ(cmyk.c, c.c);
     EXPECT_EQ(cmyk.m, c.m);
@@ -55,7 +56,8 @@ TEST(PixelInkTest, ClassifiesNeutralAndColouredPixels) {
 
 PageInkSums DirectSums(const std::vector<uint8_t>& rgb) {
   PageInkSums sums;
-  for (size_t i = 0; i + 2 < rgb.size(); i += 3) AddPixelInk(rgb[i], rgb[i + 1], rgb[i + 2], sums);
+  for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+    AddPixelInk(rgb[i], rgb[i + 1], rgb[i + 2], sums);
   return sums;
 }
 
@@ -89,7 +91,8 @@ TEST(PixelInkTest, FastScanMatchesTheDirectFormulaOnRandomPages) {
       const uint8_t g = kind == 2 ? r : static_cast<uint8_t>(colour >> 8);
       const uint8_t b = kind == 2 ? r : static_cast<uint8_t>(colour >> 16);
       const size_t run = kind == 3 ? 1 : 1 + random() % 40;
-      for (size_t i = 0; i < run && rgb.size() < pixels * 3; ++i) rgb.insert(rgb.end(), {r, g, b});
+      for (size_t i = 0; i < run && rgb.size() < pixels * 3; ++i)
+        rgb.insert(rgb.end(), {r, g, b});
     }
     PageInkSums fast;
     AddRgbPixelsInk(rgb.data(), pixels, fast);
@@ -100,8 +103,10 @@ TEST(PixelInkTest, FastScanMatchesTheDirectFormulaOnRandomPages) {
 TEST(PageInkPercentageTest, FollowsTheSinglePrecisionSteps) {
   const uint32_t letter = 850 * 1100;
   EXPECT_EQ(PageInkPercentage(uint64_t{255} * letter, letter), 100.0f);
-  EXPECT_EQ(FormatFloatA(PageInkPercentage(uint64_t{178} * letter, letter)), "69.80");
-  EXPECT_EQ(FormatFloatA(PageInkPercentage(uint64_t{126} * letter, letter)), "49.41");
+  EXPECT_EQ(FormatFloatA(PageInkPercentage(uint64_t{178} * letter, letter)),
+            "69.80");
+  EXPECT_EQ(FormatFloatA(PageInkPercentage(uint64_t{126} * letter, letter)),
+            "49.41");
   EXPECT_EQ(PageInkPercentage(0, letter), 0.0f);
   EXPECT_EQ(PageInkPercentage(12345, 0), 0.0f);  // no pixels: no ink, never NaN
   // The sum is rounded to single precision before it is scaled: 2^24 + 1
@@ -119,7 +124,9 @@ class ColorCoverageJobTest : public testing::ImagingTest {
     job_.OutputFile = (folder_.out() / "job_%d.png_").string();
     job_.ColorCoverageFile = (folder_.out() / "job_colorcoverage.txt").string();
   }
-  std::filesystem::path Page(int n) const { return PageFileName(job_.OutputFile, n); }
+  std::filesystem::path Page(int n) const {
+    return PageFileName(job_.OutputFile, n);
+  }
   std::string Result() const { return ReadFileBytes(job_.ColorCoverageFile); }
 
   ServiceFolder folder_;
@@ -130,15 +137,16 @@ std::string ResultText(const std::string& pages, const std::string& black,
                        const std::string& cyan, const std::string& magenta,
                        const std::string& yellow, const std::string& gray,
                        const std::string& empty) {
-  return "[Params]\r\npages=" + pages + "\r\nblack=" + black + "\r\ncyan=" + cyan +
-         "\r\nmagenta=" + magenta + "\r\nyellow=" + yellow + "\r\ngray=" + gray +
-         "\r\nempty=" + empty;
+  return "[Params]\r\npages=" + pages + "\r\nblack=" + black +
+         "\r\ncyan=" + cyan + "\r\nmagenta=" + magenta +
+         "\r\nyellow=" + yellow + "\r\ngray=" + gray + "\r\nempty=" + empty;
 }
 
 TEST_F(ColorCoverageJobTest, WhitePagesAreAllEmpty) {
   for (int n = 1; n <= 3; ++n) WriteSolidPng(Page(n), 17, 22, 255, 255, 255);
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("3", "0.00", "0.00", "0.00", "0.00", "0.00", "1,2,3"));
+  EXPECT_EQ(Result(),
+            ResultText("3", "0.00", "0.00", "0.00", "0.00", "0.00", "1,2,3"));
 }
 
 TEST_F(ColorCoverageJobTest, SolidPagesGiveTheirKnownValues) {
@@ -146,14 +154,19 @@ TEST_F(ColorCoverageJobTest, SolidPagesGiveTheirKnownValues) {
     uint8_t r, g, b;
     std::string expected;
   } const cases[] = {
-      {255, 0, 0, ResultText("1", "0.00", "0.00", "100.00", "100.00", "69.80", "")},
-      {128, 128, 128, ResultText("1", "49.80", "0.00", "0.00", "0.00", "49.41", "")},
-      {0, 0, 0, ResultText("1", "100.00", "0.00", "0.00", "0.00", "100.00", "")},
+      {255, 0, 0,
+       ResultText("1", "0.00", "0.00", "100.00", "100.00", "69.80", "")},
+      {128, 128, 128,
+       ResultText("1", "49.80", "0.00", "0.00", "0.00", "49.41", "")},
+      {0, 0, 0,
+       ResultText("1", "100.00", "0.00", "0.00", "0.00", "100.00", "")},
       // Dark but coloured: no black.
-      {0, 0, 40, ResultText("1", "0.00", "100.00", "100.00", "0.00", "98.04", "")},
+      {0, 0, 40,
+       ResultText("1", "0.00", "100.00", "100.00", "0.00", "98.04", "")},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << int{c.r} << "," << int{c.g} << "," << int{c.b});
+    SCOPED_TRACE(::testing::Message()
+                 << int{c.r} << "," << int{c.g} << "," << int{c.b});
     WriteSolidPng(Page(1), 85, 110, c.r, c.g, c.b);
     job_.MeasureColorCoverage();
     EXPECT_EQ(Result(), c.expected);
@@ -164,20 +177,24 @@ TEST_F(ColorCoverageJobTest, AveragesOverPagesAndListsEmptyOnes) {
   WriteSolidPng(Page(1), 85, 110, 0, 0, 0);
   WriteSolidPng(Page(2), 85, 110, 255, 255, 255);
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("2", "50.00", "0.00", "0.00", "0.00", "50.00", "2"));
+  EXPECT_EQ(Result(),
+            ResultText("2", "50.00", "0.00", "0.00", "0.00", "50.00", "2"));
 }
 
 TEST_F(ColorCoverageJobTest, StopsAtTheFirstMissingPage) {
   for (int n : {1, 2, 3, 5}) WriteSolidPng(Page(n), 8, 8, 255, 255, 255);
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("3", "0.00", "0.00", "0.00", "0.00", "0.00", "1,2,3"));
+  EXPECT_EQ(Result(),
+            ResultText("3", "0.00", "0.00", "0.00", "0.00", "0.00", "1,2,3"));
 }
 
 TEST_F(ColorCoverageJobTest, ReadsAtMost499Pages) {
-  const std::string page = testing::EncodePng(2, 2, 3, 8, std::vector<uint8_t>(12, 0));
+  const std::string page =
+      testing::EncodePng(2, 2, 3, 8, std::vector<uint8_t>(12, 0));
   for (int n = 1; n <= 501; ++n) testing::WriteFileBytes(Page(n), page);
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("499", "100.00", "0.00", "0.00", "0.00", "100.00", ""));
+  EXPECT_EQ(Result(),
+            ResultText("499", "100.00", "0.00", "0.00", "0.00", "100.00", ""));
 }
 
 TEST_F(ColorCoverageJobTest, WritesNothingWithoutPages) {
@@ -197,7 +214,8 @@ TEST_F(ColorCoverageJobTest, ReplacesAnEarlierResult) {
   testing::WriteFileBytes(job_.ColorCoverageFile, std::string(500, 'x'));
   WriteSolidPng(Page(1), 8, 8, 255, 255, 255);
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("1", "0.00", "0.00", "0.00", "0.00", "0.00", "1"));
+  EXPECT_EQ(Result(),
+            ResultText("1", "0.00", "0.00", "0.00", "0.00", "0.00", "1"));
 }
 
 TEST_F(ColorCoverageJobTest, UnreadablePageCountsAsEmpty) {
@@ -205,13 +223,15 @@ TEST_F(ColorCoverageJobTest, UnreadablePageCountsAsEmpty) {
   testing::WriteFileBytes(Page(2), "not an image at all");
   testing::WriteFileBytes(Page(3), "");
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("3", "33.33", "0.00", "0.00", "0.00", "33.33", "2,3"));
+  EXPECT_EQ(Result(),
+            ResultText("3", "33.33", "0.00", "0.00", "0.00", "33.33", "2,3"));
 }
 
 TEST_F(ColorCoverageJobTest, TruncatedPageKeepsTheRowsThatDecode) {
   // 100 black rows; the file is cut in its second half. The rows that
   // decode are black, the missing ones add no ink but still count.
-  std::string png = testing::EncodePng(100, 100, 3, 8, std::vector<uint8_t>(30000, 0));
+  std::string png =
+      testing::EncodePng(100, 100, 3, 8, std::vector<uint8_t>(30000, 0));
   testing::WriteFileBytes(Page(1), png.substr(0, png.size() * 3 / 4));
   job_.MeasureColorCoverage();
   const std::string result = Result();
@@ -222,10 +242,12 @@ TEST_F(ColorCoverageJobTest, TruncatedPageKeepsTheRowsThatDecode) {
 }
 
 TEST_F(ColorCoverageJobTest, PercentInTheJobNameIsNoPlaceholder) {
-  job_.OutputFile = (folder_.out() / (EscapePagePattern("50%d off") + "_%d.png_")).string();
+  job_.OutputFile =
+      (folder_.out() / (EscapePagePattern("50%d off") + "_%d.png_")).string();
   WriteSolidPng(folder_.out() / "50%d off_1.png_", 8, 8, 0, 0, 0);
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("1", "100.00", "0.00", "0.00", "0.00", "100.00", ""));
+  EXPECT_EQ(Result(),
+            ResultText("1", "100.00", "0.00", "0.00", "0.00", "100.00", ""));
 }
 
 TEST_F(ColorCoverageJobTest, MeasuresPagesRenderedByTheInterpreter) {
@@ -239,7 +261,8 @@ TEST_F(ColorCoverageJobTest, MeasuresPagesRenderedByTheInterpreter) {
   ASSERT_TRUE(testing::RenderWithGhostscript(job, job_.OutputFile));
   ASSERT_TRUE(std::filesystem::exists(Page(3)));
   job_.MeasureColorCoverage();
-  EXPECT_EQ(Result(), ResultText("3", "6.70", "0.00", "33.33", "33.33", "29.96", "2"));
+  EXPECT_EQ(Result(),
+            ResultText("3", "6.70", "0.00", "33.33", "33.33", "29.96", "2"));
 }
 
 }  // namespace

@@ -38,15 +38,18 @@ inline uint32_t PngCrc(const std::string& bytes) {
     return built;
   }();
   uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char byte : bytes) crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+  for (unsigned char byte : bytes)
+    crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
   return crc ^ 0xFFFFFFFFu;
 }
 
 inline void PutBigEndian32(std::string& out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(value >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<char>(value >> shift));
 }
 
-inline void PutPngChunk(std::string& out, const std::string& type, const std::string& data) {
+inline void PutPngChunk(std::string& out, const std::string& type,
+                        const std::string& data) {
   PutBigEndian32(out, static_cast<uint32_t>(data.size()));
   const std::string body = type + data;
   out += body;
@@ -68,11 +71,13 @@ inline std::string EncodePng(int width, int height, int channels, int bit_depth,
   header += std::string(3, '\0');
   PutPngChunk(png, "IHDR", header);
 
-  const size_t row_bytes = static_cast<size_t>(width) * channels * bit_depth / 8;
+  const size_t row_bytes =
+      static_cast<size_t>(width) * channels * bit_depth / 8;
   std::string raw;
   for (int y = 0; y < height; ++y) {
     raw.push_back('\0');  // filter: none
-    raw.append(reinterpret_cast<const char*>(samples.data()) + y * row_bytes, row_bytes);
+    raw.append(reinterpret_cast<const char*>(samples.data()) + y * row_bytes,
+               row_bytes);
   }
   std::string zlib = "\x78\x01";
   size_t offset = 0;
@@ -98,13 +103,13 @@ inline std::string EncodePng(int width, int height, int channels, int bit_depth,
   return png;
 }
 
-inline void WriteRgbPng(const std::filesystem::path& path, int width, int height,
-                        const std::vector<uint8_t>& rgb) {
+inline void WriteRgbPng(const std::filesystem::path& path, int width,
+                        int height, const std::vector<uint8_t>& rgb) {
   WriteFileBytes(path, EncodePng(width, height, 3, 8, rgb));
 }
 
-inline void WriteSolidPng(const std::filesystem::path& path, int width, int height, uint8_t r,
-                          uint8_t g, uint8_t b) {
+inline void WriteSolidPng(const std::filesystem::path& path, int width,
+                          int height, uint8_t r, uint8_t g, uint8_t b) {
   std::vector<uint8_t> rgb;
   rgb.reserve(static_cast<size_t>(width) * height * 3);
   for (int i = 0; i < width * height; ++i) rgb.insert(rgb.end(), {r, g, b});
@@ -114,14 +119,16 @@ inline void WriteSolidPng(const std::filesystem::path& path, int width, int heig
 // Renders `postscript` with the gs beside the test program, 24-bit colour at
 // 100 dpi on Letter paper, one file per page named by `pattern` ("%d" the
 // page number), as page rendering does. Returns false when gs failed.
-inline bool RenderWithGhostscript(const std::string& postscript, const std::string& pattern) {
+inline bool RenderWithGhostscript(const std::string& postscript,
+                                  const std::string& pattern) {
   TempDir temp;
   const std::filesystem::path job = temp.path() / "job.ps";
   WriteFileBytes(job, postscript);
-  const std::string command = "'" + ToNarrow(GetModuleFolder()) +
-                              "/gs' -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 "
-                              "-sPAPERSIZE=letter -dFIXEDMEDIA '-sOutputFile=" +
-                              pattern + "' '" + job.string() + "' >/dev/null 2>&1";
+  const std::string command =
+      "'" + ToNarrow(GetModuleFolder()) +
+      "/gs' -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 "
+      "-sPAPERSIZE=letter -dFIXEDMEDIA '-sOutputFile=" +
+      pattern + "' '" + job.string() + "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
 

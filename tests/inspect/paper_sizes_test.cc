@@ -86,7 +86,7 @@ TEST(PaperSizesTest, NamesMeasuredSizesWithAWideningTolerance) {
       {215.5f, 279.0f, {2, 7, 9, 13, 21, 30, 40, 41, 43, 51}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
     PaperTable result = {{42, PaperSize()}};
     MatchPaperSizes(result, c.width, c.height, 5.0f);
     EXPECT_EQ(Keys(result), c.keys);

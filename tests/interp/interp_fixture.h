@@ -41,8 +41,9 @@ class FakeInterpreter {
       // A link keeps the program name the runner passes, which is the point.
       std::filesystem::create_symlink(*ExecutablePath(), link_);
       ::setenv(kFakeModeVariable, mode.c_str(), 1);
-      ::setenv(kFakeArgsFileVariable, (folder.root() / "fake_args.txt").c_str(), 1);
-      unset_mode_ = true;
+      // Interpreters may only write in in/, out/ and their scratch folder.
+      ::setenv(kFakeArgsFileVariable, (folder.out() / "fake_args.txt").c_str(), 1);
+      args_file_ = folder.out() / "fake_args.txt";
     } else if (!mode.empty()) {
       WriteFileBytes(link_, "#!/bin/sh\nexport " + std::string(kFakeModeVariable) + "='" +
                                 mode + "'\nexec '" + *ExecutablePath() + "' \"$@\"\n");
@@ -52,8 +53,11 @@ class FakeInterpreter {
   FakeInterpreter(const FakeInterpreter&) = delete;
   FakeInterpreter& operator=(const FakeInterpreter&) = delete;
   ~FakeInterpreter() {
-    if (unset_mode_) ::unsetenv(kFakeModeVariable);
     std::error_code error;
+    if (!args_file_.empty()) {
+      ::unsetenv(kFakeModeVariable);
+      std::filesystem::remove(args_file_, error);
+    }
     std::filesystem::remove(link_, error);
     std::filesystem::rename(saved_, link_, error);
   }
@@ -61,7 +65,7 @@ class FakeInterpreter {
  private:
   std::filesystem::path link_;
   std::filesystem::path saved_;
-  bool unset_mode_ = false;
+  std::filesystem::path args_file_;  // set in mode "args"
 };
 
 // The messages of log.txt (UTF-16LE: banner, then "time TAB message CR LF"),

@@ -40,7 +40,7 @@ int RunFakeInterpreter(const std::string& mode, int argc, char** argv) {
 
 class InterpreterRunsTest : public testing::InterpreterStageTest {
  protected:
-  std::string FakeArgs() const { return testing::ReadFileBytes(folder_.root() / "fake_args.txt"); }
+  std::string FakeArgs() const { return testing::ReadFileBytes(folder_.out() / "fake_args.txt"); }
 };
 
 TEST(QuoteArgumentTest, SurvivesTheCommandLineSplitUnchanged) {

@@ -29,4 +29,8 @@ bool ServiceFolder::HasInterpreters() const {
          std::filesystem::exists(root_ / "gxps");
 }
 
+std::filesystem::path ServiceOutFolder() {
+  return std::filesystem::path(ToNarrow(GetModuleFolder())) / "out";
+}
+
 }  // namespace quillaro::testing

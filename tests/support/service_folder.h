@@ -33,6 +33,12 @@ class ServiceFolder {
   std::filesystem::path root_;
 };
 
+// The service folder's out/, without cleaning anything. Interpreter runs may
+// write only in in/, out/ and their own scratch folder, so a test that runs
+// them for its own purposes (rendering a result to look at it) works in a
+// TempDir made inside this folder.
+std::filesystem::path ServiceOutFolder();
+
 }  // namespace quillaro::testing
 
 #endif  // QUILLARO_TESTS_SUPPORT_SERVICE_FOLDER_H_

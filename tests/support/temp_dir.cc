@@ -8,10 +8,12 @@
 
 namespace quillaro::testing {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& parent) {
   std::random_device random;
   for (;;) {
-    path_ = std::filesystem::temp_directory_path() /
+    path_ = parent /
             ("quillaro-test-" + std::to_string(random()) + std::to_string(random()));
     std::error_code error;
     if (std::filesystem::create_directory(path_, error)) break;

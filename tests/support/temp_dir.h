@@ -11,6 +11,8 @@ namespace quillaro::testing {
 class TempDir {
  public:
   TempDir();
+  // A fresh folder inside `parent` instead.
+  explicit TempDir(const std::filesystem::path& parent);
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   ~TempDir();

@@ -54,7 +54,7 @@ struct GrayPage {
 };
 
 GrayPage RenderFirstPage(const std::string& job_bytes, bool pcl, int dpi) {
-  TempDir temp;
+  TempDir temp(testing::ServiceOutFolder());
   WriteFileBytes(temp.path() / "page.job", job_bytes);
   const std::string pgm_path = temp.File("page.pgm");
   EXPECT_EQ(RunInterpreter(pcl, {"-dBATCH", "-dNOPAUSE", "-sDEVICE=pgmraw",
@@ -133,7 +133,7 @@ int WatermarkJob(const fs::path& job) {
 }
 
 std::string MakePclBody() {
-  TempDir temp;
+  TempDir temp(testing::ServiceOutFolder());
   WriteFileBytes(temp.path() / "page.ps", kPagePostScript);
   EXPECT_EQ(RunInterpreter(false, {"-dBATCH", "-dNOPAUSE", "-sDEVICE=ljet4", "-r150",
                                    "-sOutputFile=\"" + temp.File("page.pcl") + "\"",
@@ -318,6 +318,10 @@ TEST(WatermarkPipelineTest, HostileTextIsDrawnAndNeverRun) {
       "back\\slash\\",
       "} } stop ] >> (",
       "%%EOF\x1A\x04 (" + trap + ") (w) file",
+  };
+  // Too long for the prolog: it is cut inside the text, the interpreter
+  // rejects the unclosed literal, and the job fails without running anything.
+  const std::string overlong_texts[] = {
       std::string(4000, 'W'),
       std::string(4000, '(') + ") (" + trap + ") (w) file closefile (",
   };
@@ -336,6 +340,15 @@ TEST(WatermarkPipelineTest, HostileTextIsDrawnAndNeverRun) {
     const GrayPage stamped = RenderFirstPage(
         result.substr(header.size(), result.size() - header.size() - trailer.size()), false, 36);
     EXPECT_GT(InkInWatermarkBox(stamped, 36), 10);
+  }
+  for (const std::string& text : overlong_texts) {
+    SCOPED_TRACE(text.substr(0, 60));
+    fs::remove(trap);
+    const fs::path job = folder.in() / "hWTR.ps";
+    WriteFileBytes(job, header + kPagePostScript + trailer);
+    WriteFileBytes(folder.in() / "hWTR.ps_watermark.txt", text + "\n");
+    EXPECT_EQ(WatermarkJob(job), 0);
+    EXPECT_FALSE(fs::exists(trap));
   }
 }
 
