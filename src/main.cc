@@ -1,17 +1,11 @@
-// Program entry. The service host is not joined yet: for now the binary only
-// reports where its service folder is and what it would read.
+// The Quillaro service. It takes no arguments: started by systemd or from a
+// shell, it runs until SIGTERM or SIGINT (Ctrl-C) and then exits 0.
 
-#include <cstdio>
-
-#include "config/job.h"
-#include "config/path_utils.h"
-#include "config/text_utils.h"
+#include "platform/image_codec.h"
+#include "service/service_host.h"
 
 int main() {
-  quillaro::Job job;
-  std::fprintf(stderr, "quillaro: service folder %s (IsConvert=%d Type=%d)\n",
-               quillaro::ToNarrow(quillaro::GetModuleFolder()).c_str(), job.IsConvert ? 1 : 0,
-               job.Type);
-  std::fprintf(stderr, "quillaro: the service host is not built yet; stopping\n");
-  return 0;
+  quillaro::ServiceHost host([] { quillaro::InitializeImaging(); },
+                             [] { quillaro::ShutdownImaging(); });
+  return host.Run();
 }

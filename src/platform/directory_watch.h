@@ -1,0 +1,68 @@
+#ifndef QUILLARO_PLATFORM_DIRECTORY_WATCH_H_
+#define QUILLARO_PLATFORM_DIRECTORY_WATCH_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/event.h"
+
+namespace quillaro {
+
+// The system's file action codes of a change record.
+inline constexpr uint32_t kFileActionAdded = 1;
+inline constexpr uint32_t kFileActionRemoved = 2;
+inline constexpr uint32_t kFileActionModified = 3;
+inline constexpr uint32_t kFileActionRenamedOldName = 4;
+inline constexpr uint32_t kFileActionRenamedNewName = 5;
+
+// One change in a watched folder.
+struct DirectoryChange {
+  uint32_t action = 0;
+  std::string folder;  // as given to AddFolder
+  std::string name;    // relative to `folder`
+};
+
+// Change notification for folders (not their sub-folders). Not thread-safe:
+// one thread opens, reads and closes it.
+//
+// On Linux (inotify) a file is reported when its writer closes it (added
+// when it was created since the watch began, else modified) or when it is
+// moved in (new name), moved out (old name) or deleted (removed). Creation
+// alone and each single write are not reported, so a consumer never sees a
+// file half-written. Short 8.3 names do not exist here.
+class DirectoryWatch {
+ public:
+  enum class Result {
+    kChanges,  // `changes` received at least one record
+    kWoken,    // `wake` is set; it stays set
+    kFailed,   // the watch is unusable (closed or refused by the system)
+  };
+
+  DirectoryWatch();
+  DirectoryWatch(const DirectoryWatch&) = delete;
+  DirectoryWatch& operator=(const DirectoryWatch&) = delete;
+  ~DirectoryWatch();
+
+  // Starts watching `folder`. Returns false when it cannot be watched
+  // (missing, not a folder, no permission, no watch left).
+  bool AddFolder(const std::string& folder);
+  // Stops every watch and releases the system's resources.
+  void Close();
+
+  // Waits until changes arrive or `wake` is set, and appends the changes
+  // read (at most about `buffer_bytes` of system records per call) to
+  // `changes`. Sets `*overflowed` when the system dropped changes since the
+  // last call; the caller must then look through its folders itself.
+  Result WaitForChanges(const ManualResetEvent& wake, size_t buffer_bytes,
+                        std::vector<DirectoryChange>* changes, bool* overflowed);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_PLATFORM_DIRECTORY_WATCH_H_

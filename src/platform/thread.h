@@ -1,0 +1,54 @@
+#ifndef QUILLARO_PLATFORM_THREAD_H_
+#define QUILLARO_PLATFORM_THREAD_H_
+
+#include <functional>
+#include <memory>
+
+#include "platform/event.h"
+
+namespace quillaro {
+
+enum class ThreadPriority {
+  kNormal,
+  // Below the service's own threads, so a busy job never starves the inbox
+  // watcher or the stop sequence (the Windows backend would use
+  // THREAD_PRIORITY_LOWEST). Child processes started from such a thread
+  // inherit its priority on Linux.
+  kLowest,
+};
+
+// A thread of the service, owned by one object: its owner joins it. Start()
+// runs `body` on a new thread; finished() is signalled when the body has
+// returned, so an owner can tell a finished thread from a running one
+// without blocking, and wait for it together with other events.
+class Thread {
+ public:
+  Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  // Joins the thread if it still runs.
+  ~Thread();
+
+  // Starts the thread. Returns false (and runs nothing) when the system
+  // cannot create one or a thread was already started.
+  bool Start(std::function<void()> body, ThreadPriority priority = ThreadPriority::kNormal);
+  bool Started() const;
+  // Signalled once the body has returned. Set from the start when no thread
+  // was ever started, so waiting on it never hangs.
+  const ManualResetEvent& finished() const;
+  // Waits for the body to return and releases the thread. Safe to call when
+  // nothing was started or the thread was already joined.
+  void Join();
+  // Lets the thread run on alone; it releases itself when it ends. Used only
+  // when its owner cannot wait any longer; `body` must not refer to anything
+  // that the owner destroys.
+  void Detach();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_PLATFORM_THREAD_H_

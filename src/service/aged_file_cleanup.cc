@@ -1,0 +1,52 @@
+#include "service/aged_file_cleanup.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/job.h"
+#include "config/path_utils.h"
+#include "config/text_utils.h"
+#include "platform/directory_listing.h"
+#include "platform/file_system.h"
+#include "platform/file_times.h"
+#include "platform/module_path.h"
+
+namespace quillaro {
+
+void CleanFolder(const std::u16string& folder, int32_t age_limit_seconds) {
+  const std::string folder_a = ToNarrow(folder);
+  const int64_t now = CurrentTimeSeconds();
+  std::optional<std::vector<DirectoryEntry>> entries = ListDirectory(folder_a);
+  if (!entries) return;
+  std::vector<std::string> aged;
+  for (const DirectoryEntry& entry : *entries) {
+    // An entry whose creation time cannot be read (it vanished meanwhile)
+    // is left for a later pass rather than guessed at.
+    if (!entry.creation_seconds) continue;
+    if (now - *entry.creation_seconds > age_limit_seconds) aged.push_back(entry.name);
+  }
+  // Only files go: removing a folder entry fails, so sub-folders and what
+  // they hold stay, as intended.
+  for (const std::string& name : aged) RemoveFile(folder_a + kPathSeparator + name);
+}
+
+uint32_t RunCleanup(ThreadEventPair& events) {
+  Job job;
+  for (;;) {
+    const std::u16string module = GetModuleFolder();
+    const std::u16string separator(1, static_cast<char16_t>(kPathSeparator));
+    CleanFolder(module + separator + u"in", job.DeleteSeconds);
+    CleanFolder(module + separator + u"out", job.DeleteSeconds);
+    for (int second = 0; second < kCleanupIntervalSeconds; ++second) {
+      if (events.stop_request.Wait(1000)) {
+        events.stopped.Set();
+        return 0;
+      }
+    }
+  }
+}
+
+uint32_t CleanupThread(ServiceThreads* threads) { return RunCleanup(threads->cleanup); }
+
+}  // namespace quillaro

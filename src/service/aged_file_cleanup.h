@@ -1,0 +1,32 @@
+#ifndef QUILLARO_SERVICE_AGED_FILE_CLEANUP_H_
+#define QUILLARO_SERVICE_AGED_FILE_CLEANUP_H_
+
+#include <cstdint>
+#include <string>
+
+#include "service/service_threads.h"
+
+namespace quillaro {
+
+// Seconds between cleaning passes.
+inline constexpr int kCleanupIntervalSeconds = 300;
+
+// One pass over `folder` (not its sub-folders): deletes every file created
+// strictly more than `age_limit_seconds` ago. Sub-folders are never deleted,
+// nor is anything inside them. Entries that cannot be deleted stay and are
+// tried again next pass; a missing folder does nothing. The listing is
+// complete before the first deletion.
+void CleanFolder(const std::u16string& folder, int32_t age_limit_seconds);
+
+// The cleanup thread: loads DeleteSeconds once, cleans "in" and then "out"
+// beside the executable at once and every 300 s, and ends within about a
+// second of `events.stop_request`, setting `events.stopped`. A pass under
+// way is finished first. `events` must outlive it.
+uint32_t RunCleanup(ThreadEventPair& events);
+
+// The service's cleanup thread entry: RunCleanup(threads->cleanup).
+uint32_t CleanupThread(ServiceThreads* threads);
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_SERVICE_AGED_FILE_CLEANUP_H_

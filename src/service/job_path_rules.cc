@@ -1,0 +1,28 @@
+#include "service/job_path_rules.h"
+
+namespace quillaro {
+namespace {
+
+// Parts of the names the stages give to their own files, tested in this
+// order.
+constexpr const char16_t* kSkipMarkers[] = {
+    u"watermark", u"_pagescount", u"_colorcoverage", u"_papersize", u".copy",    u".png",
+    u".jpg",      u".jpeg",       u".gif",           u".tiff",      u"pcl_2_ps", u"ps_2_pcl",
+};
+
+constexpr char16_t kWatermarkMark[] = u"WTR";
+
+}  // namespace
+
+bool IsOwnOutputPath(const std::u16string& path) {
+  for (const char16_t* marker : kSkipMarkers) {
+    if (path.find(marker) != std::u16string::npos) return true;
+  }
+  return false;
+}
+
+bool IsWatermarkPath(const std::u16string& path) {
+  return path.find(kWatermarkMark) != std::u16string::npos;
+}
+
+}  // namespace quillaro
