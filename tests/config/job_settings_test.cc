@@ -26,49 +26,40 @@ TEST(JobSettingsTest, MissingFileGivesEveryDefault) {
 TEST(JobSettingsTest, CorrectionsKeepInclusiveBoundsAndValidText) {
   ServiceFolder folder;
   const std::tuple<std::string, int32_t Job::*, int32_t> numbers[] = {
-      {"WaitSeconds=0", &Job::WaitSeconds, 10},        {"WaitSeconds=10", &Job::WaitSeconds, 10},
-      {"WaitSeconds=60", &Job::WaitSeconds, 60},       {"WaitSeconds=61", &Job::WaitSeconds, 60},
-      {"WMFontSize=2", &Job::WMFontSize, 12},          {"WMFontSize=3", &Job::WMFontSize, 3},
-      {"WMFontSize=100", &Job::WMFontSize, 100},       {"WMFontSize=101", &Job::WMFontSize, 12},
-      {"WMBottomOffset=-1", &Job::WMBottomOffset, 20}, {"WMBottomOffset=0", &Job::WMBottomOffset, 0},
+      {"WaitSeconds=0", &Job::WaitSeconds, 10},       {"WaitSeconds=10", &Job::WaitSeconds, 10},
+      {"WaitSeconds=60", &Job::WaitSeconds, 60},      {"WaitSeconds=61", &Job::WaitSeconds, 60},
+      {"WMFontSize=2", &Job::WMFontSize, 12},         {"WMFontSize=3", &Job::WMFontSize, 3},
+      {"WMFontSize=100", &Job::WMFontSize, 100},      {"WMFontSize=101", &Job::WMFontSize, 12},
+      {"WMBottomOffset=-1", &Job::WMBottomOffset, 20},
+      {"WMBottomOffset=0", &Job::WMBottomOffset, 0},
       {"WMLeftOffset=100000", &Job::WMLeftOffset, 100000},
       {"WMLeftOffset=100001", &Job::WMLeftOffset, 20},
       // The profile reader's integer rule: blanks, sign, digits, then stop.
-      {"Type=  2abc", &Job::Type, 2},                  {"Type=abc", &Job::Type, 0},
-      {"Type=-3", &Job::Type, -3},                     {"Quality=\"55\"", &Job::Quality, 55},
+      {"Type=  2abc", &Job::Type, 2},                 {"Type=abc", &Job::Type, 0},
+      {"Type=-3", &Job::Type, -3},                    {"Quality=\"55\"", &Job::Quality, 55},
       {"PagesMaxCount=+7", &Job::PagesMaxCount, 7}};
   for (const auto& [line, field, expected] : numbers) {
     folder.WriteSettings(line + "\n");
     EXPECT_EQ(Job().*field, expected) << line;
   }
-  // Flags are true for exactly 1 only.
-  for (const auto& [value, expected] :
-       {std::pair{"1", true}, {" 1 ", true}, {"2", false}, {"0", false}, {"-1", false}}) {
-    folder.WriteSettings(std::string("IsConvert=") + value + "\nIsLog=" + value +
-                         "\nWMEnable=" + value + "\n");
+  // Flags are true for exactly 1; the gray level keeps its text when its number is in (0, 1];
+  // the font type must be one of three names exactly.
+  const std::tuple<std::string, bool, std::string, std::u16string, std::string, std::u16string>
+      texts[] = {{"1", true, "1", u"1", "Courier", u"Courier"},
+                 {" 1 ", true, "1.000000001", u"1.000000001", "Arial", u"Arial"},
+                 {"2", false, "  .3abc", u".3abc", "Times", u"Times"},
+                 {"0", false, "0", u"0.8", "times", u"Helvetica"},
+                 {"-1", false, "1.01", u"0.8", "Times-Roman", u"Helvetica"},
+                 {"1", true, "0.000000001", u"0.8", "", u"Helvetica"},
+                 {"1", true, "-0.5", u"0.8", "Helvetica", u"Helvetica"}};
+  for (const auto& [flag, set, gray, gray_level, font, font_type] : texts) {
+    folder.WriteSettings("IsConvert=" + flag + "\nIsLog=" + flag + "\nWMEnable=" + flag +
+                         "\nWMGrayLevel=" + gray + "\nWMFontType=" + font + "\n");
     const Job job;
-    EXPECT_EQ(std::tie(job.IsConvert, job.IsLog, job.WMEnable),
-              std::make_tuple(expected, expected, expected))
-        << value;
-  }
-  // The gray level keeps its text when its number is in (0, 1]; the font
-  // type must be one of three names exactly.
-  const std::tuple<std::string, std::u16string Job::*, std::u16string> texts[] = {
-      {"WMGrayLevel=1", &Job::WMGrayLevel, u"1"},
-      {"WMGrayLevel=0.5abc", &Job::WMGrayLevel, u"0.5abc"},
-      {"WMGrayLevel=  .3", &Job::WMGrayLevel, u".3"},
-      {"WMGrayLevel=1.000000001", &Job::WMGrayLevel, u"1.000000001"},
-      {"WMGrayLevel=1.01", &Job::WMGrayLevel, u"0.8"},
-      {"WMGrayLevel=0.000000001", &Job::WMGrayLevel, u"0.8"},
-      {"WMGrayLevel=-0.5", &Job::WMGrayLevel, u"0.8"},
-      {"WMGrayLevel=abc", &Job::WMGrayLevel, u"0.8"},
-      {"WMFontType=Courier", &Job::WMFontType, u"Courier"},
-      {"WMFontType=Arial", &Job::WMFontType, u"Arial"},
-      {"WMFontType=times", &Job::WMFontType, u"Helvetica"},
-      {"WMFontType=Times-Roman", &Job::WMFontType, u"Helvetica"}};
-  for (const auto& [line, field, expected] : texts) {
-    folder.WriteSettings(line + "\n");
-    EXPECT_TRUE(Job().*field == expected) << line;
+    EXPECT_EQ(std::tie(job.IsConvert, job.IsLog, job.WMEnable), std::make_tuple(set, set, set))
+        << flag;
+    EXPECT_TRUE(job.WMGrayLevel == gray_level) << gray;
+    EXPECT_TRUE(job.WMFontType == font_type) << font;
   }
 }
 
@@ -86,7 +77,6 @@ TEST(JobSettingsTest, ReadsTheFileTheWayWindowsProfilesAreAndRereadsIt) {
   folder.WriteSettings("Type=1\n");
   job.LoadSettings();
   EXPECT_EQ(job.Type, 1);
-  EXPECT_EQ(job.Quality, 80);
   EXPECT_EQ(job.OutputFile, "kept");
 }
 

@@ -20,20 +20,17 @@ using testing::EncodePng;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
-// The fast scan must give bit-identical sums to the per-pixel formula. Pages
-// are runs of random colour, white and grey most often, with lengths that do
-// not fill the scan's eight-pixel white blocks.
+// The fast scan must give bit-identical sums to the per-pixel formula. Pages are runs of random
+// colour, white and grey most often, of lengths that do not fill the scan's 8-pixel white blocks.
 TEST(PixelInkTest, FastScanMatchesTheDirectFormula) {
   std::mt19937 random(20240607);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> rgb;
     const size_t pixels = random() % 5000;
     while (rgb.size() < pixels * 3) {
-      const uint32_t kind = random() % 4;
-      const uint32_t colour = kind == 0 ? 0xFFFFFF : random();
-      const auto r = static_cast<uint8_t>(colour);
-      const auto g = kind == 2 ? r : static_cast<uint8_t>(colour >> 8);
-      const auto b = kind == 2 ? r : static_cast<uint8_t>(colour >> 16);
+      const uint32_t kind = random() % 4, colour = kind == 0 ? 0xFFFFFF : random();
+      const uint8_t r = colour & 0xFF, g = kind == 2 ? r : colour >> 8 & 0xFF,
+                    b = kind == 2 ? r : colour >> 16 & 0xFF;
       for (size_t i = kind == 3 ? 39 : random() % 40; i < 40 && rgb.size() < pixels * 3; ++i)
         rgb.insert(rgb.end(), {r, g, b});
     }
@@ -46,29 +43,22 @@ TEST(PixelInkTest, FastScanMatchesTheDirectFormula) {
 
 TEST(PageInkPercentageTest, FollowsTheSinglePrecisionSteps) {
   EXPECT_EQ(PageInkPercentage(12345, 0), 0.0f);  // no pixels: no ink, never NaN
-  // The sum is rounded to single precision before it is scaled: 2^24 + 1
-  // becomes 2^24.
+  // The sum is rounded to single precision before it is scaled: 2^24 + 1 becomes 2^24.
   EXPECT_EQ(PageInkPercentage((uint64_t{1} << 24) + 1, 1u << 20),
             static_cast<float>(16777216.0 * 100.0 / 1048576.0 / 255.0));
 }
 
-// The result file for space-separated pages, black, cyan, magenta, yellow,
-// gray and empty-page list.
+// The result file for space-separated pages, black, cyan, magenta, yellow, gray, empty pages.
 std::string Params(const std::string& values) {
   std::istringstream in(values);
-  std::string text = "[Params]";
-  for (const char* key :
-       {"\npages=", "\nblack=", "\ncyan=", "\nmagenta=", "\nyellow=", "\ngray=", "\nempty="}) {
-    std::string value;
-    in >> value;
-    text += "\r" + (key + value);
-  }
+  std::string text = "[Params]", value;
+  for (const char* key : {"pages", "black", "cyan", "magenta", "yellow", "gray", "empty"})
+    text += "\r\n" + std::string(key) + "=" + (in >> value ? value : "");
   return text;
 }
 
 class ColorCoverageJobTest : public testing::ImagingTest {
  protected:
-  // Page files as page rendering leaves them for a job named `stem`.
   void UseStem(const std::string& stem) {
     job_.OutputFile = (folder_.out() / (stem + "_%d.png_")).string();
     job_.ColorCoverageFile = (folder_.out() / (stem + "_colorcoverage.txt")).string();
@@ -80,9 +70,10 @@ class ColorCoverageJobTest : public testing::ImagingTest {
 };
 
 TEST_F(ColorCoverageJobTest, WritesTheResultFileByteForByte) {
-  auto pixel = [](std::vector<uint8_t> rgb) { return EncodePng(1, 1, 3, 8, rgb); };
-  const std::string white = pixel({255, 255, 255});
-  const std::string black = pixel({0, 0, 0});
+  auto png = [](int channels, std::vector<uint8_t> samples, int bit_depth = 8) {
+    return EncodePng(1, 1, channels, bit_depth, samples);
+  };
+  const std::string white = png(3, {255, 255, 255}), black = png(3, {0, 0, 0});
   const struct {
     std::string stem;
     std::vector<std::pair<int, std::string>> pages;
@@ -90,26 +81,23 @@ TEST_F(ColorCoverageJobTest, WritesTheResultFileByteForByte) {
   } cases[] = {
       {"white", {{1, white}, {2, white}, {3, white}}, "3 0.00 0.00 0.00 0.00 0.00 1,2,3"},
       // CMYK by truncating integer division; gray 178 per red pixel.
-      {"red", {{1, pixel({255, 0, 0})}}, "1 0.00 0.00 100.00 100.00 69.80"},
-      {"brown", {{1, pixel({200, 100, 50})}}, "1 0.00 0.00 49.80 74.90 50.98"},
+      {"red", {{1, png(3, {255, 0, 0})}}, "1 0.00 0.00 100.00 100.00 69.80"},
+      {"brown", {{1, png(3, {200, 100, 50})}}, "1 0.00 0.00 49.80 74.90 50.98"},
       // No neutral pixel, so no black however dark.
-      {"blue", {{1, pixel({0, 0, 40})}}, "1 0.00 100.00 100.00 0.00 98.04"},
-      // R = G = B = 128: black 127, gray 126. Every PNG layout is read as
-      // 8-bit RGB: grey, 16 bits (the high byte), alpha (ignored, not
-      // flattened).
+      {"blue", {{1, png(3, {0, 0, 40})}}, "1 0.00 100.00 100.00 0.00 98.04"},
+      // R = G = B = 128 (black 127, gray 126) in every PNG layout: grey, 16 bits
+      // (the high byte counts), alpha (ignored, not flattened).
       {"grey",
-       {{1, EncodePng(1, 1, 1, 8, {128})},
-        {2, EncodePng(1, 1, 2, 8, {128, 0})},
-        {3, EncodePng(1, 1, 3, 16, {0x80, 0, 0x80, 0x7F, 0x80, 0xFF})},
-        {4, EncodePng(1, 1, 4, 8, {128, 128, 128, 0})}},
+       {{1, png(1, {128})},
+        {2, png(2, {128, 0})},
+        {4, png(4, {128, 128, 128, 0})},
+        {3, png(3, {0x80, 0, 0x80, 0x7F, 0x80, 0xFF}, 16)}},
        "4 49.80 0.00 0.00 0.00 49.41"},
       {"halves", {{1, black}, {2, white}}, "2 50.00 0.00 0.00 0.00 50.00 2"},
       // The count stops at the first missing page: page 5 is never read.
       {"gap", {{1, white}, {2, white}, {3, white}, {5, black}}, "3 0.00 0.00 0.00 0.00 0.00 1,2,3"},
       // Pages that do not decode count, as empty.
-      {"bad",
-       {{1, black}, {2, "not an image at all"}, {3, ""}},
-       "3 33.33 0.00 0.00 0.00 33.33 2,3"},
+      {"bad", {{1, black}, {2, "no image"}, {3, ""}}, "3 33.33 0.00 0.00 0.00 33.33 2,3"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stem);
@@ -121,17 +109,16 @@ TEST_F(ColorCoverageJobTest, WritesTheResultFileByteForByte) {
   }
 }
 
-// No file without pages: page 1 missing, no name pattern, or a name without
-// the page placeholder; and at most 499 pages are read.
+// No file without pages (page 1 missing, no pattern, no placeholder); at most 499 pages are read.
 TEST_F(ColorCoverageJobTest, PageCountLimits) {
   UseStem("long");
   const std::string black = EncodePng(1, 1, 3, 8, {0, 0, 0}), first = Page(1).string();
   for (const std::string& output : {job_.OutputFile, std::string(), first}) {
     job_.OutputFile = output;
     job_.MeasureColorCoverage();
-    EXPECT_FALSE(std::filesystem::exists(job_.ColorCoverageFile)) << output;
     WriteFileBytes(first, black);
   }
+  EXPECT_FALSE(std::filesystem::exists(job_.ColorCoverageFile));
   UseStem("long");
   for (int n = 1; n <= 501; ++n) WriteFileBytes(Page(n), black);
   job_.MeasureColorCoverage();

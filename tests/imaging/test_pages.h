@@ -1,9 +1,8 @@
 #ifndef QUILLARO_TESTS_IMAGING_TEST_PAGES_H_
 #define QUILLARO_TESTS_IMAGING_TEST_PAGES_H_
 
-// Page images written by a PNG encoder of our own with stored deflate blocks,
-// so every sample is exactly what the test asked for, whatever the image
-// library under test does.
+// Page images from a PNG encoder of our own (stored deflate blocks): every
+// sample is exactly what the test asked for, whatever the library under test does.
 
 #include <gtest/gtest.h>
 
@@ -48,14 +47,13 @@ inline std::string EncodePng(int width, int height, int channels, int bit_depth,
   header += {static_cast<char>(bit_depth), "\0\0\4\2\6"[channels], 0, 0, 0};
   PutPngChunk(png, "IHDR", header);
   const size_t row_bytes = samples.size() / height;
-  for (int y = 0; y < height; ++y)
-    raw +=
-        '\0' + std::string(samples.begin() + y * row_bytes, samples.begin() + (y + 1) * row_bytes);
+  for (size_t at = 0; at < samples.size(); at += row_bytes)
+    raw += '\0' + std::string(samples.begin() + at, samples.begin() + at + row_bytes);
   for (size_t offset = 0, block = 0; offset < raw.size(); offset += block) {
     block = std::min<size_t>(raw.size() - offset, 65535);
-    zlib +=
-        {offset + block == raw.size() ? '\1' : '\0', static_cast<char>(block),
-         static_cast<char>(block >> 8), static_cast<char>(~block), static_cast<char>(~block >> 8)};
+    const auto size = static_cast<uint16_t>(block), check = static_cast<uint16_t>(~size);
+    zlib += {offset + block == raw.size() ? '\1' : '\0', static_cast<char>(size),
+             static_cast<char>(size >> 8), static_cast<char>(check), static_cast<char>(check >> 8)};
     zlib.append(raw, offset, block);
   }
   uint32_t a = 1, b = 0;
