@@ -18,16 +18,9 @@ const std::string kUel = "\x1b%-12345X";
 const char kA4Document[] = "-dPageCount=3 -dPageWidth=595 -dPageHeight=842";
 const char kLetterDocument[] = "-dPageCount=2 -dPageWidth=612 -dPageHeight=792 -dColour";
 
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
+std::string Quoted(std::string text) {
+  ReplaceAll(text, "'", "'\\''");
+  return "'" + text + "'";
 }
 
 class Corpus {
@@ -83,13 +76,9 @@ class Corpus {
     WriteFileBytes(Path("pjl_xps_a4.prn"), kUel + "@PJL\n@PJL ENTER LANGUAGE=XPS\n" +
                                                ReadFileBytes(Path("a4_3pages.xps")) + kUel);
     for (const CorpusEntry& entry : CorpusEntries()) {
-      std::error_code failure;
-      if (std::filesystem::file_size(Path(entry.name), failure) == 0 || failure) {
-        error_ = "corpus job " + entry.name + " was not made";
-        return false;
-      }
+      if (ReadFileBytes(Path(entry.name)).empty()) error_ = "corpus job " + entry.name + " missing";
     }
-    return true;
+    return error_.empty();
   }
 
   bool RunGs(const std::string& device, const std::string& options,
@@ -109,11 +98,6 @@ class Corpus {
   bool ok_ = false;
   std::string error_;
 };
-
-const Corpus& TheCorpus() {
-  static const Corpus corpus;
-  return corpus;
-}
 
 }  // namespace
 
@@ -144,7 +128,7 @@ const std::vector<CorpusEntry>& CorpusEntries() {
 }
 
 std::string CorpusPath(const std::string& name) {
-  const Corpus& corpus = TheCorpus();
+  static const Corpus corpus;
   if (!corpus.ok()) {
     ADD_FAILURE() << corpus.error();
     return {};
