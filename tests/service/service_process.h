@@ -71,7 +71,9 @@ class ServiceProcess {
   // come up.
   bool Start() {
     std::error_code error;
-    std::filesystem::remove(root_ / "exit_code", error);
+    for (const char* stale : {"exit_code", "stderr.txt", "pid"}) {
+      std::filesystem::remove(root_ / stale, error);
+    }
     const std::string dir = root_.string();
     // A shell of its own waits for the service and keeps its exit code.
     const std::string command = "cd '" + dir +
