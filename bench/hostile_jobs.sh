@@ -9,5 +9,5 @@ build="${1:-$repo/build}"
 cd "$build/tests/service"
 QUILLARO_SLOW_TESTS=1 ./service_tests --gtest_filter='HostileJobsTest.*' \
   --gtest_output="xml:$build/hostile_jobs.xml"
-grep -o 'name="[A-Za-z]*" [^>]*service_peak_kib="[0-9]*"' "$build/hostile_jobs.xml" |
-  sed -E 's/name="([A-Za-z]*)".*service_peak_kib="([0-9]*)"/[hostile] \1: service peak \2 KiB/'
+grep -o 'testcase name="[A-Za-z]*"\|name="service_peak_kib" value="[0-9]*"' "$build/hostile_jobs.xml" |
+  sed -E 's/.*value="([0-9]*)"/  service peak \1 KiB/; s/testcase name="([A-Za-z]*)"/[hostile] \1/'
