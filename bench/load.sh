@@ -48,8 +48,8 @@ while (( $(find "$service/out" -name '*_done' | wc -l) < jobs )); do
   (( SECONDS < deadline )) || { echo "[load] timed out" >&2; exit 1; }
   fds=$(ls "/proc/$pid/fd" | wc -l)
   threads=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")
-  (( fds > max_fds )) && max_fds=$fds
-  (( threads > max_threads )) && max_threads=$threads
+  if (( fds > max_fds )); then max_fds=$fds; fi
+  if (( threads > max_threads )); then max_threads=$threads; fi
   sleep 0.5
 done
 end=$(date +%s.%N)
