@@ -55,8 +55,8 @@ done
 end=$(date +%s.%N)
 peak_kb=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")
 sleep 2
-zombies=$(ps -o stat= --ppid "$pid" | grep -c Z || true)
-children=$(ps -o pid= --ppid "$pid" | wc -l)
+zombies=$( (ps -o stat= --ppid "$pid" || true) | grep -c Z || true)
+children=$( (ps -o pid= --ppid "$pid" || true) | wc -l)
 kill -TERM "$pid"
 wait "$pid"
 code=$?
