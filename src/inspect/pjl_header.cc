@@ -2,11 +2,11 @@
 
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string_view>
 
 #include "inspect/language_detection.h"
+#include "platform/file_system.h"
 
 namespace quillaro {
 namespace {
@@ -43,10 +43,8 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   struct Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
-  // A folder would report a nonsense size below; only a file has bytes.
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  // Only a regular file, not reached through a link, has bytes to read.
+  std::unique_ptr<std::FILE, Closer> file(OpenRegularFileForReading(path));
   if (!file) return false;
   // Size first, so the buffer is allocated once.
   if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;

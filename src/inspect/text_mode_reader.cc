@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/file_system.h"
+
 namespace quillaro {
 namespace {
 
@@ -16,7 +18,8 @@ TextModeReader::TextModeReader(size_t block_bytes)
 TextModeReader::~TextModeReader() = default;
 
 bool TextModeReader::Open(const std::string& path) {
-  file_.reset(std::fopen(path.c_str(), "rb"));
+  // Never through a link, never a pipe: only a regular file is a job.
+  file_.reset(OpenRegularFileForReading(path));
   raw_.assign(block_bytes_, 0);
   // One extra byte: a CR held back from the previous block may precede a
   // whole block of data.

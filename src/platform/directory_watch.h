@@ -38,6 +38,7 @@ class DirectoryWatch {
     kChanges,  // `changes` received at least one record
     kWoken,    // `wake` is set; it stays set
     kFailed,   // the watch is unusable (closed or refused by the system)
+    kTimedOut, // `timeout_ms` passed with nothing to report
   };
 
   DirectoryWatch();
@@ -55,8 +56,17 @@ class DirectoryWatch {
   // read (at most about `buffer_bytes` of system records per call) to
   // `changes`. Sets `*overflowed` when the system dropped changes since the
   // last call; the caller must then look through its folders itself.
+  // A watched folder that is deleted or moved away ends its watch; such a
+  // folder is also reported as kChanges (perhaps with no change) and can be
+  // fetched with TakeLostFolders(). `timeout_ms` < 0 waits without limit.
   Result WaitForChanges(const ManualResetEvent& wake, size_t buffer_bytes,
-                        std::vector<DirectoryChange>* changes, bool* overflowed);
+                        std::vector<DirectoryChange>* changes, bool* overflowed,
+                        int timeout_ms = -1);
+
+  // The folders, as given to AddFolder, whose watch has ended because they
+  // were deleted or moved away since the last call. Their entries are no
+  // longer watched (a folder made anew under the name is a new folder).
+  std::vector<std::string> TakeLostFolders();
 
  private:
   struct State;

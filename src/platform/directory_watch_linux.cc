@@ -21,7 +21,8 @@ namespace {
 // rename): a job must never be read half-written. IN_CREATE is watched only
 // to tell a new file from a rewritten one.
 constexpr uint32_t kWatchMask =
-    IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_ONLYDIR;
+    IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_MOVE_SELF |
+    IN_ONLYDIR;
 
 // Names created but not yet closed are remembered to choose "added"; bound
 // the memory that files created and never written (hard links) can take.
@@ -34,6 +35,7 @@ struct DirectoryWatch::State {
   std::map<int, std::string> folders;                 // watch descriptor -> folder
   std::set<std::pair<int, std::string>> created;      // created, not yet closed
   std::vector<char> buffer;
+  std::vector<std::string> lost;                      // watches ended since the last take
 };
 
 DirectoryWatch::DirectoryWatch() : state_(std::make_unique<State>()) {
@@ -50,6 +52,12 @@ bool DirectoryWatch::AddFolder(const std::string& folder) {
   return true;
 }
 
+std::vector<std::string> DirectoryWatch::TakeLostFolders() {
+  std::vector<std::string> lost;
+  lost.swap(state_->lost);
+  return lost;
+}
+
 void DirectoryWatch::Close() {
   state_->inotify.Reset();
   state_->folders.clear();
@@ -59,7 +67,7 @@ void DirectoryWatch::Close() {
 DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wake,
                                                       size_t buffer_bytes,
                                                       std::vector<DirectoryChange>* changes,
-                                                      bool* overflowed) {
+                                                      bool* overflowed, int timeout_ms) {
   *overflowed = false;
   if (!state_->inotify.Valid()) return Result::kFailed;
   // The buffer must hold at least one event with the longest name.
@@ -68,11 +76,12 @@ DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wa
 
   for (;;) {
     pollfd fds[2] = {{wake.native_handle(), POLLIN, 0}, {state_->inotify.Get(), POLLIN, 0}};
-    int n = ::poll(fds, 2, -1);
+    int n = ::poll(fds, 2, timeout_ms < 0 ? -1 : timeout_ms);
     if (n < 0) {
       if (errno == EINTR) continue;
       return Result::kFailed;
     }
+    if (n == 0) return Result::kTimedOut;
     if (fds[0].revents & POLLIN) return Result::kWoken;
     if (fds[1].revents & (POLLERR | POLLNVAL)) return Result::kFailed;
     if (!(fds[1].revents & POLLIN)) continue;
@@ -95,8 +104,15 @@ DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wa
         *overflowed = true;
         continue;
       }
-      if (event.mask & IN_IGNORED) {  // the folder went away
-        state_->folders.erase(event.wd);
+      if (event.mask & (IN_IGNORED | IN_MOVE_SELF)) {
+        // The folder was deleted (the watch is gone) or moved away (the
+        // watch would follow it under a name we do not know: end it).
+        auto gone = state_->folders.find(event.wd);
+        if (gone != state_->folders.end()) {
+          state_->lost.push_back(gone->second);
+          state_->folders.erase(gone);
+          if (event.mask & IN_MOVE_SELF) ::inotify_rm_watch(state_->inotify.Get(), event.wd);
+        }
         continue;
       }
       auto folder = state_->folders.find(event.wd);
@@ -123,7 +139,9 @@ DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wa
       }
       if (action != 0) changes->push_back({action, folder->second, std::move(name)});
     }
-    if (changes->size() > before || *overflowed) return Result::kChanges;
+    if (changes->size() > before || *overflowed || !state_->lost.empty()) {
+      return Result::kChanges;
+    }
   }
 }
 

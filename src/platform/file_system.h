@@ -2,6 +2,7 @@
 #define QUILLARO_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,32 @@ bool RemoveFile(const std::string& path);
 // Returns false when the file cannot be opened or written.
 bool AppendToFile(const std::string& path,
                   const std::function<std::string(uint64_t current_size)>& make_bytes);
+
+// What a folder entry is in itself: a link is not followed.
+enum class EntryKind {
+  kMissing,
+  kFile,    // a regular file
+  kFolder,
+  kLink,    // a symbolic link, dangling or not
+  kOther,   // a pipe, socket or device
+};
+struct EntryInfo {
+  EntryKind kind = EntryKind::kMissing;
+  // Names the file has on the file system (hard links); 0 when missing.
+  uint64_t hard_links = 0;
+};
+EntryInfo GetEntryInfo(const std::string& path);
+
+// Opens the regular file `path` for binary reading. Fails (nullptr) when the
+// last component of `path` is a symbolic link or when it is not a regular
+// file, without ever blocking on a pipe or device. The caller closes it.
+std::FILE* OpenRegularFileForReading(const std::string& path);
+
+// Writes `bytes` to `path` as a new file: whatever entry had that name is
+// removed first, and the file is created exclusively, so that a link planted
+// under that name is never written through. Returns false when the file
+// cannot be created or written.
+bool WriteNewFile(const std::string& path, const std::string& bytes);
 
 }  // namespace quillaro
 

@@ -79,4 +79,47 @@ bool AppendToFile(const std::string& path,
   return written == static_cast<ssize_t>(bytes.size());
 }
 
+EntryInfo GetEntryInfo(const std::string& path) {
+  EntryInfo info;
+  struct stat st;
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return info;
+  info.hard_links = static_cast<uint64_t>(st.st_nlink);
+  if (S_ISREG(st.st_mode)) {
+    info.kind = EntryKind::kFile;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = EntryKind::kFolder;
+  } else if (S_ISLNK(st.st_mode)) {
+    info.kind = EntryKind::kLink;
+  } else {
+    info.kind = EntryKind::kOther;
+  }
+  return info;
+}
+
+std::FILE* OpenRegularFileForReading(const std::string& path) {
+  // O_NONBLOCK: opening a pipe with no writer would otherwise wait for one.
+  // It changes nothing for a regular file.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) return nullptr;
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  std::FILE* file = ::fdopen(fd.Get(), "rb");
+  if (file != nullptr) fd.Release();
+  return file;
+}
+
+bool WriteNewFile(const std::string& path, const std::string& bytes) {
+  ::unlink(path.c_str());
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd.Valid()) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<size_t>(written);
+  }
+  return true;
+}
+
 }  // namespace quillaro

@@ -1,10 +1,14 @@
 #include "platform/profile_reader.h"
 
-#include <fstream>
-#include <iterator>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <optional>
 
 #include "platform/code_page.h"
+#include "platform/unique_fd_linux.h"
 
 namespace quillaro {
 namespace {
@@ -27,10 +31,33 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+// A settings file is a few hundred bytes; only this much of a bigger one is
+// read, so that a runaway file cannot take the service's memory.
+constexpr size_t kMaxProfileBytes = 1 << 20;
+
+// The first kMaxProfileBytes of the regular file `path`. A folder, pipe or
+// device under that name reads as a missing file (a pipe must not block,
+// and reading a folder fails).
+std::optional<std::string> ReadProfileBytes(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::string bytes;
+  char block[16384];
+  while (bytes.size() < kMaxProfileBytes) {
+    const ssize_t got = ::read(fd.Get(), block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    bytes.append(block, static_cast<size_t>(got));
+  }
+  if (bytes.size() > kMaxProfileBytes) bytes.resize(kMaxProfileBytes);
+  return bytes;
+}
+
 std::optional<std::u16string> ReadFileAsWide(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::optional<std::string> read = ReadProfileBytes(path);
+  if (!read) return std::nullopt;
+  const std::string& bytes = *read;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
     std::u16string wide;

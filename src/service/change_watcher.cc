@@ -25,6 +25,10 @@ constexpr uint32_t kTerminateWaitMs = 10000;
 // the order of events.
 constexpr int64_t kRescanMarginNs = 1000000000;
 
+// While a watched folder is missing (deleted or moved away), this often the
+// watcher looks for a new folder of that name to watch.
+constexpr int kRewatchIntervalMs = 1000;
+
 }  // namespace
 
 // Shared by the owner and the watcher thread. The queue, the wake event and
@@ -54,11 +58,15 @@ struct ChangeWatcher::Context {
   void Deliver(ChangeRecord record);
   void DeliverBacklog();
   void Rescan();
+  void RescanFolder(const std::string& folder, int64_t since_ns);
 };
 
 void ChangeWatcher::Context::Run() {
   std::vector<DirectoryChange> changes;
   size_t read_bytes = 16384;
+  // Watched folders that were deleted or moved away, with the time of the
+  // loss: watched again as soon as a folder of that name exists.
+  std::vector<std::pair<std::string, int64_t>> missing;
   for (;;) {
     // Reset before reading the requests, so that one made after this point
     // sets the event again and is not missed.
@@ -73,11 +81,27 @@ void ChangeWatcher::Context::Run() {
     for (std::string& folder : added) {
       if (watch.AddFolder(folder)) folders.push_back(std::move(folder));
     }
+    for (auto it = missing.begin(); it != missing.end();) {
+      if (watch.AddFolder(it->first)) {
+        folders.push_back(it->first);
+        // Files that arrived between the loss and the new watch.
+        RescanFolder(it->first, it->second);
+        it = missing.erase(it);
+      } else {
+        ++it;
+      }
+    }
     DeliverBacklog();
 
     changes.clear();
     bool overflowed = false;
-    DirectoryWatch::Result result = watch.WaitForChanges(wake, read_bytes, &changes, &overflowed);
+    DirectoryWatch::Result result = watch.WaitForChanges(
+        wake, read_bytes, &changes, &overflowed, missing.empty() ? -1 : kRewatchIntervalMs);
+    for (std::string& lost : watch.TakeLostFolders()) {
+      std::erase(folders, lost);
+      missing.emplace_back(std::move(lost), CurrentTimeNanoseconds() - kRescanMarginNs);
+    }
+    if (result == DirectoryWatch::Result::kTimedOut) continue;
     if (result == DirectoryWatch::Result::kFailed) {
       // Nothing more will come from the system; only a request can change
       // that, so sleep until one arrives instead of retrying.
@@ -120,20 +144,23 @@ void ChangeWatcher::Context::DeliverBacklog() {
 // changed since (shortly before) the last notification that did arrive.
 void ChangeWatcher::Context::Rescan() {
   const int64_t since_ns = last_notification_ns - kRescanMarginNs;
-  for (const std::string& folder : folders) {
-    std::optional<std::vector<DirectoryEntry>> entries = ListDirectory(folder);
-    if (!entries) continue;
-    std::vector<const DirectoryEntry*> changed;
-    for (const DirectoryEntry& entry : *entries) {
-      if (entry.is_regular_file && entry.change_time_ns >= since_ns) changed.push_back(&entry);
-    }
-    // Oldest first, as the notifications would have come.
-    std::stable_sort(changed.begin(), changed.end(), [](const auto* a, const auto* b) {
-      return a->change_time_ns < b->change_time_ns;
-    });
-    for (const DirectoryEntry* entry : changed) {
-      Deliver({kFileActionAdded, ToWide(folder + kPathSeparator + entry->name)});
-    }
+  for (const std::string& folder : folders) RescanFolder(folder, since_ns);
+}
+
+// Queues every file of `folder` changed at or after `since_ns`.
+void ChangeWatcher::Context::RescanFolder(const std::string& folder, int64_t since_ns) {
+  std::optional<std::vector<DirectoryEntry>> entries = ListDirectory(folder);
+  if (!entries) return;
+  std::vector<const DirectoryEntry*> changed;
+  for (const DirectoryEntry& entry : *entries) {
+    if (entry.is_regular_file && entry.change_time_ns >= since_ns) changed.push_back(&entry);
+  }
+  // Oldest first, as the notifications would have come.
+  std::stable_sort(changed.begin(), changed.end(), [](const auto* a, const auto* b) {
+    return a->change_time_ns < b->change_time_ns;
+  });
+  for (const DirectoryEntry* entry : changed) {
+    Deliver({kFileActionAdded, ToWide(folder + kPathSeparator + entry->name)});
   }
 }
 

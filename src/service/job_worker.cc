@@ -4,14 +4,53 @@
 #include <optional>
 
 #include "config/job.h"
+#include "config/text_utils.h"
 #include "platform/cancellation.h"
+#include "platform/file_system.h"
 #include "service/interpreter_lock.h"
 #include "service/job_path_rules.h"
 
 namespace quillaro {
 namespace {
 
-void RunStages(Job& job, const std::u16string& path, bool watermark) {
+// What the worker makes of the entry that was dropped into in/.
+enum class Entry {
+  kJob,      // read and processed
+  kRefused,  // never opened: only its marker is written, as for a failed job
+  kNotAJob,  // a folder: nothing at all
+};
+
+// Anyone who can drop a file into in/ could drop a symbolic link to a file
+// elsewhere (or a hard link to one, which no path check can tell from the
+// original), a pipe that blocks whoever opens it, or a folder. The
+// interpreters and the inspection code read the job by path, so only a
+// regular file with a single name is read. A job that vanished before its
+// worker came goes through the stages as before: they find nothing to read.
+Entry ClassifyEntry(const std::u16string& path) {
+  const EntryInfo info = GetEntryInfo(ToNarrow(path));
+  switch (info.kind) {
+    case EntryKind::kFolder:
+      return Entry::kNotAJob;
+    case EntryKind::kMissing:
+      return Entry::kJob;
+    case EntryKind::kFile:
+      return info.hard_links == 1 ? Entry::kJob : Entry::kRefused;
+    case EntryKind::kLink:
+    case EntryKind::kOther:
+      break;
+  }
+  return Entry::kRefused;
+}
+
+void RunStages(Job& job, const std::u16string& path, bool watermark, bool refused) {
+  if (refused) {
+    if (watermark) {
+      job.WriteWatermarkMarker(path, 0);
+    } else {
+      job.WriteDoneMarker(path);
+    }
+    return;
+  }
   // A terminated worker stops between stages; the stage under way when the
   // cancel came has already had its child process killed.
   auto go_on = [] { return !CancellationRequested(); };
@@ -46,6 +85,8 @@ uint32_t RunJobWorker(WorkerSlot* slot) {
   }
   if (IsOwnOutputPath(path)) return 0;
   const bool watermark = IsWatermarkPath(path);
+  const Entry entry = ClassifyEntry(path);
+  if (entry == Entry::kNotAJob) return 0;
 
   std::optional<ScopedCancellation> cancellation;
   if (cancel != nullptr) cancellation.emplace(*cancel);
@@ -57,7 +98,7 @@ uint32_t RunJobWorker(WorkerSlot* slot) {
   // A stop that came while this worker waited for the lock: leave the file
   // unprocessed. A later stop does not interrupt the stages.
   if (stop != nullptr && stop->IsSet()) return 0;
-  RunStages(job, path, watermark);
+  RunStages(job, path, watermark, entry == Entry::kRefused);
   return 0;
 }
 

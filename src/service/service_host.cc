@@ -6,8 +6,10 @@
 
 #include "config/path_utils.h"
 #include "config/text_utils.h"
+#include "platform/child_confinement.h"
 #include "platform/service_control.h"
 #include "service/aged_file_cleanup.h"
+#include "service/confinement_notice.h"
 #include "service/inbox_watcher.h"
 
 namespace quillaro {
@@ -40,6 +42,8 @@ void ServiceHost::ServiceMain() {
 
   if (on_start_) on_start_();
   StartThreads();
+  // After StartThreads, which makes the service folder the current folder.
+  ReportInterpreterConfinement(LandlockAbiVersion());
   {
     std::lock_guard<std::mutex> lock(mu_);
     current_state_ = kServiceRunning;

@@ -5,8 +5,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -65,16 +66,31 @@ std::string OutputFileArgument(const std::string& path) {
 // At most `max_bytes` bytes of the line are kept. Empty optional when the
 // file cannot be opened.
 std::optional<std::string> ReadFirstLine(const std::string& path, std::size_t max_bytes) {
-  std::ifstream file(path, std::ios::binary);
+  // The side file may be a link dropped into in/: it is never followed.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFileForReading(path),
+                                                       &std::fclose);
   if (!file) return std::nullopt;
   std::string line;
-  char c;
-  while (line.size() < max_bytes && file.get(c) && c != '\n' && c != '\x1A') {
-    // A CR ends the line only as part of CR LF; a lone CR is text.
-    if (c == '\r' && file.peek() == '\n') break;
-    line += c;
+  int c;
+  while (line.size() < max_bytes && (c = std::fgetc(file.get())) != EOF && c != '\n' &&
+         c != '\x1A') {
+    if (c == '\r') {
+      // A CR ends the line only as part of CR LF; a lone CR is text.
+      const int next = std::fgetc(file.get());
+      if (next == '\n') break;
+      if (next != EOF) std::ungetc(next, file.get());
+    }
+    line += static_cast<char>(c);
   }
   return line;
+}
+
+// Writes an intermediate file into in/, where anyone who drops jobs may have
+// planted a link or a hard link under its name: the old entry is replaced by
+// a new file, never written through. A file that cannot be made is skipped.
+void WriteIntermediateFile(const std::string& path, std::string bytes, bool text_mode) {
+  if (text_mode) ReplaceAll(bytes, "\n", "\r\n");
+  WriteNewFile(path, bytes);
 }
 
 // Writes `bytes` to `path`, creating or truncating it; a file that cannot be
@@ -141,6 +157,9 @@ int Job::RunWatermark(std::u16string job_path) {
                                          OutputFileArgument(postscript_path),
                                          QuoteArgument(job)});
     to_postscript.FillInto(*this);
+    // The interpreter makes the file anew rather than writing through
+    // whatever was dropped under that name.
+    RemoveFile(postscript_path);
     if (ConvertPcl() == 0) return 0;
     std::string unused_header;
     std::string postscript_body;
@@ -148,14 +167,20 @@ int Job::RunWatermark(std::u16string job_path) {
     if (SplitPjlJob(postscript_path, unused_header, postscript_body, unused_trailer) != 0) {
       body = std::move(postscript_body);
     } else {
-      std::ifstream postscript(postscript_path, std::ios::binary);
-      body.assign(std::istreambuf_iterator<char>(postscript), std::istreambuf_iterator<char>());
+      std::unique_ptr<std::FILE, int (*)(std::FILE*)> postscript(
+          OpenRegularFileForReading(postscript_path), &std::fclose);
+      body.clear();
+      char block[65536];
+      std::size_t got;
+      while (postscript && (got = std::fread(block, 1, sizeof block, postscript.get())) > 0) {
+        body.append(block, got);
+      }
     }
     RemoveFile(postscript_path);
   }
 
   const std::string body_copy_path = job + ".copy";
-  WriteBinaryFile(body_copy_path, body);
+  WriteIntermediateFile(body_copy_path, std::move(body), false);
   body.clear();
   body.shrink_to_fit();
 
@@ -165,7 +190,7 @@ int Job::RunWatermark(std::u16string job_path) {
   if (!text || text->empty()) return 0;
 
   const std::string prolog_path = ToNarrow(job_path + u"_watermark.code");
-  WriteTextFile(prolog_path, BuildWatermarkProlog(*text));
+  WriteIntermediateFile(prolog_path, BuildWatermarkProlog(*text), true);
 
   const std::string result_path =
       OutFolderA() + kPathSeparator + ToNarrow(JobFileName(job_path)) + ".watermarked";

@@ -12,167 +12,16 @@
 #include <thread>
 #include <vector>
 
-#include "config/path_utils.h"
-#include "config/text_utils.h"
 #include "platform/directory_watch.h"
 #include "platform/event.h"
-#include "platform/named_lock.h"
-#include "service/interpreter_lock.h"
+#include "service_process.h"
 #include "support/corpus.h"
 #include "support/temp_dir.h"
 
 namespace quillaro::testing {
 namespace {
 
-// The real service binary running in a temporary service folder of its own:
-// the binary is copied there (it finds its folder through its real path),
-// and gs, gpcl6, gxps and urwfonts/ are linked beside it as the test
-// program's own folder has them. Killed on destruction if still running.
-class ServiceProcess {
- public:
-  // `settings` goes into settings.ini under [Settings].
-  explicit ServiceProcess(const std::string& settings);
-  ~ServiceProcess();
-
-  std::filesystem::path in() const { return dir_.path() / "in"; }
-  std::filesystem::path out() const { return dir_.path() / "out"; }
-  const std::filesystem::path& root() const { return dir_.path(); }
-  void WriteSettings(const std::string& settings) const;
-
-  // Starts the service and waits until it reports running and its watch on
-  // in/ stands. False when it does not come up.
-  bool Start();
-  // Sends SIGTERM and waits up to `timeout_seconds` for the exit; returns
-  // the exit code, or nothing on a time-out.
-  std::optional<int> Stop(int timeout_seconds = 90);
-  // What the service wrote to standard error.
-  std::string Errors() const;
-
- private:
-  TempDir dir_;
-  std::string pid_;
-};
-
-// Waits up to `timeout_seconds` until `path` exists.
-bool WaitForFile(const std::filesystem::path& path, int timeout_seconds);
-
-// Number of directory entries of `folder` whose name ends with `suffix`.
-int CountEndingWith(const std::filesystem::path& folder, const std::string& suffix);
-
 namespace fs = std::filesystem;
-
-void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-ServiceProcess::ServiceProcess(const std::string& settings) {
-  const fs::path tests = ToNarrow(GetModuleFolder());
-  // build/tests/service/service_tests -> build/quillaro
-  const fs::path binary = tests.parent_path().parent_path() / "quillaro";
-  std::error_code error;
-  fs::copy_file(binary, dir_.path() / "quillaro", error);
-  EXPECT_FALSE(error) << "copying " << binary << ": " << error.message();
-  for (const char* link : {"gs", "gpcl6", "gxps", "urwfonts"}) {
-    fs::path target = fs::read_symlink(tests / link, error);
-    if (!error) fs::create_symlink(target, dir_.path() / link, error);
-  }
-  fs::create_directory(in());
-  fs::create_directory(out());
-  WriteSettings(settings);
-}
-
-ServiceProcess::~ServiceProcess() {
-  if (!pid_.empty() && !fs::exists(dir_.path() / "exit_code")) {
-    std::system(("kill -KILL " + pid_ + " 2>/dev/null").c_str());
-    for (int i = 0; i < 100 && !fs::exists(dir_.path() / "exit_code"); ++i) Pause(50);
-  }
-}
-
-void ServiceProcess::WriteSettings(const std::string& settings) const {
-  WriteFileBytes(dir_.path() / "settings.ini", "[Settings]\n" + settings);
-}
-
-bool ServiceProcess::Start() {
-  const std::string dir = dir_.path().string();
-  // A shell of its own waits for the service and keeps its exit code.
-  const std::string command = "cd '" + dir +
-                              "' && (./quillaro 2>stderr.txt & echo $! >pid; wait $!; "
-                              "echo $? >exit_code.tmp; mv exit_code.tmp exit_code) "
-                              ">/dev/null 2>&1 &";
-  if (std::system(command.c_str()) != 0) return false;
-  for (int i = 0; i < 200; ++i) {
-    if (Errors().find("running") != std::string::npos) {
-      pid_ = ReadFileBytes(dir_.path() / "pid");
-      while (!pid_.empty() && (pid_.back() == '\n' || pid_.back() == ' ')) pid_.pop_back();
-      // The watch on in/ is set up by the watcher's own thread just after
-      // the service reports running; give it a moment.
-      Pause(300);
-      return !pid_.empty();
-    }
-    Pause(50);
-  }
-  return false;
-}
-
-std::optional<int> ServiceProcess::Stop(int timeout_seconds) {
-  if (pid_.empty()) return std::nullopt;
-  std::system(("kill -TERM " + pid_).c_str());
-  for (int i = 0; i < timeout_seconds * 20; ++i) {
-    if (fs::exists(dir_.path() / "exit_code")) {
-      return std::atoi(ReadFileBytes(dir_.path() / "exit_code").c_str());
-    }
-    Pause(50);
-  }
-  return std::nullopt;
-}
-
-std::string ServiceProcess::Errors() const { return ReadFileBytes(dir_.path() / "stderr.txt"); }
-
-bool WaitForFile(const std::filesystem::path& path, int timeout_seconds) {
-  for (int i = 0; i < timeout_seconds * 20; ++i) {
-    if (fs::exists(path)) return true;
-    Pause(50);
-  }
-  return false;
-}
-
-int CountEndingWith(const std::filesystem::path& folder, const std::string& suffix) {
-  int count = 0;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() >= suffix.size() &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-
-// Drops a job into in/ as a user would: a copy written in place, or a move
-// of a finished file from elsewhere on the same file system.
-void CopyIn(const fs::path& job, const ServiceProcess& service, const std::string& name) {
-  fs::copy_file(job, service.in() / name, fs::copy_options::overwrite_existing);
-}
-void MoveIn(const fs::path& job, const ServiceProcess& service, const std::string& name) {
-  const fs::path staged = service.root() / ("staged_" + name);
-  fs::copy_file(job, staged, fs::copy_options::overwrite_existing);
-  fs::rename(staged, service.in() / name);
-}
-
-std::string Stem(const std::string& name) { return name.substr(0, name.rfind('.')); }
-
-// Holds the machine-wide interpreter lock the way a job does, so that every
-// worker the service starts waits.
-class InterpreterLockHolder {
- public:
-  InterpreterLockHolder() : lock_(std::u16string(kInterpreterLockPrefix) + kInterpreterLockSuffix) {
-    EXPECT_EQ(lock_.Acquire(nullptr), NamedLock::Result::kAcquired);
-  }
-  void Release() { lock_.Release(); }
-
- private:
-  NamedLock lock_;
-};
 
 TEST(ServiceTest, ProcessesCopiedAndMovedJobsAndSkipsItsOwnOutputs) {
   ServiceProcess service("IsConvert=1\nType=2\nImageType=0\n");

@@ -9,6 +9,7 @@
 
 #include "config/job.h"
 #include "config/text_utils.h"
+#include "platform/child_confinement.h"
 #include "support/service_folder.h"
 #include "support/temp_dir.h"
 
@@ -371,6 +372,48 @@ TEST(WatermarkPipelineTest, OddJobNamesReachTheInterpretersIntact) {
               (std::set<std::string>{name + ".watermarked", name + "_watermark_done_ok"}));
     EXPECT_EQ(FileNames(clean.in()), (std::set<std::string>{name, name + "_watermark.txt"}));
   }
+}
+
+// The stamping run goes without safe mode, so a job's body can use the
+// file operators: the confinement of the interpreter is all that stands
+// between it and the machine. The body tries to copy /etc/passwd into out/
+// and to write beside the service folder; both fail, and the job is still
+// stamped.
+TEST(WatermarkPipelineTest, UnsafeBodyCanNeitherReadSystemFilesNorWriteOutsideItsFolders) {
+  if (LandlockAbiVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";
+  ServiceFolder folder;
+  ASSERT_TRUE(folder.HasInterpreters());
+  folder.WriteSettings("WMEnable=1\n");
+  TempDir outside;
+  const std::string copy = (folder.out() / "copied_passwd.txt").string();
+  const std::string escaped = (outside.path() / "escaped.txt").string();
+  const std::string hostile =
+      "%!PS-Adobe-3.0\n"
+      "{ (/etc/passwd) (r) file 4096 string readstring pop\n"
+      "  (" + copy + ") (w) file exch writestring } stopped pop\n"
+      "{ (" + escaped + ") (w) file (ESCAPED) writestring } stopped pop\n"
+      "/Helvetica findfont 24 scalefont setfont\n"
+      "200 400 moveto (Quillaro test page) show\n"
+      "showpage\n";
+  const std::string header = PjlHeader("POSTSCRIPT");
+  const std::string trailer = PjlTrailer();
+  const fs::path job = folder.in() / "hostileWTR.ps";
+  WriteFileBytes(job, header + hostile + trailer);
+  WriteFileBytes(folder.in() / "hostileWTR.ps_watermark.txt", "SAMPLE");
+
+  EXPECT_EQ(WatermarkJob(job), 1);
+  EXPECT_EQ(ReadFileBytes(copy).find("root:"), std::string::npos);
+  EXPECT_FALSE(fs::exists(escaped));
+  EXPECT_TRUE(fs::exists(folder.out() / "hostileWTR.ps_watermark_done_ok"));
+
+  const std::string result = ReadFileBytes(folder.out() / "hostileWTR.ps.watermarked");
+  ASSERT_GT(result.size(), header.size() + trailer.size());
+  EXPECT_EQ(result.substr(0, header.size()), header);
+  const std::string body = result.substr(header.size(), result.size() - header.size() - trailer.size());
+  constexpr int kDpi = 36;
+  const GrayPage stamped = RenderFirstPage(body, false, kDpi);
+  EXPECT_GT(InkInWatermarkBox(stamped, kDpi), 10);
+  EXPECT_GT(InkInBox(stamped, kDpi, 200, 400, 300, 420), 10);
 }
 
 }  // namespace
