@@ -28,7 +28,7 @@ TEST(FileSystemTest, ExistenceCoversFoldersLinksAndWildcards) {
 }
 
 TEST(FileSystemTest, EntriesAreTakenForWhatTheyAreAndLinksAreNeverFollowed) {
-  TempDir dir;
+  testing::TempDir dir;
   namespace fs = std::filesystem;
   testing::WriteFileBytes(dir.path() / "file", "bytes");
   testing::WriteFileBytes(dir.path() / "shared", "shared");
