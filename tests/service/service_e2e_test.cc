@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,18 +20,12 @@ namespace {
 // The machine-wide interpreter lock, as a job holds it: every worker waits.
 const std::u16string kLockName = std::u16string(kInterpreterLockPrefix) + kInterpreterLockSuffix;
 
-void DropSmallJobs(const ServiceProcess& service, const std::string& prefix, int count) {
-  for (int i = 0; i < count; ++i) {
-    WriteFileBytes(service.in() / (prefix + std::to_string(i) + ".pcl"), "\033E");
-  }
-}
-
 TEST(ServiceTest, EveryCorpusJobByCopyAndByMoveGetsItsResultsAndOwnOutputsAreSkipped) {
   ServiceProcess service("IsConvert=1\nType=0\n");
   ASSERT_TRUE(service.Start()) << service.Errors();
   bool by_copy = true;  // every other job moved in: a rename, never a write
   for (const CorpusEntry& entry : CorpusEntries()) {
-    (by_copy ? CopyIn : MoveIn)(CorpusPath(entry.name), service, entry.name);
+    CopyIn(CorpusPath(entry.name), service, entry.name, !by_copy);
     by_copy = !by_copy;
   }
   // Names the stages give their own files: never processed.
@@ -43,7 +36,7 @@ TEST(ServiceTest, EveryCorpusJobByCopyAndByMoveGetsItsResultsAndOwnOutputsAreSki
     SCOPED_TRACE(entry.name);
     ASSERT_TRUE(WaitForFile(service.out() / (entry.name + "_done"), 60));
     EXPECT_EQ(ReadFileBytes(service.out() / (Stem(entry.name) + "_pagescount.txt")),
-              std::to_string(entry.pages * std::max(1, entry.copies)));
+              std::to_string(entry.pages * entry.copies));
     EXPECT_TRUE(fs::exists(service.out() / (Stem(entry.name) + "_papersize.txt")));
   }
   EXPECT_EQ(service.Stop(), 0);
@@ -86,18 +79,18 @@ TEST(ServiceTest, AnEleventhJobWhileTenWaitIsProcessedAndStopDrainsWaitingWorker
   {
     NamedLock lock(kLockName);
     ASSERT_EQ(lock.Acquire(nullptr), NamedLock::Result::kAcquired);
-    DropSmallJobs(service, "job", 11);
+    for (int i = 0; i < 11; ++i) WriteFileBytes(service.in() / std::to_string(i), "\033E");
     // All ten workers wait for the lock; the eleventh job waits for a slot.
     Pause(1500);
     EXPECT_EQ(CountEndingWith(service.out(), "_done"), 0);
   }
   for (int i = 0; i < 11; ++i) {
-    EXPECT_TRUE(WaitForFile(service.out() / ("job" + std::to_string(i) + ".pcl_done"), 30)) << i;
+    EXPECT_TRUE(WaitForFile(service.out() / (std::to_string(i) + "_done"), 30)) << i;
   }
   // Workers that see the stop once they get the lock leave their files.
   NamedLock lock(kLockName);
   ASSERT_EQ(lock.Acquire(nullptr), NamedLock::Result::kAcquired);
-  DropSmallJobs(service, "late", 3);
+  for (int i = 0; i < 3; ++i) WriteFileBytes(service.in() / ("late" + std::to_string(i)), "\033E");
   Pause(500);
   std::thread release([&] { Pause(1000), lock.Release(); });
   const std::optional<int> code = service.Stop();
@@ -109,22 +102,21 @@ TEST(ServiceTest, AnEleventhJobWhileTenWaitIsProcessedAndStopDrainsWaitingWorker
 
 TEST(ServiceTest, RemovesAgedFilesAtStartButKeepsFreshOnesAndSubFolders) {
   ServiceProcess service("DeleteSeconds=3\n");
-  WriteFileBytes(service.in() / "old.pcl", "x");
-  WriteFileBytes(service.out() / "old.pcl_done", "done");
   fs::create_directories(service.out() / "keep" / "inner");
   WriteFileBytes(service.out() / "keep" / "inner.txt", "x");
+  for (const fs::path& folder : {service.in(), service.out()}) WriteFileBytes(folder / "old", "x");
   Pause(4000);  // ages are creation times, which cannot be set back
-  WriteFileBytes(service.in() / "fresh.pcl", "x");
-  WriteFileBytes(service.out() / "fresh.pcl_done", "done");
+  for (const fs::path& folder : {service.in(), service.out()}) WriteFileBytes(folder / "new", "x");
   ASSERT_TRUE(service.Start()) << service.Errors();
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists(service.in() / "old.pcl"); }, 5));
-  EXPECT_FALSE(fs::exists(service.out() / "old.pcl_done"));
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(service.out() / "old"); }, 5));
+  for (const fs::path& folder : {service.in(), service.out()}) {
+    EXPECT_FALSE(fs::exists(folder / "old")) << folder;
+    EXPECT_TRUE(fs::exists(folder / "new")) << folder;
+  }
   EXPECT_TRUE(fs::exists(service.out() / "keep" / "inner.txt"));
-  EXPECT_TRUE(fs::exists(service.in() / "fresh.pcl"));
-  EXPECT_TRUE(fs::exists(service.out() / "fresh.pcl_done"));
   // Files already in in/ at start are never dispatched.
   EXPECT_EQ(service.Stop(), 0);
-  EXPECT_EQ(CountEndingWith(service.out(), "_done"), 1);
+  EXPECT_EQ(CountEndingWith(service.out(), "_done"), 0);
 }
 
 TEST(ServiceTest, AFloodOfTwoThousandJobsGivesOneMarkerEach) {

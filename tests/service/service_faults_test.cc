@@ -139,8 +139,8 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
   fs::create_directory(service.root() / "folder.ps");
   WriteFileBytes(service.root() / "folder.ps" / "inner.ps", ps);
   fs::create_symlink(CorpusPath("a4_3pages.ps"), service.root() / "link.ps");
-  fs::rename(service.root() / "folder.ps", service.in() / "folder.ps");
-  fs::rename(service.root() / "link.ps", service.in() / "link.ps");
+  for (const char* name : {"folder.ps", "link.ps"})
+    fs::rename(service.root() / name, service.in() / name);
   for (const auto& job : jobs) WriteFileBytes(service.in() / job.name, job.bytes);
   for (const auto& job : jobs) {
     SCOPED_TRACE(job.name);
@@ -148,7 +148,7 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
     EXPECT_TRUE(WaitForFile(service.out() / (job.name + "_done"), 30));
     const std::string count = ReadFileBytes(service.out() / (Stem(job.name) + "_pagescount.txt"));
     EXPECT_EQ(count == "3", job.counted) << count;
-    if (job.counted) EXPECT_TRUE(fs::exists(service.out() / (Stem(job.name) + "_1.jpg")));
+    EXPECT_TRUE(!job.counted || fs::exists(service.out() / (Stem(job.name) + "_1.jpg")));
   }
   EXPECT_TRUE(WaitForFile(service.out() / "link.ps_done", 10));
   EXPECT_FALSE(fs::exists(service.out() / "link_pagescount.txt"));

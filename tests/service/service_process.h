@@ -20,12 +20,9 @@ namespace fs = std::filesystem;
 
 inline void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Waits up to `seconds` for `done()`.
 template <typename Done>
 bool WaitFor(Done done, int seconds) {
-  for (int i = 0; i < seconds * 20; ++i, Pause(50)) {
-    if (done()) return true;
-  }
+  for (int i = 0; i < seconds * 20 && !done(); ++i) Pause(50);
   return done();
 }
 inline bool WaitForFile(const fs::path& path, int s) {
@@ -80,7 +77,6 @@ class ServiceProcess {
   }
   // Sends SIGTERM; the exit code, or nothing when the service is not gone within 90 s.
   std::optional<int> Stop() {
-    if (pid_.empty()) return std::nullopt;
     std::system(("kill -TERM " + pid_).c_str());
     if (!WaitFor([&] { return Exited(); }, 90)) return std::nullopt;
     return std::atoi(ReadFileBytes(root_ / "exit_code").c_str());
@@ -103,7 +99,6 @@ class ServiceProcess {
   std::string pid_;
 };
 
-// Number of entries of `folder` whose name ends with `suffix`.
 inline int CountEndingWith(const fs::path& folder, const std::string& suffix) {
   int count = 0;
   std::error_code error;
@@ -114,13 +109,10 @@ inline int CountEndingWith(const fs::path& folder, const std::string& suffix) {
 }
 
 // Drops a job into in/ as a user would: a copy written in place, or a finished file moved in.
-inline void CopyIn(const fs::path& job, const ServiceProcess& service, const std::string& name) {
-  fs::copy_file(job, service.in() / name, fs::copy_options::overwrite_existing);
-}
-inline void MoveIn(const fs::path& job, const ServiceProcess& service, const std::string& name) {
-  const fs::path staged = service.root() / ("staged_" + name);
-  fs::copy_file(job, staged, fs::copy_options::overwrite_existing);
-  fs::rename(staged, service.in() / name);
+inline void CopyIn(const fs::path& job, const ServiceProcess& service, const std::string& name,
+                   bool by_move = false) {
+  fs::copy_file(job, (by_move ? service.root() : service.in()) / name);
+  if (by_move) fs::rename(service.root() / name, service.in() / name);
 }
 
 inline std::string Stem(const std::string& name) { return name.substr(0, name.rfind('.')); }

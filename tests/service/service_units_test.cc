@@ -1,6 +1,3 @@
-// The service's own rules, without the binary: the change queue's capacity and count, the
-// last-name rule, and the worker slots' scan and termination.
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -76,11 +73,9 @@ struct FakeWorkers {
 
   WorkerEntry Entry() {
     return [this](WorkerSlot* slot) -> uint32_t {
-      const ManualResetEvent* cancel;
-      {
-        std::lock_guard<std::mutex> lock(*slot->lock);
-        cancel = slot->cancel_event;
-      }
+      std::unique_lock<std::mutex> slot_lock(*slot->lock);
+      const ManualResetEvent* cancel = slot->cancel_event;
+      slot_lock.unlock();
       ScopedCancellation scope(*cancel);
       const int which = WaitAny({*cancel, release}, 20000);
       std::lock_guard<std::mutex> lock(mu);
