@@ -26,17 +26,23 @@ TEST(JobSettingsTest, MissingFileGivesEveryDefault) {
 TEST(JobSettingsTest, CorrectionsKeepInclusiveBoundsAndValidText) {
   ServiceFolder folder;
   const std::tuple<std::string, int32_t Job::*, int32_t> numbers[] = {
-      {"WaitSeconds=0", &Job::WaitSeconds, 10},       {"WaitSeconds=10", &Job::WaitSeconds, 10},
-      {"WaitSeconds=60", &Job::WaitSeconds, 60},      {"WaitSeconds=61", &Job::WaitSeconds, 60},
-      {"WMFontSize=2", &Job::WMFontSize, 12},         {"WMFontSize=3", &Job::WMFontSize, 3},
-      {"WMFontSize=100", &Job::WMFontSize, 100},      {"WMFontSize=101", &Job::WMFontSize, 12},
+      {"WaitSeconds=0", &Job::WaitSeconds, 10},
+      {"WaitSeconds=10", &Job::WaitSeconds, 10},
+      {"WaitSeconds=60", &Job::WaitSeconds, 60},
+      {"WaitSeconds=61", &Job::WaitSeconds, 60},
+      {"WMFontSize=2", &Job::WMFontSize, 12},
+      {"WMFontSize=3", &Job::WMFontSize, 3},
+      {"WMFontSize=100", &Job::WMFontSize, 100},
+      {"WMFontSize=101", &Job::WMFontSize, 12},
       {"WMBottomOffset=-1", &Job::WMBottomOffset, 20},
       {"WMBottomOffset=0", &Job::WMBottomOffset, 0},
       {"WMLeftOffset=100000", &Job::WMLeftOffset, 100000},
       {"WMLeftOffset=100001", &Job::WMLeftOffset, 20},
       // The profile reader's integer rule: blanks, sign, digits, then stop.
-      {"Type=  2abc", &Job::Type, 2},                 {"Type=abc", &Job::Type, 0},
-      {"Type=-3", &Job::Type, -3},                    {"Quality=\"55\"", &Job::Quality, 55},
+      {"Type=  2abc", &Job::Type, 2},
+      {"Type=abc", &Job::Type, 0},
+      {"Type=-3", &Job::Type, -3},
+      {"Quality=\"55\"", &Job::Quality, 55},
       {"PagesMaxCount=+7", &Job::PagesMaxCount, 7}};
   for (const auto& [line, field, expected] : numbers) {
     folder.WriteSettings(line + "\n");

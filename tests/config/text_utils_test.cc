@@ -10,7 +10,8 @@ namespace {
 TEST(TextUtilsTest, ReplaceAllNeverRescansInsertedText) {
   for (auto [text, from, to, expected] :
        {std::tuple<std::string, std::string, std::string, std::string>{"\"a\"b\"", "\"", "", "ab"},
-        {"a%b%%c", "%", "%%", "a%%b%%%%c"}, {"-sOutputFile=x", "-sOutputFile=", "", "x"}}) {
+        {"a%b%%c", "%", "%%", "a%%b%%%%c"},
+        {"-sOutputFile=x", "-sOutputFile=", "", "x"}}) {
     ReplaceAll(text, from, to);
     EXPECT_EQ(text, expected);
   }
@@ -21,10 +22,14 @@ TEST(TextUtilsTest, ReplaceAllNeverRescansInsertedText) {
 
 TEST(TextUtilsTest, SplitStringCountsSeparatorsNotPieces) {
   const std::tuple<std::string, std::string, bool, int32_t, std::vector<std::string>> cases[] = {
-      {"a,,b", ",", false, 2, {"a", "b"}}, {"a,,b", ",", true, 2, {"a", "", "b"}},
-      {",a", ",", false, 1, {"a"}},        {"a,", ",", true, 1, {"a", ""}},
-      {"abc", ",", false, 0, {}},          {"", ",", true, 0, {}},
-      {"abc", "", true, 0, {}},            {"x==y=", "==", false, 1, {"x", "y="}},
+      {"a,,b", ",", false, 2, {"a", "b"}},
+      {"a,,b", ",", true, 2, {"a", "", "b"}},
+      {",a", ",", false, 1, {"a"}},
+      {"a,", ",", true, 1, {"a", ""}},
+      {"abc", ",", false, 0, {}},
+      {"", ",", true, 0, {}},
+      {"abc", "", true, 0, {}},
+      {"x==y=", "==", false, 1, {"x", "y="}},
       {"aaa", "aa", true, 1, {"", "a"}}};
   for (const auto& [input, separator, keep_empty, count, expected] : cases) {
     std::vector<std::string> pieces = {"before"}, want = pieces;  // appended to, never cleared

@@ -21,24 +21,43 @@ const std::string kEsc = "\x1b";
 // The six tests' answers as digits: UEL, PostScript, PDF, PCL, PCL XL, XPS.
 std::string Answers(const std::string& path) {
   return {char('0' + HasUel(path)), char('0' + IsPostScript(path)), char('0' + IsPdf(path)),
-          char('0' + IsPcl(path)), char('0' + IsPclXl(path)), char('0' + IsXps(path))};
+          char('0' + IsPcl(path)),  char('0' + IsPclXl(path)),      char('0' + IsXps(path))};
 }
 
 TEST(LanguageDetectionTest, AnswersEachTestFromTheFirstBytesAndLines) {
   const std::pair<std::string, std::string> cases[] = {
-      {"", "000000"}, {"%!PS-Adobe-3.0\n", "010000"}, {"%!ps\n", "010000"}, {"%!Ps\n", "000000"},
-      {" %!PS\n", "000000"}, {std::string(99, '\n') + "%!PS\n", "010000"},
-      {std::string(100, '\n') + "%!PS\n", "000000"}, {"%PDF-1.7\n%\xe2\xe3\n", "001000"},
-      {"%pdf", "001000"}, {"\n%PDF-1.4\n", "000000"},
-      {kEsc + "E" + kEsc + "&l0O", "000000"}, {kEsc + "&l0O", "000100"}, {kEsc + "!", "000100"},
-      {kEsc + "/", "000100"}, {kEsc + " ", "000000"}, {kEsc + "0", "000000"},
-      {kEsc + "\xa6", "000000"}, {kEsc, "000000"}, {kEsc + "\x1a&", "000000"},  // 0x1A: the end
-      {") HP-PCL XL;2;0\n", "000010"}, {" ) HP-PCL XL;2;0\n", "000000"},
+      {"", "000000"},
+      {"%!PS-Adobe-3.0\n", "010000"},
+      {"%!ps\n", "010000"},
+      {"%!Ps\n", "000000"},
+      {" %!PS\n", "000000"},
+      {std::string(99, '\n') + "%!PS\n", "010000"},
+      {std::string(100, '\n') + "%!PS\n", "000000"},
+      {"%PDF-1.7\n%\xe2\xe3\n", "001000"},
+      {"%pdf", "001000"},
+      {"\n%PDF-1.4\n", "000000"},
+      {kEsc + "E" + kEsc + "&l0O", "000000"},
+      {kEsc + "&l0O", "000100"},
+      {kEsc + "!", "000100"},
+      {kEsc + "/", "000100"},
+      {kEsc + " ", "000000"},
+      {kEsc + "0", "000000"},
+      {kEsc + "\xa6", "000000"},
+      {kEsc, "000000"},
+      {kEsc + "\x1a&", "000000"},  // 0x1A: the end
+      {") HP-PCL XL;2;0\n", "000010"},
+      {" ) HP-PCL XL;2;0\n", "000000"},
       {std::string(99, '\n') + ") HP-PCL XL;", "000010"},
       {std::string(100, '\n') + ") HP-PCL XL;", "000000"},
-      {std::string("PK\x03\x04", 4), "000001"}, {"P", "000000"}, {"P\r\nK", "000000"},
-      {kUel + "@PJL JOB\n", "100000"}, {"@PJL " + kUel + "\n", "100000"},
-      {"@PJL\n" + kUel + "\n", "000000"}, {kEsc + "%-123\x1a" "45X\n", "000100"},
+      {std::string("PK\x03\x04", 4), "000001"},
+      {"P", "000000"},
+      {"P\r\nK", "000000"},
+      {kUel + "@PJL JOB\n", "100000"},
+      {"@PJL " + kUel + "\n", "100000"},
+      {"@PJL\n" + kUel + "\n", "000000"},
+      {kEsc + "%-123\x1a"
+              "45X\n",
+       "000100"},
       {kUel + "@PJL\n@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n" + kUel, "110000"},
       {kUel + "@PJL\n@PJL ENTER LANGUAGE=PCL\n" + kEsc + "&l1X\n" + kUel, "100100"},
       {kUel + "@PJL\n" + kEsc + "E" + kEsc + "&l1X\n", "100000"},
@@ -46,7 +65,8 @@ TEST(LanguageDetectionTest, AnswersEachTestFromTheFirstBytesAndLines) {
       {kUel + "\n@PJL EOJ\n" + kUel + "\n", "100000"},
       {kUel + "\n" + kEsc + "&l1X" + kUel + "\n", "100000"},
       {kUel + "@PJL\n@PJL ENTER LANGUAGE=XPS\nPK\x03\x04", "100001"},
-      {kUel + "@PJL\nP\n", "100000"}, {kUel + "\nPK" + kUel, "100000"},
+      {kUel + "@PJL\nP\n", "100000"},
+      {kUel + "\nPK" + kUel, "100000"},
       // A CR LF pair and a UEL split between two read blocks (64 KiB each).
       {std::string(65535, 'a') + "\r\n%!PS\n", "010000"},
       {std::string(65531, 'a') + kUel, "100000"},
@@ -66,18 +86,22 @@ TEST(LanguageDetectionTest, AnswersEachTestFromTheFirstBytesAndLines) {
 TEST(LanguageDetectionTest, ReadsPjlLanguageValues) {
   const std::pair<std::string, std::string> cases[] = {
       {kUel + "@PJL ENTER LANGUAGE=postscript\n", "POSTSCRIPT"},
-      {kUel + "@PJL ENTER LANGUAGE = PCL\n", " PCL"}, {"@PJL ENTER LANGUAGE=PCLXL  \n", "PCLXL  "},
+      {kUel + "@PJL ENTER LANGUAGE = PCL\n", " PCL"},
+      {"@PJL ENTER LANGUAGE=PCLXL  \n", "PCLXL  "},
       {"junk=junk @PJL ENTER LANGUAGE=Pdf\n", "PDF"},  // no UEL needed; text before ignored
       {"@PJL ENTER LANGUAGE\n@PJL ENTER LANGUAGE=PCL\n", "PCL"},
       {"@PJL ENTER LANGUAGE=A=B\n@PJL ENTER LANGUAGE=PCL\n", "PCL"},
       {"@PJL ENTER LANGUAGE==PDF\n@PJL ENTER LANGUAGE=PCL\n", "PCL"},
-      {"@pjl enter language=PCL\n", ""}, {"@PJL ENTER LANGUAGES=pcl\n", "PCL"},
+      {"@pjl enter language=PCL\n", ""},
+      {"@PJL ENTER LANGUAGES=pcl\n", "PCL"},
       {"@PJL ENTER LANGUAGE=\xe9t\xc9\n", "\xe9T\xc9"},
       {std::string(100, '\n') + "@PJL ENTER LANGUAGE=PCL\n", ""},
       {std::string(99, '\n') + "@PJL ENTER LANGUAGE=PCL", "PCL"},
       {kUel + "@PJL ENTER LANGUAGE=pcl\r\n", "PCL"},
       {"@PJL ENTER LANGUAGE=pcl\r%!PS\n", "PCL\r%!PS"},
-      {"@PJL ENTER LANGUAGE=PDF\x1a" "CL\n", "PDF"},
+      {"@PJL ENTER LANGUAGE=PDF\x1a"
+       "CL\n",
+       "PDF"},
       // Megabytes behind the keyword without LF: the value is cut, and a "="
       // far behind the cut still makes the line unusable.
       {"@PJL ENTER LANGUAGE=PCL" + std::string(1 << 20, 'x') + "\n",
@@ -109,9 +133,15 @@ TEST(TextModeReaderTest, DeliversBytesAndLinesAsTextModeDoesWhateverTheBlockSize
     std::string bytes;
     std::vector<std::string> lines;
   } cases[] = {
-      {"", {}}, {"\n", {""}}, {"a\nb", {"a", "b"}}, {"a\r\nb\r\n", {"a", "b"}},
-      {"a\rb\n", {"a\rb"}}, {"a\r", {"a\r"}}, {"\r\r\n\r", {"\r", "\r"}},
-      {"a\r\x1a\nb", {"a\r"}}, {"a\n\x1a\nb\n", {"a"}},
+      {"", {}},
+      {"\n", {""}},
+      {"a\nb", {"a", "b"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\rb\n", {"a\rb"}},
+      {"a\r", {"a\r"}},
+      {"\r\r\n\r", {"\r", "\r"}},
+      {"a\r\x1a\nb", {"a\r"}},
+      {"a\n\x1a\nb\n", {"a"}},
       {std::string("a\0b\n\n", 5), {std::string("a\0b", 3), ""}},
   };
   TempDir dir;

@@ -19,16 +19,20 @@ TEST(PaperSizesTest, FillsTheWholeTable) {
   ASSERT_EQ(table.size(), 77u);
   EXPECT_EQ(table.rbegin()->first, 76);
   const std::pair<int32_t, PaperSize> samples[] = {
-      {0, {"Unknown", "Unknown", 0, 0}},      {1, {"A4 Sheet", "A4", 210, 297}},
-      {2, {"Letter", "Letter", 215.9f, 279.4f}}, {5, {"B4 sheet", "JIS B4", 250, 354}},
+      {0, {"Unknown", "Unknown", 0, 0}},
+      {1, {"A4 Sheet", "A4", 210, 297}},
+      {2, {"Letter", "Letter", 215.9f, 279.4f}},
+      {5, {"B4 sheet", "JIS B4", 250, 354}},
       {16, {"Executive", "UNKNOWN", 184.15f, 266.7f}},
       {38, {"6 3/4 Envelope", "UNKNOWN", 92.08f, 165.1f}},
-      {54, {"SuperA/SuperA/A4", "UNKNOWN", 227, 356}}, {75, {"B6 (JIS)", "UNKNOWN", 182, 128}},
+      {54, {"SuperA/SuperA/A4", "UNKNOWN", 227, 356}},
+      {75, {"B6 (JIS)", "UNKNOWN", 182, 128}},
   };
   for (const auto& [key, want] : samples) {
     const PaperSize& got = table.at(key);
     EXPECT_EQ(std::tie(got.Name, got.PjlName, got.WidthMm, got.HeightMm),
-              std::tie(want.Name, want.PjlName, want.WidthMm, want.HeightMm)) << key;
+              std::tie(want.Name, want.PjlName, want.WidthMm, want.HeightMm))
+        << key;
   }
   // Only the first ten entries can be selected by a PJL paper value.
   for (const auto& [key, paper] : table) EXPECT_EQ(paper.PjlName == "UNKNOWN", key >= 10) << key;
@@ -43,7 +47,9 @@ TEST(PaperSizesTest, NamesMeasuredSizesWithAWideningTolerance) {
       {210.0f, 297.0f, 5.0f, {7, 9, 30, 40, 41, 47, 50, 56}},  // the sheet itself does not fit
       {296.0f, 209.0f, 5.0f, {69}},
       {215.5f, 279.0f, 5.0f, {2, 7, 9, 13, 21, 30, 40, 41, 43, 51}},
-      {0.0f, 0.0f, 5.0f, {0}}, {-5.0f, 10.0f, 5.0f, {0}}, {5000.0f, 5000.0f, 5.0f, {0}},
+      {0.0f, 0.0f, 5.0f, {0}},
+      {-5.0f, 10.0f, 5.0f, {0}},
+      {5000.0f, 5000.0f, 5.0f, {0}},
       // In single precision the A4 height margin at tolerance 10 ends just
       // above the exact 282.857142...: A4 fits one walk later than in double
       // arithmetic, and the last walk then finds nothing instead of key 52.
@@ -51,7 +57,8 @@ TEST(PaperSizesTest, NamesMeasuredSizesWithAWideningTolerance) {
       {std::nextafter(215.9f, 0.0f), 279.0f, 5.0f, {2, 7, 9, 13, 21, 30, 40, 41, 43, 51}},
       {215.9f, 279.0f, 5.0f, {30, 43, 44, 47, 50}},  // no 215.9 mm wide entry: must be smaller
       // A step that does not widen the tolerance must still end the search.
-      {100.0f, 100.0f, 0.0f, {0}}, {100.0f, 100.0f, -5.0f, {0}},
+      {100.0f, 100.0f, 0.0f, {0}},
+      {100.0f, 100.0f, -5.0f, {0}},
   };
   for (const auto& c : cases) {
     PaperTable result = {{42, PaperSize()}};
@@ -82,10 +89,14 @@ TEST(BoundingBoxTest, TakesTheLargestUpperRightCornerInMillimetres) {
       {"GPL Ghostscript\n%%HiResBoundingBox: 0 0 72 72", 72, 72},
       {"page 1 %%HiResBoundingBox: 0 0 72 72\n", 72, 72},
       {"%%HiResBoundingBox: 0 0 72pt 1.44e2x\n", 72, 144},
-      {"%%HiResBoundingBox: 0 0  72 72\n", 0, 0},     {"%%BoundingBox: 0 0 595 842\n", 0, 0},
-      {"%%HiResBoundingBox:0 0 72 72\n", 0, 0},       {"%%HiResBoundingBox: \n", 0, 0},
-      {"%%HiResBoundingBox: 0 72 72 \n", 0, 0},       {"%%HiResBoundingBox: a b c d\n", 0, 0},
-      {"%%HiResBoundingBox: -9 -9 -1 -1\n", 0, 0},    {"", 0, 0},
+      {"%%HiResBoundingBox: 0 0  72 72\n", 0, 0},
+      {"%%BoundingBox: 0 0 595 842\n", 0, 0},
+      {"%%HiResBoundingBox:0 0 72 72\n", 0, 0},
+      {"%%HiResBoundingBox: \n", 0, 0},
+      {"%%HiResBoundingBox: 0 72 72 \n", 0, 0},
+      {"%%HiResBoundingBox: a b c d\n", 0, 0},
+      {"%%HiResBoundingBox: -9 -9 -1 -1\n", 0, 0},
+      {"", 0, 0},
   };
   for (const auto& c : cases) {
     float width = -1, height = -1;

@@ -26,7 +26,8 @@ TEST(PjlHeaderTest, ReadsPaperUpperCasedUntrimmedAndCopiesAsAtoiDoes) {
       {"@PJL SET PAPER=A4\n@PJL SET PAPER=LETTER\n@PJL SET QTY=- 2\n", "A4", 0},
       {"@PJL SET QTY=99999999999\n", "", 2147483647},
       {"@PJL SET QTY==2\n@PJL SET QTY=5\n@PJL SET QTY=6\n", "", 5},
-      {"@PJL SET PAPER=\n@PJL SET QTY=\n", "", 1}, {"@PJL JOB\n", "", 1},
+      {"@PJL SET PAPER=\n@PJL SET QTY=\n", "", 1},
+      {"@PJL JOB\n", "", 1},
   };
   TempDir dir;
   const std::string path = dir.File("job");
@@ -41,7 +42,11 @@ TEST(PjlHeaderTest, ReadsPaperUpperCasedUntrimmedAndCopiesAsAtoiDoes) {
 
 TEST(PjlHeaderTest, SplitsAJobIntoPiecesThatJoinBackExactly) {
   const std::string header = kUel + "@PJL JOB\r\n@PJL ENTER LANGUAGE=PCL\r\n";
-  const std::string body = std::string("\x1b" "E\x1b&l1X\r\n\x1a\0data\n", 16) + "\x1b%-1234";
+  const std::string body = std::string(
+                               "\x1b"
+                               "E\x1b&l1X\r\n\x1a\0data\n",
+                               16) +
+                           "\x1b%-1234";
   const std::string end = kUel + "@PJL EOJ\n" + kUel;
   const struct {
     std::string bytes;
@@ -52,7 +57,9 @@ TEST(PjlHeaderTest, SplitsAJobIntoPiecesThatJoinBackExactly) {
       {header + body, 1, header, body, ""},
       {header + kUel, 1, header, "", kUel},
       // No UEL on the first line: the strings are left untouched.
-      {"@PJL ENTER LANGUAGE=PCL\n\x1b" "E", 0, "h", "b", "t"},
+      {"@PJL ENTER LANGUAGE=PCL\n\x1b"
+       "E",
+       0, "h", "b", "t"},
       // A UEL but no language line, or one without LF: all three emptied.
       {kUel + "@PJL JOB\n%!PS\n", 0, "", "", ""},
       {kUel + "@PJL ENTER LANGUAGE=PCL", 0, "", "", ""},

@@ -1,10 +1,10 @@
 // Page measurement and page rendering with the real gs, gpcl6 and gxps beside the test program.
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "config/job.h"
 #include "config/text_utils.h"
@@ -91,7 +91,8 @@ class StageTest : public ::testing::Test {
   static std::string Word(const CorpusEntry& entry) {
     if (entry.language == CorpusLanguage::kXps) return "XPS";
     return entry.language == CorpusLanguage::kPcl || entry.language == CorpusLanguage::kPclXl
-               ? "PCL" : "PS";
+               ? "PCL"
+               : "PS";
   }
 
   testing::ServiceFolder folder_;
@@ -170,8 +171,7 @@ TEST_F(PageMeasurementTest, MissingCrashingFailingAndEndlessInterpretersFailClea
     EXPECT_EQ(Job().MeasurePages(ToWide(path)), 0);
     EXPECT_EQ(OutFile("pjl_ps_a4_qty2_papersize.txt"), "A4 Sheet");
     EXPECT_FALSE(OutExists("pjl_ps_a4_qty2_pagescount.txt"));
-    EXPECT_EQ(LogMessages(folder_).back(),
-              "Calculating PS file " + path + " ERROR (" + code + ")");
+    EXPECT_EQ(LogMessages(folder_).back(), "Calculating PS file " + path + " ERROR (" + code + ")");
   }
 }
 

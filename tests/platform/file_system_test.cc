@@ -19,9 +19,8 @@ TEST(FileSystemTest, ExistenceCoversFoldersLinksAndWildcards) {
   std::filesystem::create_directory(dir.path() / "empty");
   std::filesystem::create_symlink(dir.path() / "gone", dir.path() / "dangling");
   const std::pair<std::string, bool> cases[] = {
-      {"job.pcl", true},  {"empty", true},     {"missing", false}, {"dangling", true},
-      {"*.pcl", true},    {"j?b.pcl", true},   {"*.ps", false},    {"empty/*", false},
-      {"[j]ob.pcl", false},
+      {"job.pcl", true}, {"empty", true}, {"missing", false}, {"dangling", true},   {"*.pcl", true},
+      {"j?b.pcl", true}, {"*.ps", false}, {"empty/*", false}, {"[j]ob.pcl", false},
   };
   for (const auto& [name, exists] : cases) EXPECT_EQ(PathExists(dir.File(name)), exists) << name;
   EXPECT_FALSE(PathExists(""));

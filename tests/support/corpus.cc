@@ -52,7 +52,12 @@ class Corpus {
     const std::string ljet4 = ReadFileBytes(Path("a4_3pages_reset.pcl"));
     const std::string cljet5 = ReadFileBytes(Path("cljet5.raw"));
     std::filesystem::remove(Path("cljet5.raw"));
-    if (ljet4.rfind("\x1b" "E", 0) != 0 || cljet5.rfind("\x1b" "E", 0) != 0) {
+    if (ljet4.rfind("\x1b"
+                    "E",
+                    0) != 0 ||
+        cljet5.rfind("\x1b"
+                     "E",
+                     0) != 0) {
       error_ = "the PCL devices no longer start their output with ESC E";
       return false;
     }
@@ -60,19 +65,21 @@ class Corpus {
     WriteFileBytes(Path("letter_2pages_colour.pcl"), cljet5.substr(2));
 
     WriteFileBytes(Path("pjl_ps_a4_qty2.prn"),
-                   kUel + "@PJL JOB NAME=\"corpus\"\n@PJL SET PAPER=A4\n@PJL SET QTY=2\n"
-                          "@PJL ENTER LANGUAGE=POSTSCRIPT\n" +
+                   kUel +
+                       "@PJL JOB NAME=\"corpus\"\n@PJL SET PAPER=A4\n@PJL SET QTY=2\n"
+                       "@PJL ENTER LANGUAGE=POSTSCRIPT\n" +
                        ReadFileBytes(Path("a4_3pages.ps")) + kUel + "@PJL EOJ\n" + kUel);
     WriteFileBytes(Path("pjl_pcl_letter_qty3.prn"),
-                   kUel + "@PJL\r\n@PJL SET PAPER=letter\r\n@PJL SET QTY = 3\r\n"
-                          "@PJL ENTER LANGUAGE = PCL\r\n" +
+                   kUel +
+                       "@PJL\r\n@PJL SET PAPER=letter\r\n@PJL SET QTY = 3\r\n"
+                       "@PJL ENTER LANGUAGE = PCL\r\n" +
                        cljet5 + kUel);
     WriteFileBytes(Path("pjl_pdf_letter.prn"),
                    kUel + "@PJL\n@PJL SET PAPER=LETTER\n@PJL ENTER LANGUAGE=pdf\n" +
                        ReadFileBytes(Path("letter_2pages.pdf")) + kUel);
-    WriteFileBytes(Path("pjl_pcl_a4_notrailer.prn"),
-                   kUel + "@PJL\n@PJL SET PAPER = A4\n@PJL SET QTY=1\n@PJL ENTER LANGUAGE=PCL\n" +
-                       ljet4);
+    WriteFileBytes(
+        Path("pjl_pcl_a4_notrailer.prn"),
+        kUel + "@PJL\n@PJL SET PAPER = A4\n@PJL SET QTY=1\n@PJL ENTER LANGUAGE=PCL\n" + ljet4);
     WriteFileBytes(Path("pjl_xps_a4.prn"), kUel + "@PJL\n@PJL ENTER LANGUAGE=XPS\n" +
                                                ReadFileBytes(Path("a4_3pages.xps")) + kUel);
     for (const CorpusEntry& entry : CorpusEntries()) {
@@ -81,13 +88,12 @@ class Corpus {
     return error_.empty();
   }
 
-  bool RunGs(const std::string& device, const std::string& options,
-             const std::string& defines, const std::string& source, const std::string& output) {
+  bool RunGs(const std::string& device, const std::string& options, const std::string& defines,
+             const std::string& source, const std::string& output) {
     const std::string log = Path("gs.log");
-    const std::string command = Quoted(gs_) + " -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=" +
-                                device + " " + options + " " + defines +
-                                " -o " + Quoted(Path(output)) + " " + Quoted(source) + " >" +
-                                Quoted(log) + " 2>&1";
+    const std::string command = Quoted(gs_) + " -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=" + device +
+                                " " + options + " " + defines + " -o " + Quoted(Path(output)) +
+                                " " + Quoted(source) + " >" + Quoted(log) + " 2>&1";
     if (std::system(command.c_str()) == 0) return true;
     error_ = "corpus generation failed: " + command + "\n" + ReadFileBytes(log);
     return false;

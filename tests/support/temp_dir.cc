@@ -13,8 +13,7 @@ TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
 TempDir::TempDir(const std::filesystem::path& parent) {
   std::random_device random;
   for (;;) {
-    path_ = parent /
-            ("quillaro-test-" + std::to_string(random()) + std::to_string(random()));
+    path_ = parent / ("quillaro-test-" + std::to_string(random()) + std::to_string(random()));
     std::error_code error;
     if (std::filesystem::create_directory(path_, error)) break;
   }
