@@ -12,11 +12,15 @@ TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
 
 TempDir::TempDir(const std::filesystem::path& parent) {
   std::random_device random;
-  for (;;) {
+  std::error_code error;
+  // A test may have removed the parent (out/ of the service folder): make it
+  // again rather than retrying forever.
+  std::filesystem::create_directories(parent, error);
+  for (int attempt = 0; attempt < 100; ++attempt) {
     path_ = parent / ("quillaro-test-" + std::to_string(random()) + std::to_string(random()));
-    std::error_code error;
-    if (std::filesystem::create_directory(path_, error)) break;
+    if (std::filesystem::create_directory(path_, error)) return;
   }
+  ADD_FAILURE() << "cannot make a temporary folder in " << parent << ": " << error.message();
 }
 
 TempDir::~TempDir() {
