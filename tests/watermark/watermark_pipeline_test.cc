@@ -100,6 +100,8 @@ std::string MakePclBody() { return Convert(kPage, false, {"-sDEVICE=ljet4", "-r1
 // the interpreter's confinement is all that keeps it from /etc/passwd and from writing beside
 // out/. The texts would, unescaped, break the prolog or write the trap file into out/.
 TEST(WatermarkPipelineTest, PjlJobsAreStampedBetweenTheirOwnHeaderAndTrailer) {
+  ServiceFolder folder;  // out/ holds the scratch folders of MakePclBody and WatermarkInk
+  ASSERT_TRUE(folder.HasInterpreters());
   TempDir outside;
   const std::string trap = (testing::ServiceOutFolder() / "trap").string();
   const std::string hostile_body =
@@ -118,8 +120,7 @@ TEST(WatermarkPipelineTest, PjlJobsAreStampedBetweenTheirOwnHeaderAndTrailer) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.language);
-    ServiceFolder folder;  // empties in/ and out/
-    ASSERT_TRUE(folder.HasInterpreters());
+    ServiceFolder clean;  // empties in/ and out/
     folder.WriteSettings("WMEnable=1\n");
     const std::string header = PjlHeader(c.language);
     WriteFileBytes(folder.in() / c.name, header + c.body + kTrailer);
@@ -138,6 +139,8 @@ TEST(WatermarkPipelineTest, PjlJobsAreStampedBetweenTheirOwnHeaderAndTrailer) {
 }
 
 TEST(WatermarkPipelineTest, FailuresLeaveOnlyWhatTheirStepMade) {
+  ServiceFolder folder;
+  ASSERT_TRUE(folder.HasInterpreters());
   const std::string ps_job = PjlHeader("POSTSCRIPT") + kPage + kTrailer;
   const std::string pcl_job = PjlHeader("PCL") + MakePclBody() + kTrailer;
   const std::string junk_job = PjlHeader("POSTSCRIPT") + "hello\n";  // neither PS nor PCL
@@ -164,7 +167,6 @@ TEST(WatermarkPipelineTest, FailuresLeaveOnlyWhatTheirStepMade) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     ServiceFolder clean;
-    ASSERT_TRUE(clean.HasInterpreters());
     clean.WriteSettings(c.enabled ? "WMEnable=1\n" : "WMEnable=0\n");
     WriteFileBytes(clean.in() / "aWTR.prn", c.job);
     if (c.side_file != "-") WriteFileBytes(clean.in() / "aWTR.prn_watermark.txt", c.side_file);
