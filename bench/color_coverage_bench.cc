@@ -18,6 +18,7 @@
 
 #include "imaging/color_coverage.h"
 #include "platform/image_codec.h"
+#include "bench_pages.h"
 
 namespace quillaro {
 namespace {
@@ -25,42 +26,7 @@ namespace {
 constexpr int kWidth = 850;
 constexpr int kHeight = 1100;
 
-// A folder for the page files of this run, removed when the run ends.
-class WorkFolderHolder {
- public:
-  WorkFolderHolder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("quillaro_bench_" + std::to_string(std::random_device()()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~WorkFolderHolder() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-const std::filesystem::path& WorkFolder() {
-  static const WorkFolderHolder folder;
-  return folder.path();
-}
-
-constexpr const char* kTypicalPage = R"(%!PS
-/Helvetica findfont 10 scalefont setfont
-0 setgray
-60 1 58 { /line exch def
-  72 720 line 11 mul sub moveto
-  (Quillaro colour accounting: the quick brown fox jumps over the lazy dog 0123456789) show
-} for
-0 1 5 { /i exch def
-  i 6 div 1 i 6 div sub 0.5 setrgbcolor 72 i 40 mul add 60 36 36 rectfill
-} for
-0 1 63 { /i exch def i 63 div setgray 320 i 3 mul add 60 3 80 rectfill } for
-showpage
-)";
+using bench::WorkFolder;
 
 // Path of the page PNG of the given kind, made once per run.
 std::optional<std::string> PagePng(int kind) {
@@ -68,14 +34,7 @@ std::optional<std::string> PagePng(int kind) {
       WorkFolder() / ("page" + std::to_string(kind) + ".png");
   if (std::filesystem::exists(png)) return png.string();
   if (kind == 0) {
-    const std::filesystem::path ps = WorkFolder() / "page.ps";
-    std::ofstream(ps) << kTypicalPage;
-    const std::string command =
-        "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 "
-        "-sPAPERSIZE=letter -dFIXEDMEDIA "
-        "'-sOutputFile=" +
-        png.string() + "' '" + ps.string() + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) return std::nullopt;
+    if (!bench::RenderTypicalPage(png)) return std::nullopt;
     return png.string();
   }
   // Noise, written as a PPM and saved as a PNG by the image backend.

@@ -18,6 +18,7 @@
 
 #include "imaging/image_output.h"
 #include "platform/image_codec.h"
+#include "bench_pages.h"
 
 namespace quillaro {
 namespace {
@@ -25,56 +26,17 @@ namespace {
 constexpr int kToolPages = 20;
 constexpr int32_t kQuality = 80;
 
-class WorkFolderHolder {
- public:
-  WorkFolderHolder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("quillaro_bench_" + std::to_string(std::random_device()()))) {
-    std::filesystem::create_directories(path_ / "pages");
-    std::filesystem::create_directories(path_ / "out");
-  }
-  ~WorkFolderHolder() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-const std::filesystem::path& WorkFolder() {
-  static const WorkFolderHolder folder;
-  return folder.path();
-}
-
-constexpr const char* kPage = R"(%!PS
-/Helvetica findfont 10 scalefont setfont
-0 setgray
-60 1 58 { /line exch def
-  72 720 line 11 mul sub moveto
-  (Quillaro image output: the quick brown fox jumps over the lazy dog 0123456789) show
-} for
-0 1 5 { /i exch def
-  i 6 div 1 i 6 div sub 0.5 setrgbcolor 72 i 40 mul add 60 36 36 rectfill
-} for
-showpage
-)";
+using bench::WorkFolder;
 
 // kToolPages copies of one rendered page, pages/page_1.png ... ; the first
 // is the one our converter reads.
 std::optional<std::string> Pages() {
   static const std::optional<std::string> first =
       []() -> std::optional<std::string> {
-    const std::filesystem::path ps = WorkFolder() / "page.ps";
-    std::ofstream(ps) << kPage;
+    std::filesystem::create_directories(WorkFolder() / "pages");
+    std::filesystem::create_directories(WorkFolder() / "out");
     const std::filesystem::path png = WorkFolder() / "pages" / "page_1.png";
-    const std::string command =
-        "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=png16m -r100 "
-        "-sPAPERSIZE=letter -dFIXEDMEDIA "
-        "'-sOutputFile=" +
-        png.string() + "' '" + ps.string() + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) return std::nullopt;
+    if (!bench::RenderTypicalPage(png)) return std::nullopt;
     for (int n = 2; n <= kToolPages; ++n) {
       std::filesystem::copy_file(
           png, WorkFolder() / "pages" / ("page_" + std::to_string(n) + ".png"));
