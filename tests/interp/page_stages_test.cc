@@ -65,7 +65,7 @@ Messages LogMessages(const testing::ServiceFolder& folder) {
 class StageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.HasInterpreters()) << "gs, gpcl6 and gxps must lie beside the test";
+    QUILLARO_SKIP_WITHOUT_INTERPRETERS();
     std::filesystem::current_path(folder_.root());  // gpcl6 finds its fonts in urwfonts/ here
     folder_.WriteSettings("IsConvert=1\nIsLog=1\nType=1\nPagesMaxCount=10\nWaitSeconds=10\n");
   }

@@ -12,6 +12,7 @@
 
 #include "config/path_utils.h"
 #include "config/text_utils.h"
+#include "support/service_folder.h"
 #include "support/temp_dir.h"
 
 namespace quillaro::testing {
@@ -28,6 +29,14 @@ bool WaitFor(Done done, int seconds) {
 inline bool WaitForFile(const fs::path& path, int s) {
   return WaitFor([&] { return fs::exists(path); }, s);
 }
+
+// Every test here runs the real service on real jobs: without the interpreters, all are skipped.
+class InterpretersRequired : public ::testing::Environment {
+ public:
+  void SetUp() override { QUILLARO_SKIP_WITHOUT_INTERPRETERS(); }
+};
+inline ::testing::Environment* const kInterpretersRequired =
+    ::testing::AddGlobalTestEnvironment(new InterpretersRequired);
 
 // The real service binary, copied into a temporary service folder of its own (it finds its
 // folder through its real path) with gs, gpcl6, gxps and urwfonts/ linked beside it. Killed on

@@ -24,13 +24,20 @@ void ServiceFolder::WriteSettings(const std::string& body) const {
   WriteFileBytes(root_ / "settings.ini", "[Settings]\n" + body);
 }
 
-bool ServiceFolder::HasInterpreters() const {
-  return std::filesystem::exists(root_ / "gs") && std::filesystem::exists(root_ / "gpcl6") &&
-         std::filesystem::exists(root_ / "gxps");
-}
-
 std::filesystem::path ServiceOutFolder() {
   return std::filesystem::path(ToNarrow(GetModuleFolder())) / "out";
+}
+
+std::string MissingInterpreters() {
+  const std::filesystem::path beside = ToNarrow(GetModuleFolder());
+  std::string missing;
+  for (const char* name : {"gs", "gpcl6", "gxps", "urwfonts"}) {
+    std::error_code error;
+    if (!std::filesystem::exists(beside / name, error)) missing += std::string(" ") + name;
+  }
+  if (missing.empty()) return missing;
+  return std::string(kInterpretersMissing) + " (missing beside the test program:" + missing +
+         "); run `bash scripts/setup.sh`, which builds them and configures the tests";
 }
 
 }  // namespace quillaro::testing

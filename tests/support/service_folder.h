@@ -25,8 +25,6 @@ class ServiceFolder {
 
   // Writes settings.ini with `body` under a [Settings] header.
   void WriteSettings(const std::string& body) const;
-  // Whether gs, gpcl6 and gxps are all present beside the test program.
-  bool HasInterpreters() const;
 
  private:
   void Clean() const;
@@ -38,6 +36,24 @@ class ServiceFolder {
 // them for its own purposes (rendering a result to look at it) works in a
 // TempDir made inside this folder.
 std::filesystem::path ServiceOutFolder();
+
+// Empty when gs, gpcl6, gxps and the PCL font kit are linked beside the test
+// program; otherwise why not, with the command that sets them up. The text
+// contains kInterpretersMissing, by which ctest reports the test program as
+// skipped (and CI fails).
+inline constexpr char kInterpretersMissing[] = "interpreters not configured";
+std::string MissingInterpreters();
+
+}  // namespace quillaro::testing
+
+// Skips the current test when the interpreters are not configured.
+#define QUILLARO_SKIP_WITHOUT_INTERPRETERS()                                                 \
+  do {                                                                                       \
+    if (const std::string missing = ::quillaro::testing::MissingInterpreters(); !missing.empty()) \
+      GTEST_SKIP() << missing;                                                               \
+  } while (false)
+
+namespace quillaro::testing {
 
 }  // namespace quillaro::testing
 
