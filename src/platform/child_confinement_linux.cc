@@ -16,6 +16,18 @@
 
 #include "platform/unique_fd_linux.h"
 
+// GCC names the sanitizers with macros of its own; clang answers __has_feature.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUILLARO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUILLARO_SANITIZED 1
+#endif
+#endif
+#ifndef QUILLARO_SANITIZED
+#define QUILLARO_SANITIZED 0
+#endif
+
 namespace quillaro {
 namespace {
 
@@ -106,7 +118,7 @@ ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
   // Far above what any real job needs (measured: a few hundred MB when
   // rendering), low enough that a hostile job cannot take the machine.
   policy.file_size_bytes = 4ull << 30;
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if QUILLARO_SANITIZED
   // A sanitizer build's own test children reserve terabytes of shadow
   // address space and read their process's /proc entries at exit, so those
   // builds leave out the cap and let /proc be read.
