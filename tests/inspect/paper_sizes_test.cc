@@ -13,31 +13,6 @@
 namespace quillaro {
 namespace {
 
-TEST(PaperSizesTest, FillsTheWholeTable) {
-  PaperTable table = {{99, PaperSize("stale", 1, 1)}};
-  FillPaperTable(table);
-  ASSERT_EQ(table.size(), 77u);
-  EXPECT_EQ(table.rbegin()->first, 76);
-  const std::pair<int32_t, PaperSize> samples[] = {
-      {0, {"Unknown", "Unknown", 0, 0}},
-      {1, {"A4 Sheet", "A4", 210, 297}},
-      {2, {"Letter", "Letter", 215.9f, 279.4f}},
-      {5, {"B4 sheet", "JIS B4", 250, 354}},
-      {16, {"Executive", "UNKNOWN", 184.15f, 266.7f}},
-      {38, {"6 3/4 Envelope", "UNKNOWN", 92.08f, 165.1f}},
-      {54, {"SuperA/SuperA/A4", "UNKNOWN", 227, 356}},
-      {75, {"B6 (JIS)", "UNKNOWN", 182, 128}},
-  };
-  for (const auto& [key, want] : samples) {
-    const PaperSize& got = table.at(key);
-    EXPECT_EQ(std::tie(got.Name, got.PjlName, got.WidthMm, got.HeightMm),
-              std::tie(want.Name, want.PjlName, want.WidthMm, want.HeightMm))
-        << key;
-  }
-  // Only the first ten entries can be selected by a PJL paper value.
-  for (const auto& [key, paper] : table) EXPECT_EQ(paper.PjlName == "UNKNOWN", key >= 10) << key;
-}
-
 TEST(PaperSizesTest, NamesMeasuredSizesWithAWideningTolerance) {
   const struct {
     float width, height, step;
