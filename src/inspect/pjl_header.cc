@@ -11,7 +11,6 @@
 namespace quillaro {
 namespace {
 
-constexpr std::string_view kUel = "\x1b%-12345X";
 constexpr std::string_view kLanguageKeyword = "@PJL ENTER LANGUAGE";
 
 bool IsCSpace(char c) {
