@@ -148,13 +148,6 @@ std::vector<std::string> ChildEnvironment(const std::string& scratch) {
   return environment;
 }
 
-std::string ModuleFolder() {
-  std::optional<std::string> exe = ExecutablePath();
-  if (!exe) return std::string();
-  size_t slash = exe->rfind(kPathSeparator);
-  return slash == std::string::npos ? *exe : exe->substr(0, slash);
-}
-
 [[noreturn]] void ReportAndExit(int status_fd, int error) {
   // Nothing useful can be done when even this write fails.
   [[maybe_unused]] ssize_t written = ::write(status_fd, &error, sizeof error);
