@@ -49,9 +49,10 @@ class PreparedConfinement {
   // True when the file-system rules will be enforced.
   bool sandboxed() const { return ruleset_ >= 0; }
 
-  // In the forked child, before exec: sets the resource limits and confines
-  // the process. Uses only async-signal-safe system calls. Returns false when
-  // the confinement could not be applied (the child must then not exec).
+  // In the forked child, before exec: turns core dumps off, sets the
+  // resource limits and confines the process. Uses only async-signal-safe
+  // system calls. Returns false when the confinement could not be applied
+  // (the child must then not exec).
   bool ApplyInChild() const noexcept;
 
  private:

@@ -150,6 +150,7 @@ PreparedConfinement::~PreparedConfinement() {
 }
 
 bool PreparedConfinement::ApplyInChild() const noexcept {
+  // A crashing interpreter must not fill the disk with core files.
   rlimit no_core = {0, 0};
   if (::setrlimit(RLIMIT_CORE, &no_core) != 0) return false;
   if (address_space_bytes_ != 0) {

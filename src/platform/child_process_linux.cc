@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,11 +91,9 @@ struct ChildSetup {
 
 // Process-wide protections for the interpreter, applied in the child after
 // its descriptors are in place and before exec. Anything that restricts what
-// an interpreter may do to the machine belongs here. Returns 0 or an errno.
+// an interpreter may do to the machine belongs here (the resource limits,
+// no core dumps among them, come with the confinement). Returns 0 or an errno.
 int ApplyChildProtections(const ChildSetup& setup) {
-  // A crashing interpreter must not fill the disk with core files.
-  const rlimit no_core = {0, 0};
-  if (::setrlimit(RLIMIT_CORE, &no_core) < 0) return errno;
   // Should the service die while the child runs, the child dies with it
   // rather than living on unsupervised. The parent may already be gone.
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) < 0) return errno;
