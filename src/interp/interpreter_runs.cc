@@ -8,6 +8,8 @@
 #include "config/text_utils.h"
 #include "inspect/language_detection.h"
 #include "platform/child_process.h"
+#include "platform/module_path.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 namespace {
@@ -24,8 +26,7 @@ int RunArgumentList(const Job& job, Interpreter interpreter) {
     if (job.Argv[i] != nullptr) command_line += ToWide(job.Argv[i]);
   }
   std::string output;  // the captured text is not looked at
-  const int code =
-      ProcessRunner::Run(InterpreterPath(interpreter), command_line, output, job.WaitSeconds);
+  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
   const std::u16string message =
       u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
   if (code == 0) {
@@ -37,6 +38,25 @@ int RunArgumentList(const Job& job, Interpreter interpreter) {
 }
 
 }  // namespace
+
+int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
+                   std::string& output, int32_t time_limit_seconds) {
+  ProcessRunner::Environment environment;
+  // GhostPCL looks for its fonts in "urwfonts/" of the current folder
+  // unless told otherwise, and crashes when they are not there. The
+  // environment variable, not a command-line option, is the one way it
+  // takes a font folder.
+  if (interpreter == Interpreter::kPcl) {
+    environment.emplace_back("PCLFONTSOURCE", ModuleFolder() + kPathSeparator + "urwfonts" +
+                                                  kPathSeparator);
+  }
+  OsError error;
+  const int code = ProcessRunner::Run(InterpreterPath(interpreter), command_line, output,
+                                      time_limit_seconds, &error, environment);
+  // A failed wait for the child gives kCannotStart with no cause to name.
+  if (code == ProcessRunner::kCannotStart && !error.call.empty()) ReportOsError(error);
+  return code;
+}
 
 std::u16string InterpreterPath(Interpreter interpreter) {
   switch (interpreter) {

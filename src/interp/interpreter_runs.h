@@ -1,6 +1,7 @@
 #ifndef QUILLARO_INTERP_INTERPRETER_RUNS_H_
 #define QUILLARO_INTERP_INTERPRETER_RUNS_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,15 @@ std::u16string InterpreterPath(Interpreter interpreter);
 
 // The language word of `interpreter`'s log lines: "PS", "PCL" or "XPS".
 std::u16string InterpreterWord(Interpreter interpreter);
+
+// Runs `interpreter` with `command_line` (see ProcessRunner::Run: the
+// output is appended to `output`, the result is the exit code, 123 on time
+// out, -1 when it cannot start). GhostPCL is told where its fonts are (the
+// urwfonts folder in the module folder), so that no run depends on the
+// current folder. When nothing could start, the cause is reported once on
+// standard error; log.txt is the caller's business. Blocks; any thread.
+int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
+                   std::string& output, int32_t time_limit_seconds);
 
 // `text` in double quotes as one argument of a command line that is split by
 // the Windows rules: for an ordinary path this is just the quotes around it;

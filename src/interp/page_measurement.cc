@@ -11,7 +11,6 @@
 #include "inspect/paper_sizes.h"
 #include "inspect/pjl_header.h"
 #include "interp/interpreter_runs.h"
-#include "platform/child_process.h"
 #include "platform/file_system.h"
 
 namespace quillaro {
@@ -51,8 +50,7 @@ int CalculatePages(Job& job, Interpreter interpreter, const char16_t* options,
                    bool logs_paper_names) {
   const std::u16string command_line = options + ToWide(QuoteArgument(job.FilePathA));
   std::string output;
-  const int code =
-      ProcessRunner::Run(InterpreterPath(interpreter), command_line, output, job.WaitSeconds);
+  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
   const std::u16string message =
       u"Calculating " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
   if (code != 0) {

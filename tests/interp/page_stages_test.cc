@@ -66,7 +66,8 @@ class StageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.HasInterpreters()) << "gs, gpcl6 and gxps must lie beside the test";
-    std::filesystem::current_path(folder_.root());  // gpcl6 finds its fonts in urwfonts/ here
+    // Away from the service folder: gpcl6 must find urwfonts/ beside it, not here.
+    std::filesystem::current_path("/");
     folder_.WriteSettings("IsConvert=1\nIsLog=1\nType=1\nPagesMaxCount=10\nWaitSeconds=10\n");
   }
   std::string StageJob(const std::string& name, const std::string& bytes) {
