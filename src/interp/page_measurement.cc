@@ -1,10 +1,10 @@
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include "config/job.h"
 #include "config/log_file.h"
 #include "config/path_utils.h"
+#include "config/result_file.h"
 #include "config/text_utils.h"
 #include "inspect/bounding_box.h"
 #include "inspect/language_detection.h"
@@ -19,13 +19,6 @@ namespace {
 // The bbox device reports every page on a line with this marker.
 constexpr char kPageMarker[] = "HiResBoundingBox";
 constexpr float kPaperToleranceMm = 5.0f;
-
-// Creates `path` (or empties it) and writes `bytes`. A result file that
-// cannot be created is skipped: the stage goes on as if it had been written.
-void WriteResultFile(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (file) file << bytes;
-}
 
 int64_t CountPages(const std::string& output) {
   int64_t pages = 0;
