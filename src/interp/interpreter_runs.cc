@@ -1,6 +1,7 @@
 #include "interp/interpreter_runs.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "config/job.h"
 #include "config/log_file.h"
@@ -103,20 +104,50 @@ std::string QuoteArgument(const std::string& text) {
   return quoted;
 }
 
+std::optional<Interpreter> InterpreterForPjlLanguage(const std::string& language) {
+  // Case-sensitive: the value is already in upper case.
+  if (language.find("POSTSCRIPT") != std::string::npos) return Interpreter::kPs;
+  if (language.find("PDF") != std::string::npos) return Interpreter::kPs;
+  if (language.find("PCL") != std::string::npos) return Interpreter::kPcl;
+  if (language.find("XPS") != std::string::npos) return Interpreter::kXps;
+  return std::nullopt;
+}
+
 std::optional<Interpreter> ChooseInterpreter(const std::string& path) {
   if (HasUel(path) != 0) {
-    // Case-sensitive: the value is already in upper case.
-    const std::string language = GetPjlLanguage(path);
-    if (language.find("POSTSCRIPT") != std::string::npos) return Interpreter::kPs;
-    if (language.find("PDF") != std::string::npos) return Interpreter::kPs;
-    if (language.find("PCL") != std::string::npos) return Interpreter::kPcl;
-    if (language.find("XPS") != std::string::npos) return Interpreter::kXps;
+    if (const std::optional<Interpreter> named = InterpreterForPjlLanguage(GetPjlLanguage(path))) {
+      return named;
+    }
   }
   if (IsPostScript(path) != 0) return Interpreter::kPs;
   if (IsPdf(path) != 0) return Interpreter::kPs;
   if (IsPcl(path) != 0 || IsPclXl(path) != 0) return Interpreter::kPcl;
   if (IsXps(path) != 0) return Interpreter::kXps;
   return std::nullopt;
+}
+
+int RunWithChosenInterpreter(const std::string& path,
+                             const std::function<int(Interpreter)>& run) {
+  if (const std::optional<Interpreter> chosen = ChooseInterpreter(path)) return run(*chosen);
+  // Nothing identifies the job: each interpreter in turn, until one succeeds.
+  for (const Interpreter candidate : {Interpreter::kPs, Interpreter::kPcl, Interpreter::kXps}) {
+    if (run(candidate) != 0) return 1;
+  }
+  return 0;
+}
+
+ScopedJobArguments::ScopedJobArguments(Job& job, std::vector<std::string> arguments)
+    : job_(job), arguments_(std::move(arguments)) {
+  job_.Argc = 0;
+  for (const std::string& argument : arguments_) {
+    if (job_.Argc == kJobArgvCapacity) break;
+    job_.Argv[job_.Argc++] = argument.c_str();
+  }
+}
+
+ScopedJobArguments::~ScopedJobArguments() {
+  for (const char*& entry : job_.Argv) entry = nullptr;
+  job_.Argc = 0;
 }
 
 int Job::ConvertPcl() { return RunArgumentList(*this, Interpreter::kPcl); }

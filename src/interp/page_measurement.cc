@@ -123,8 +123,8 @@ int Job::MeasurePages(std::u16string job_path) {
 
   WritePjlPaperName(*this);
 
-  if (const std::optional<Interpreter> chosen = ChooseInterpreter(FilePathA)) {
-    switch (*chosen) {
+  return RunWithChosenInterpreter(FilePathA, [this](Interpreter interpreter) {
+    switch (interpreter) {
       case Interpreter::kPs:
         return CalculatePs();
       case Interpreter::kPcl:
@@ -132,11 +132,8 @@ int Job::MeasurePages(std::u16string job_path) {
       case Interpreter::kXps:
         return CalculateXps();
     }
-  }
-  // Nothing identifies the job: each interpreter in turn, until one counts.
-  if (CalculatePs() != 0) return 1;
-  if (CalculatePcl() != 0) return 1;
-  return CalculateXps() != 0 ? 1 : 0;
+    return 0;
+  });
 }
 
 }  // namespace quillaro
