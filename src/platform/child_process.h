@@ -40,7 +40,8 @@ class ProcessRunner {
   // kCannotStart when nothing could be started (nothing appended then); then
   // `*error` (when not null) names the call that failed (in the runner, or
   // in the child before or at exec, e.g. "execve" with ENOENT), its error
-  // number and `application`. `*error` is left alone on every other result.
+  // number and `application` (the scratch folder when that could not be
+  // made). `*error` is left alone on every other result.
   //
   // Blocks the calling thread for the whole run; leaves no process behind on
   // any path. Calls from different threads are independent.

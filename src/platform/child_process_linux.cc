@@ -107,7 +107,7 @@ struct ChildFailure {
 int ApplyChildProtections(const ChildSetup& setup, const char** call) {
   // Should the service die while the child runs, the child dies with it
   // rather than living on unsupervised. The parent may already be gone.
-  *call = "prctl(PR_SET_PDEATHSIG)";
+  *call = "prctl";
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) < 0) return errno;
   *call = "getppid";
   if (::getppid() != setup.parent_pid) return ESRCH;

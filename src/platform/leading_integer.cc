@@ -30,7 +30,8 @@ int32_t ReadLeading(std::basic_string_view<Char> text, IntegerOverflow overflow)
     return static_cast<int32_t>(negative ? 0u - low : low);
   }
   constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  const int64_t signed_magnitude = static_cast<int64_t>(magnitude);
+  const int64_t value = negative ? -signed_magnitude : signed_magnitude;
   if (value > kMax) return std::numeric_limits<int32_t>::max();
   if (value < -kMax - 1) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(value);

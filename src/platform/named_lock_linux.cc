@@ -131,7 +131,7 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EACCES) {
-      FailWith(error, LastOsError("fcntl(F_OFD_SETLK)", path_));
+      FailWith(error, LastOsError("fcntl", path_));
       ::close(fd_);
       fd_ = -1;
       return Result::kUnavailable;
