@@ -35,6 +35,7 @@ TEST(ServiceTest, EveryCorpusJobByCopyAndByMoveGetsItsResultsAndOwnOutputsAreSki
   for (const CorpusEntry& entry : CorpusEntries()) {
     SCOPED_TRACE(entry.name);
     ASSERT_TRUE(WaitForFile(service.out() / (entry.name + "_done"), 60));
+    EXPECT_EQ(ReadFileBytes(service.out() / (entry.name + "_done")), "done");  // no line end
     EXPECT_EQ(ReadFileBytes(service.out() / (Stem(entry.name) + "_pagescount.txt")),
               std::to_string(entry.pages * entry.copies));
     EXPECT_TRUE(fs::exists(service.out() / (Stem(entry.name) + "_papersize.txt")));
