@@ -68,7 +68,8 @@ struct Job {
   // page-file pattern with one "%d" for the page number.
   std::string OutputFile;
   // Argument vector of the run being prepared. The pointers refer to strings
-  // the preparing stage keeps alive until the run has ended; Job owns none.
+  // the preparing stage keeps alive until the run has ended (a
+  // ScopedJobArguments, which empties Argv when it goes); Job owns none.
   const char* Argv[kJobArgvCapacity] = {};
   int32_t Argc = 0;
   std::string FilePathA;

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/module_path.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 namespace {
@@ -40,8 +41,10 @@ void WriteLog(std::u16string message) {
   line += message;
   line += u"\r\n";
 
-  // A file that cannot be opened loses the line; the stage goes on regardless.
-  AppendToFile(path, [&](uint64_t current_size) {
+  // A file that cannot be opened loses the line; the stage goes on regardless
+  // and the cause goes to standard error instead.
+  OsError error;
+  const bool appended = AppendToFile(path, [&](uint64_t current_size) {
     std::string bytes;
     if (current_size == 0) {
       bytes += "\xFF\xFE";
@@ -49,7 +52,8 @@ void WriteLog(std::u16string message) {
     }
     AppendUtf16Le(bytes, line);
     return bytes;
-  });
+  }, &error);
+  if (!appended) ReportOsError(error);
 }
 
 }  // namespace quillaro

@@ -9,8 +9,9 @@ namespace quillaro {
 // "YYYY-MM-DD hh:mm:ss", a TAB, the message, CR LF, all in UTF-16LE. A new or
 // empty file first gets the byte order mark and the banner. In the message
 // CR LF becomes LF and only its first 1024 code units are kept. A file that
-// cannot be opened loses the line silently. Callers check IsLog; callers run
-// under the machine-wide interpreter lock, so lines never interleave.
+// cannot be opened loses the line; the cause is reported on standard error.
+// Callers check IsLog; callers run under the machine-wide interpreter lock,
+// so lines never interleave.
 void WriteLog(std::u16string message);
 
 }  // namespace quillaro

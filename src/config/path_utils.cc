@@ -6,13 +6,7 @@
 
 namespace quillaro {
 
-std::u16string GetModuleFolder() {
-  std::optional<std::string> exe = ExecutablePath();
-  if (!exe) return std::u16string();
-  std::u16string path = ToWide(*exe);
-  size_t slash = path.rfind(static_cast<char16_t>(kPathSeparator));
-  return slash == std::u16string::npos ? path : path.substr(0, slash);
-}
+std::u16string GetModuleFolder() { return ToWide(ModuleFolder()); }
 
 bool FileExists(const std::u16string& path) { return PathExists(ToNarrow(path)); }
 

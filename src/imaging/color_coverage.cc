@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
 
 #include "config/job.h"
 #include "config/path_utils.h"
+#include "config/result_file.h"
 #include "config/text_utils.h"
 #include "interp/page_file_pattern.h"
 #include "platform/image_codec.h"
@@ -251,9 +251,7 @@ void Job::MeasureColorCoverage() {
                            "\r\nyellow=" + FormatFloatA(yellow / count) +
                            "\r\ngray=" + FormatFloatA(gray / count) +
                            "\r\nempty=" + empty_pages;
-  std::ofstream file(ColorCoverageFile, std::ios::binary | std::ios::trunc);
-  if (!file) return;
-  file << text;
+  WriteResultFile(ColorCoverageFile, text);
 }
 
 }  // namespace quillaro

@@ -1,10 +1,9 @@
 // Completion markers: the last file a job writes, so a client watching out/
 // knows the job's other outputs are complete.
 
-#include <fstream>
-
 #include "config/job.h"
 #include "config/path_utils.h"
+#include "config/result_file.h"
 #include "config/text_utils.h"
 #include "platform/module_path.h"
 
@@ -15,10 +14,8 @@ void WriteMarker(const std::u16string& job_path, const std::u16string& suffix,
                  const std::string& content) {
   std::u16string name = GetModuleFolder() + static_cast<char16_t>(kPathSeparator) + u"out" +
                         static_cast<char16_t>(kPathSeparator) + JobFileName(job_path) + suffix;
-  // Truncates a marker of an earlier job of the same name; no line end.
-  std::ofstream file(ToNarrow(name), std::ios::binary | std::ios::trunc);
-  if (!file) return;
-  file << content;
+  // Replaces a marker of an earlier job of the same name; no line end.
+  WriteResultFile(ToNarrow(name), content);
 }
 
 }  // namespace

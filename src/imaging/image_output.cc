@@ -17,6 +17,7 @@
 #include "interp/page_file_pattern.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 namespace {
@@ -32,8 +33,13 @@ void ConvertPage(const std::string& source, const std::string& target,
       ScaledPageSize(image->width(), image->height(), long_side);
   ImageFileFormat format;
   if (FindImageEncoder(output.mime_type, &format) < 0) return;
-  // A failed save leaves no image for this page; the job goes on.
-  image->SaveScaled(target, size.width, size.height, format, quality);
+  // A failed save leaves no image for this page; the job goes on. A file
+  // the system would not create is worth a word to the operator.
+  OsError error;
+  if (!image->SaveScaled(target, size.width, size.height, format, quality, &error) &&
+      !error.call.empty()) {
+    ReportOsError(error);
+  }
 }
 
 // Deletes every file of `out_folder` that IsLeftoverPageFile names for

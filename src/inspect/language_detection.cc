@@ -10,7 +10,6 @@
 namespace quillaro {
 namespace {
 
-constexpr std::string_view kUel = "\x1b%-12345X";
 constexpr unsigned char kEscape = 0x1B;
 // The line tests look no further: a job that has not shown its language in
 // its first 100 lines is left to the interpreters to try.

@@ -3,8 +3,13 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillaro {
+
+// The Universal Exit Language sequence that opens and closes a PJL-wrapped
+// job.
+inline constexpr std::string_view kUel = "\x1b%-12345X";
 
 // Tests that tell a job file's page-description language from its first
 // bytes and lines. Each opens the file by its narrow path, reads only what it

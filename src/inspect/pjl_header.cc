@@ -1,42 +1,17 @@
 #include "inspect/pjl_header.h"
 
-#include <climits>
 #include <cstdio>
 #include <memory>
 #include <string_view>
 
 #include "inspect/language_detection.h"
 #include "platform/file_system.h"
+#include "platform/leading_integer.h"
 
 namespace quillaro {
 namespace {
 
-constexpr std::string_view kUel = "\x1b%-12345X";
 constexpr std::string_view kLanguageKeyword = "@PJL ENTER LANGUAGE";
-
-bool IsCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// atoi as the C runtime reads a number: leading white space, an optional
-// sign, then decimal digits up to the first other byte; no digits give 0.
-// Out-of-range numbers stop at the nearest 32-bit limit instead of wrapping.
-int32_t ReadIntLikeAtoi(const std::string& text) {
-  size_t at = 0;
-  while (at < text.size() && IsCSpace(text[at])) ++at;
-  bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-    negative = text[at] == '-';
-    ++at;
-  }
-  int64_t magnitude = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-    magnitude = magnitude * 10 + (text[at] - '0');
-    if (magnitude > static_cast<int64_t>(INT_MAX) + 1) magnitude = static_cast<int64_t>(INT_MAX) + 1;
-  }
-  if (negative) return static_cast<int32_t>(-magnitude);
-  return magnitude > INT_MAX ? INT_MAX : static_cast<int32_t>(magnitude);
-}
 
 // The whole file as bytes, untranslated. Nothing when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
@@ -65,7 +40,7 @@ int32_t GetPjlCopies(const std::string& path) {
   const std::string value = GetPjlValue(path, "@PJL SET QTY");
   // No quantity line, or one whose "=" ends it: one copy.
   if (value.empty()) return 1;
-  return ReadIntLikeAtoi(value);
+  return ReadLeadingInteger(value, IntegerOverflow::kSaturate);
 }
 
 int32_t SplitPjlJob(const std::string& path, std::string& header, std::string& body,

@@ -1,6 +1,7 @@
 #include "interp/interpreter_runs.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "config/job.h"
 #include "config/log_file.h"
@@ -8,6 +9,8 @@
 #include "config/text_utils.h"
 #include "inspect/language_detection.h"
 #include "platform/child_process.h"
+#include "platform/module_path.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 namespace {
@@ -24,8 +27,7 @@ int RunArgumentList(const Job& job, Interpreter interpreter) {
     if (job.Argv[i] != nullptr) command_line += ToWide(job.Argv[i]);
   }
   std::string output;  // the captured text is not looked at
-  const int code =
-      ProcessRunner::Run(InterpreterPath(interpreter), command_line, output, job.WaitSeconds);
+  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
   const std::u16string message =
       u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
   if (code == 0) {
@@ -37,6 +39,25 @@ int RunArgumentList(const Job& job, Interpreter interpreter) {
 }
 
 }  // namespace
+
+int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
+                   std::string& output, int32_t time_limit_seconds) {
+  ProcessRunner::Environment environment;
+  // GhostPCL looks for its fonts in "urwfonts/" of the current folder
+  // unless told otherwise, and crashes when they are not there. The
+  // environment variable, not a command-line option, is the one way it
+  // takes a font folder.
+  if (interpreter == Interpreter::kPcl) {
+    environment.emplace_back("PCLFONTSOURCE", ModuleFolder() + kPathSeparator + "urwfonts" +
+                                                  kPathSeparator);
+  }
+  OsError error;
+  const int code = ProcessRunner::Run(InterpreterPath(interpreter), command_line, output,
+                                      time_limit_seconds, &error, environment);
+  // A failed wait for the child gives kCannotStart with no cause to name.
+  if (code == ProcessRunner::kCannotStart && !error.call.empty()) ReportOsError(error);
+  return code;
+}
 
 std::u16string InterpreterPath(Interpreter interpreter) {
   switch (interpreter) {
@@ -83,20 +104,50 @@ std::string QuoteArgument(const std::string& text) {
   return quoted;
 }
 
+std::optional<Interpreter> InterpreterForPjlLanguage(const std::string& language) {
+  // Case-sensitive: the value is already in upper case.
+  if (language.find("POSTSCRIPT") != std::string::npos) return Interpreter::kPs;
+  if (language.find("PDF") != std::string::npos) return Interpreter::kPs;
+  if (language.find("PCL") != std::string::npos) return Interpreter::kPcl;
+  if (language.find("XPS") != std::string::npos) return Interpreter::kXps;
+  return std::nullopt;
+}
+
 std::optional<Interpreter> ChooseInterpreter(const std::string& path) {
   if (HasUel(path) != 0) {
-    // Case-sensitive: the value is already in upper case.
-    const std::string language = GetPjlLanguage(path);
-    if (language.find("POSTSCRIPT") != std::string::npos) return Interpreter::kPs;
-    if (language.find("PDF") != std::string::npos) return Interpreter::kPs;
-    if (language.find("PCL") != std::string::npos) return Interpreter::kPcl;
-    if (language.find("XPS") != std::string::npos) return Interpreter::kXps;
+    if (const std::optional<Interpreter> named = InterpreterForPjlLanguage(GetPjlLanguage(path))) {
+      return named;
+    }
   }
   if (IsPostScript(path) != 0) return Interpreter::kPs;
   if (IsPdf(path) != 0) return Interpreter::kPs;
   if (IsPcl(path) != 0 || IsPclXl(path) != 0) return Interpreter::kPcl;
   if (IsXps(path) != 0) return Interpreter::kXps;
   return std::nullopt;
+}
+
+int RunWithChosenInterpreter(const std::string& path,
+                             const std::function<int(Interpreter)>& run) {
+  if (const std::optional<Interpreter> chosen = ChooseInterpreter(path)) return run(*chosen);
+  // Nothing identifies the job: each interpreter in turn, until one succeeds.
+  for (const Interpreter candidate : {Interpreter::kPs, Interpreter::kPcl, Interpreter::kXps}) {
+    if (run(candidate) != 0) return 1;
+  }
+  return 0;
+}
+
+ScopedJobArguments::ScopedJobArguments(Job& job, std::vector<std::string> arguments)
+    : job_(job), arguments_(std::move(arguments)) {
+  job_.Argc = 0;
+  for (const std::string& argument : arguments_) {
+    if (job_.Argc == kJobArgvCapacity) break;
+    job_.Argv[job_.Argc++] = argument.c_str();
+  }
+}
+
+ScopedJobArguments::~ScopedJobArguments() {
+  for (const char*& entry : job_.Argv) entry = nullptr;
+  job_.Argc = 0;
 }
 
 int Job::ConvertPcl() { return RunArgumentList(*this, Interpreter::kPcl); }

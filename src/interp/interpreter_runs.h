@@ -1,10 +1,15 @@
 #ifndef QUILLARO_INTERP_INTERPRETER_RUNS_H_
 #define QUILLARO_INTERP_INTERPRETER_RUNS_H_
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillaro {
+
+struct Job;
 
 // The three interpreter executables, found beside the service's own.
 enum class Interpreter {
@@ -19,6 +24,15 @@ std::u16string InterpreterPath(Interpreter interpreter);
 // The language word of `interpreter`'s log lines: "PS", "PCL" or "XPS".
 std::u16string InterpreterWord(Interpreter interpreter);
 
+// Runs `interpreter` with `command_line` (see ProcessRunner::Run: the
+// output is appended to `output`, the result is the exit code, 123 on time
+// out, -1 when it cannot start). GhostPCL is told where its fonts are (the
+// urwfonts folder in the module folder), so that no run depends on the
+// current folder. When nothing could start, the cause is reported once on
+// standard error; log.txt is the caller's business. Blocks; any thread.
+int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
+                   std::string& output, int32_t time_limit_seconds);
+
 // `text` in double quotes as one argument of a command line that is split by
 // the Windows rules: for an ordinary path this is just the quotes around it;
 // a double quote inside, and backslashes before one or at the end, are
@@ -32,6 +46,36 @@ std::string QuoteArgument(const std::string& text);
 // Empty when nothing identifies the job: the caller then tries PS, PCL and
 // XPS in turn.
 std::optional<Interpreter> ChooseInterpreter(const std::string& path);
+
+// The interpreter a PJL "@PJL ENTER LANGUAGE" value names (upper case, as
+// GetPjlLanguage gives it): POSTSCRIPT or PDF give kPs, then PCL kPcl, then
+// XPS kXps, in that order of precedence; empty for anything else.
+std::optional<Interpreter> InterpreterForPjlLanguage(const std::string& language);
+
+// The stage step shared by page measurement and page rendering: `run` with
+// the interpreter ChooseInterpreter picks for the job file at `path`, its
+// result returned; when nothing identifies the job, `run` with PS, PCL and
+// XPS in turn until one returns non-zero (1 then, else 0).
+int RunWithChosenInterpreter(const std::string& path,
+                             const std::function<int(Interpreter)>& run);
+
+// The argument list of the interpreter runs a stage prepares: points
+// `job`.Argv at its own copies of `arguments` (entry 0 the program-name slot
+// that is never passed, at most kJobArgvCapacity entries, the rest dropped)
+// for its lifetime, and empties Argv and Argc when destroyed, so that no
+// entry outlives the string it points at. One at a time per Job; the runs
+// must end before it is destroyed.
+class ScopedJobArguments {
+ public:
+  ScopedJobArguments(Job& job, std::vector<std::string> arguments);
+  ScopedJobArguments(const ScopedJobArguments&) = delete;
+  ScopedJobArguments& operator=(const ScopedJobArguments&) = delete;
+  ~ScopedJobArguments();
+
+ private:
+  Job& job_;
+  const std::vector<std::string> arguments_;
+};
 
 }  // namespace quillaro
 

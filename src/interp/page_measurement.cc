@@ -1,17 +1,16 @@
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include "config/job.h"
 #include "config/log_file.h"
 #include "config/path_utils.h"
+#include "config/result_file.h"
 #include "config/text_utils.h"
 #include "inspect/bounding_box.h"
 #include "inspect/language_detection.h"
 #include "inspect/paper_sizes.h"
 #include "inspect/pjl_header.h"
 #include "interp/interpreter_runs.h"
-#include "platform/child_process.h"
 #include "platform/file_system.h"
 
 namespace quillaro {
@@ -20,13 +19,6 @@ namespace {
 // The bbox device reports every page on a line with this marker.
 constexpr char kPageMarker[] = "HiResBoundingBox";
 constexpr float kPaperToleranceMm = 5.0f;
-
-// Creates `path` (or empties it) and writes `bytes`. A result file that
-// cannot be created is skipped: the stage goes on as if it had been written.
-void WriteResultFile(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (file) file << bytes;
-}
 
 int64_t CountPages(const std::string& output) {
   int64_t pages = 0;
@@ -51,8 +43,7 @@ int CalculatePages(Job& job, Interpreter interpreter, const char16_t* options,
                    bool logs_paper_names) {
   const std::u16string command_line = options + ToWide(QuoteArgument(job.FilePathA));
   std::string output;
-  const int code =
-      ProcessRunner::Run(InterpreterPath(interpreter), command_line, output, job.WaitSeconds);
+  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
   const std::u16string message =
       u"Calculating " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
   if (code != 0) {
@@ -132,8 +123,8 @@ int Job::MeasurePages(std::u16string job_path) {
 
   WritePjlPaperName(*this);
 
-  if (const std::optional<Interpreter> chosen = ChooseInterpreter(FilePathA)) {
-    switch (*chosen) {
+  return RunWithChosenInterpreter(FilePathA, [this](Interpreter interpreter) {
+    switch (interpreter) {
       case Interpreter::kPs:
         return CalculatePs();
       case Interpreter::kPcl:
@@ -141,11 +132,8 @@ int Job::MeasurePages(std::u16string job_path) {
       case Interpreter::kXps:
         return CalculateXps();
     }
-  }
-  // Nothing identifies the job: each interpreter in turn, until one counts.
-  if (CalculatePs() != 0) return 1;
-  if (CalculatePcl() != 0) return 1;
-  return CalculateXps() != 0 ? 1 : 0;
+    return 0;
+  });
 }
 
 }  // namespace quillaro

@@ -1,4 +1,3 @@
-#include <array>
 #include <string>
 
 #include "config/job.h"
@@ -8,25 +7,6 @@
 #include "interp/page_file_pattern.h"
 
 namespace quillaro {
-namespace {
-
-// Argv points into strings of the stage that filled it; once those are gone
-// the entries must not be left pointing at them.
-class ArgvScope {
- public:
-  explicit ArgvScope(Job& job) : job_(job) {}
-  ArgvScope(const ArgvScope&) = delete;
-  ArgvScope& operator=(const ArgvScope&) = delete;
-  ~ArgvScope() {
-    for (const char*& entry : job_.Argv) entry = nullptr;
-    job_.Argc = 0;
-  }
-
- private:
-  Job& job_;
-};
-
-}  // namespace
 
 int Job::RenderPages(std::u16string job_path) {
   if (Loaded == 0) LoadSettings();
@@ -42,7 +22,7 @@ int Job::RenderPages(std::u16string job_path) {
   OutputFile = EscapePagePattern(OutFolderA() + "/" + ToNarrow(JobFileStem(job_path))) +
                "_%d.png_";
 
-  const std::array<std::string, 10> arguments = {
+  const ScopedJobArguments arguments(*this, {
       "ps2pdf",
       "-dNOPAUSE",
       "-dBATCH",
@@ -53,13 +33,10 @@ int Job::RenderPages(std::u16string job_path) {
       "-dFirstPage=1",
       Type == 2 ? std::string("-dLastPage=499") : "-dLastPage=" + FormatIntA(PagesMaxCount),
       QuoteArgument(FilePathA),
-  };
-  ArgvScope argv_scope(*this);
-  Argc = 0;
-  for (const std::string& argument : arguments) Argv[Argc++] = argument.c_str();
+  });
 
-  if (const std::optional<Interpreter> chosen = ChooseInterpreter(FilePathA)) {
-    switch (*chosen) {
+  return RunWithChosenInterpreter(FilePathA, [this](Interpreter interpreter) {
+    switch (interpreter) {
       case Interpreter::kPs:
         return ConvertPs();
       case Interpreter::kPcl:
@@ -67,11 +44,8 @@ int Job::RenderPages(std::u16string job_path) {
       case Interpreter::kXps:
         return ConvertXps();
     }
-  }
-  // Nothing identifies the job: each interpreter in turn, until one renders.
-  if (ConvertPs() != 0) return 1;
-  if (ConvertPcl() != 0) return 1;
-  return ConvertXps() != 0 ? 1 : 0;
+    return 0;
+  });
 }
 
 }  // namespace quillaro

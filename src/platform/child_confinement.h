@@ -49,10 +49,11 @@ class PreparedConfinement {
   // True when the file-system rules will be enforced.
   bool sandboxed() const { return ruleset_ >= 0; }
 
-  // In the forked child, before exec: sets the resource limits and confines
-  // the process. Uses only async-signal-safe system calls. Returns false when
-  // the confinement could not be applied (the child must then not exec).
-  bool ApplyInChild() const noexcept;
+  // In the forked child, before exec: turns core dumps off, sets the
+  // resource limits and confines the process. Uses only async-signal-safe
+  // system calls. Returns 0, or the errno of the call that failed, named in
+  // `*failed_call` (a string literal); the child must then not exec.
+  int ApplyInChild(const char** failed_call) const noexcept;
 
  private:
   NativeHandle ruleset_ = -1;  // a Landlock ruleset descriptor on Linux

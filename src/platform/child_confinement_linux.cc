@@ -161,20 +161,25 @@ PreparedConfinement::~PreparedConfinement() {
   if (ruleset_ >= 0) ::close(ruleset_);
 }
 
-bool PreparedConfinement::ApplyInChild() const noexcept {
+int PreparedConfinement::ApplyInChild(const char** failed_call) const noexcept {
+  // A crashing interpreter must not fill the disk with core files.
+  *failed_call = "setrlimit";
   rlimit no_core = {0, 0};
-  if (::setrlimit(RLIMIT_CORE, &no_core) != 0) return false;
+  if (::setrlimit(RLIMIT_CORE, &no_core) != 0) return errno;
   if (address_space_bytes_ != 0) {
     rlimit limit = {address_space_bytes_, address_space_bytes_};
-    if (::setrlimit(RLIMIT_AS, &limit) != 0) return false;
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) return errno;
   }
   if (file_size_bytes_ != 0) {
     rlimit limit = {file_size_bytes_, file_size_bytes_};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return errno;
   }
-  if (ruleset_ < 0) return true;
-  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
-  return ::syscall(SYS_landlock_restrict_self, ruleset_, 0) == 0;
+  if (ruleset_ < 0) return 0;
+  *failed_call = "prctl";
+  if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return errno;
+  *failed_call = "landlock_restrict_self";
+  if (::syscall(SYS_landlock_restrict_self, ruleset_, 0) != 0) return errno;
+  return 0;
 }
 
 }  // namespace quillaro

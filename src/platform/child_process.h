@@ -3,7 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "platform/os_error.h"
 
 namespace quillaro {
 
@@ -12,6 +15,10 @@ namespace quillaro {
 // so every protection that applies to the interpreters is applied here.
 class ProcessRunner {
  public:
+  // Variables (name, value) a run sets for its child on top of the service's
+  // own environment, each replacing one of the same name.
+  using Environment = std::vector<std::pair<std::string, std::string>>;
+
   // Result when the time limit passed or the calling thread's work was
   // cancelled; the child's exit code 123 looks the same.
   static constexpr int kTimedOut = 123;
@@ -30,7 +37,11 @@ class ProcessRunner {
   // (a negative limit counts as 0), or as soon as the calling thread's cancel
   // event (CurrentCancellation) is set, the child and everything it started
   // are killed and kTimedOut is returned with the output collected so far.
-  // kCannotStart when nothing could be started (nothing appended then).
+  // kCannotStart when nothing could be started (nothing appended then); then
+  // `*error` (when not null) names the call that failed (in the runner, or
+  // in the child before or at exec, e.g. "execve" with ENOENT), its error
+  // number and `application` (the scratch folder when that could not be
+  // made). `*error` is left alone on every other result.
   //
   // Blocks the calling thread for the whole run; leaves no process behind on
   // any path. Calls from different threads are independent.
@@ -40,7 +51,8 @@ class ProcessRunner {
   // default signal mask and dispositions, no core dumps, and it is killed
   // when the thread that started it ends.
   static int Run(const std::u16string& application, const std::u16string& command_line,
-                 std::string& output, int32_t time_limit_seconds);
+                 std::string& output, int32_t time_limit_seconds, OsError* error = nullptr,
+                 const Environment& environment = {});
 };
 
 // Splits a command line into arguments as a Windows program's C runtime

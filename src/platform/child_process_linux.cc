@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include "platform/code_page.h"
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
+#include "platform/os_error.h"
 #include "platform/unique_fd_linux.h"
 
 extern char** environ;
@@ -58,7 +58,8 @@ class ChildProcess {
   }
 
   // Waits for the child to end (at once when it has) and returns its exit
-  // code, or 128 + the signal that ended it.
+  // code, or 128 + the signal that ended it; kCannotStart when even the wait
+  // failed.
   int Reap() {
     siginfo_t info = {};
     int rc;
@@ -86,25 +87,33 @@ struct ChildSetup {
   const PreparedConfinement* confinement;
   int stdin_fd;
   int output_fd;
-  int status_fd;  // close-on-exec; receives errno when the child cannot go on
+  int status_fd;  // close-on-exec; receives a ChildFailure when the child cannot go on
   pid_t parent_pid;
+};
+
+// What a child that cannot exec writes to the status pipe. `call` points at a
+// string literal: the child is a copy of the parent's memory, so the parent
+// reads the same text at the same address.
+struct ChildFailure {
+  const char* call;
+  int error;
 };
 
 // Process-wide protections for the interpreter, applied in the child after
 // its descriptors are in place and before exec. Anything that restricts what
-// an interpreter may do to the machine belongs here. Returns 0 or an errno.
-int ApplyChildProtections(const ChildSetup& setup) {
-  // A crashing interpreter must not fill the disk with core files.
-  const rlimit no_core = {0, 0};
-  if (::setrlimit(RLIMIT_CORE, &no_core) < 0) return errno;
+// an interpreter may do to the machine belongs here (the resource limits,
+// no core dumps among them, come with the confinement). Returns 0 or an
+// errno, with the failed call in `*call`.
+int ApplyChildProtections(const ChildSetup& setup, const char** call) {
   // Should the service die while the child runs, the child dies with it
   // rather than living on unsupervised. The parent may already be gone.
+  *call = "prctl";
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) < 0) return errno;
+  *call = "getppid";
   if (::getppid() != setup.parent_pid) return ESRCH;
   // Last: the file-system confinement and the resource limits. A child that
   // cannot be confined does not run at all.
-  if (!setup.confinement->ApplyInChild()) return EPERM;
-  return 0;
+  return setup.confinement->ApplyInChild(call);
 }
 
 // A private scratch folder for one run (the PDF and PostScript writers keep
@@ -112,11 +121,16 @@ int ApplyChildProtections(const ChildSetup& setup) {
 // Removed with its contents on destruction.
 class ScratchFolder {
  public:
-  ScratchFolder() {
+  // On failure Valid() is false and `*error` (when not null) says why.
+  explicit ScratchFolder(OsError* error) {
     std::string base = "/tmp";
     if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && tmp[0] == '/') base = tmp;
     std::string pattern = base + "/quillaro-run-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (::mkdtemp(pattern.data()) != nullptr) {
+      path_ = pattern;
+    } else {
+      FailWith(error, LastOsError("mkdtemp", pattern));
+    }
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -132,32 +146,37 @@ class ScratchFolder {
   std::string path_;
 };
 
-// The service's environment with TMPDIR pointing at the run's scratch folder.
-std::vector<std::string> ChildEnvironment(const std::string& scratch) {
-  std::vector<std::string> environment;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    std::string_view variable(*entry);
+// The service's environment with TMPDIR pointing at the run's scratch folder
+// and the run's own variables in place of any of the same name.
+std::vector<std::string> ChildEnvironment(const std::string& scratch,
+                                          const ProcessRunner::Environment& overrides) {
+  auto replaced = [&](std::string_view variable) {
     if (variable.starts_with("TMPDIR=") || variable.starts_with("TEMP=") ||
         variable.starts_with("TMP=")) {
-      continue;
+      return true;
     }
-    environment.emplace_back(variable);
+    for (const auto& [name, value] : overrides) {
+      if (variable.size() > name.size() && variable.starts_with(name) &&
+          variable[name.size()] == '=') {
+        return true;
+      }
+    }
+    return false;
+  };
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    if (!replaced(*entry)) environment.emplace_back(*entry);
   }
   environment.push_back("TMPDIR=" + scratch);
   environment.push_back("TEMP=" + scratch);
+  for (const auto& [name, value] : overrides) environment.push_back(name + "=" + value);
   return environment;
 }
 
-std::string ModuleFolder() {
-  std::optional<std::string> exe = ExecutablePath();
-  if (!exe) return std::string();
-  size_t slash = exe->rfind(kPathSeparator);
-  return slash == std::string::npos ? *exe : exe->substr(0, slash);
-}
-
-[[noreturn]] void ReportAndExit(int status_fd, int error) {
+[[noreturn]] void ReportAndExit(int status_fd, const char* call, int error) {
+  const ChildFailure failure = {call, error};
   // Nothing useful can be done when even this write fails.
-  [[maybe_unused]] ssize_t written = ::write(status_fd, &error, sizeof error);
+  [[maybe_unused]] ssize_t written = ::write(status_fd, &failure, sizeof failure);
   ::_exit(127);
 }
 
@@ -165,7 +184,7 @@ std::string ModuleFolder() {
 [[noreturn]] void ExecChild(const ChildSetup& setup) {
   // Own group first, so that the parent can kill the child and everything it
   // starts with one signal.
-  if (::setpgid(0, 0) < 0) ReportAndExit(setup.status_fd, errno);
+  if (::setpgid(0, 0) < 0) ReportAndExit(setup.status_fd, "setpgid", errno);
 
   // The service blocks signals for its own use and may ignore some; the
   // interpreter starts with the defaults.
@@ -178,16 +197,21 @@ std::string ModuleFolder() {
 
   if (::dup2(setup.stdin_fd, STDIN_FILENO) < 0 || ::dup2(setup.output_fd, STDOUT_FILENO) < 0 ||
       ::dup2(setup.output_fd, STDERR_FILENO) < 0) {
-    ReportAndExit(setup.status_fd, errno);
+    ReportAndExit(setup.status_fd, "dup2", errno);
   }
   // Every other descriptor closes at exec, also those a library opened
   // without close-on-exec; the status pipe stays usable until then.
-  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) < 0) ReportAndExit(setup.status_fd, errno);
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) < 0) {
+    ReportAndExit(setup.status_fd, "close_range", errno);
+  }
 
-  if (int error = ApplyChildProtections(setup); error != 0) ReportAndExit(setup.status_fd, error);
+  const char* call = "";
+  if (int error = ApplyChildProtections(setup, &call); error != 0) {
+    ReportAndExit(setup.status_fd, call, error);
+  }
 
   ::execve(setup.program, setup.argv, setup.envp);
-  ReportAndExit(setup.status_fd, errno);
+  ReportAndExit(setup.status_fd, "execve", errno);
 }
 
 // Appends what the pipe holds now. Returns false once the pipe is at its
@@ -207,13 +231,18 @@ bool DrainAvailable(int fd, std::string& output) {
 }
 
 // Reads the exec status pipe until its end: nothing means exec succeeded.
-bool ExecFailed(int status_fd) {
-  int error = 0;
+// Otherwise fills `*error` with what the child reported.
+bool ExecFailed(int status_fd, const std::string& program, OsError* error) {
+  ChildFailure failure = {"", 0};
   ssize_t count;
   do {
-    count = ::read(status_fd, &error, sizeof error);
+    count = ::read(status_fd, &failure, sizeof failure);
   } while (count < 0 && errno == EINTR);
-  return count > 0;
+  if (count <= 0) return false;
+  // A partial record cannot happen for a pipe write this small; guard anyway.
+  if (count != static_cast<ssize_t>(sizeof failure)) failure = {"execve", EIO};
+  FailWith(error, OsError{failure.call, failure.error, program});
+  return true;
 }
 
 // Waits for the child's end, its output, the deadline and the cancel event
@@ -246,7 +275,8 @@ bool Supervise(const ChildProcess& child, int output_fd, uint64_t deadline_ms,
 }  // namespace
 
 int ProcessRunner::Run(const std::u16string& application, const std::u16string& command_line,
-                       std::string& output, int32_t time_limit_seconds) {
+                       std::string& output, int32_t time_limit_seconds, OsError* error,
+                       const Environment& environment_overrides) {
   const uint64_t start_ms = MonotonicMilliseconds();
   if (CancellationRequested()) return kTimedOut;
 
@@ -259,47 +289,56 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
-  const ScratchFolder scratch;
+  const ScratchFolder scratch(error);
   if (!scratch.Valid()) return kCannotStart;
-  std::vector<std::string> environment = ChildEnvironment(scratch.path());
+  std::vector<std::string> environment = ChildEnvironment(scratch.path(), environment_overrides);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
   for (std::string& variable : environment) envp.push_back(variable.data());
   envp.push_back(nullptr);
   const PreparedConfinement confinement(InterpreterConfinement(ModuleFolder(), scratch.path()));
 
+  // Every failure before the child runs is reported with the program it was for.
+  auto cannot_start = [&](const char* call) {
+    FailWith(error, LastOsError(call, program));
+    return kCannotStart;
+  };
   int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) < 0) return kCannotStart;
+  if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) < 0) return cannot_start("pipe2");
   UniqueFd output_read(pipe_fds[0]);
   UniqueFd output_write(pipe_fds[1]);
   // The child's end blocks as an ordinary standard output would.
-  if (::fcntl(output_write.Get(), F_SETFL, 0) < 0) return kCannotStart;
-  if (::pipe2(pipe_fds, O_CLOEXEC) < 0) return kCannotStart;
+  if (::fcntl(output_write.Get(), F_SETFL, 0) < 0) return cannot_start("fcntl");
+  if (::pipe2(pipe_fds, O_CLOEXEC) < 0) return cannot_start("pipe2");
   UniqueFd status_read(pipe_fds[0]);
   UniqueFd status_write(pipe_fds[1]);
   UniqueFd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  if (!null_input.Valid()) return kCannotStart;
+  if (!null_input.Valid()) return cannot_start("open");
 
   const ChildSetup setup = {program.c_str(), argv.data(), envp.data(), &confinement, null_input.Get(),
                             output_write.Get(), status_write.Get(), ::getpid()};
   const pid_t pid = ::fork();
-  if (pid < 0) return kCannotStart;
+  if (pid < 0) return cannot_start("fork");
   if (pid == 0) ExecChild(setup);
 
   // Also set here, so that the group exists before the parent may kill it.
   ::setpgid(pid, pid);
   UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  const int pidfd_error = errno;
   // From here on the child is owned: every return kills and reaps it.
   ChildProcess child(pid, std::move(pidfd));
   output_write.Reset();
   status_write.Reset();
   null_input.Reset();
 
-  if (ExecFailed(status_read.Get())) {
+  if (ExecFailed(status_read.Get(), program, error)) {
     child.Reap();
     return kCannotStart;
   }
-  if (child.pidfd() < 0) return kCannotStart;
+  if (child.pidfd() < 0) {
+    FailWith(error, OsError{"pidfd_open", pidfd_error, program});
+    return kCannotStart;
+  }
 
   const int64_t limit_seconds = time_limit_seconds < 0 ? 0 : time_limit_seconds;
   const uint64_t deadline_ms = start_ms + static_cast<uint64_t>(limit_seconds + 1) * 1000;

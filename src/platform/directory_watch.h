@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/event.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 
@@ -47,8 +48,9 @@ class DirectoryWatch {
   ~DirectoryWatch();
 
   // Starts watching `folder`. Returns false when it cannot be watched
-  // (missing, not a folder, no permission, no watch left).
-  bool AddFolder(const std::string& folder);
+  // (missing, not a folder, no permission, no watch left), and then sets
+  // `*error` (when not null) to the call that refused it.
+  bool AddFolder(const std::string& folder, OsError* error = nullptr);
   // Stops every watch and releases the system's resources.
   void Close();
 

@@ -32,6 +32,7 @@ constexpr size_t kMaxPendingCreations = 100000;
 
 struct DirectoryWatch::State {
   UniqueFd inotify;
+  int init_error = 0;  // errno of inotify_init1 when it failed
   std::map<int, std::string> folders;                 // watch descriptor -> folder
   std::set<std::pair<int, std::string>> created;      // created, not yet closed
   std::vector<char> buffer;
@@ -40,14 +41,19 @@ struct DirectoryWatch::State {
 
 DirectoryWatch::DirectoryWatch() : state_(std::make_unique<State>()) {
   state_->inotify.Reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  if (!state_->inotify.Valid()) state_->init_error = errno;
 }
 
 DirectoryWatch::~DirectoryWatch() = default;
 
-bool DirectoryWatch::AddFolder(const std::string& folder) {
-  if (!state_->inotify.Valid()) return false;
+bool DirectoryWatch::AddFolder(const std::string& folder, OsError* error) {
+  if (!state_->inotify.Valid()) {
+    // Closed (EBADF) or never opened (why the system refused it).
+    const int code = state_->init_error != 0 ? state_->init_error : EBADF;
+    return FailWith(error, OsError{"inotify_init1", code, folder});
+  }
   int wd = ::inotify_add_watch(state_->inotify.Get(), folder.c_str(), kWatchMask);
-  if (wd < 0) return false;
+  if (wd < 0) return FailWith(error, LastOsError("inotify_add_watch", folder));
   state_->folders[wd] = folder;
   return true;
 }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/os_error.h"
+
 namespace quillaro {
 
 // True when `path` (narrow encoding) names an existing file, folder or link
@@ -22,9 +24,11 @@ bool RemoveFile(const std::string& path);
 // Opens `path` for appending (creating it when absent), asks
 // `make_bytes(current_size_in_bytes)` for what to add, and appends it with a
 // single write, so that lines of concurrent writers never interleave.
-// Returns false when the file cannot be opened or written.
+// Returns false when the file cannot be opened or written, and then sets
+// `*error` (when not null) to the call that failed.
 bool AppendToFile(const std::string& path,
-                  const std::function<std::string(uint64_t current_size)>& make_bytes);
+                  const std::function<std::string(uint64_t current_size)>& make_bytes,
+                  OsError* error = nullptr);
 
 // What a folder entry is in itself: a link is not followed.
 enum class EntryKind {
@@ -49,8 +53,9 @@ std::FILE* OpenRegularFileForReading(const std::string& path);
 // Writes `bytes` to `path` as a new file: whatever entry had that name is
 // removed first, and the file is created exclusively, so that a link planted
 // under that name is never written through. Returns false when the file
-// cannot be created or written.
-bool WriteNewFile(const std::string& path, const std::string& bytes);
+// cannot be created or written, and then sets `*error` (when not null) to
+// the call that failed; a file created but not written whole is left behind.
+bool WriteNewFile(const std::string& path, const std::string& bytes, OsError* error = nullptr);
 
 }  // namespace quillaro
 

@@ -66,17 +66,23 @@ bool PathExists(const std::string& path) {
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool AppendToFile(const std::string& path,
-                  const std::function<std::string(uint64_t current_size)>& make_bytes) {
+                  const std::function<std::string(uint64_t current_size)>& make_bytes,
+                  OsError* error) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd.Valid()) return false;
+  if (!fd.Valid()) return FailWith(error, LastOsError("open", path));
   struct stat st;
-  if (::fstat(fd.Get(), &st) != 0) return false;
+  if (::fstat(fd.Get(), &st) != 0) return FailWith(error, LastOsError("fstat", path));
   const std::string bytes = make_bytes(static_cast<uint64_t>(st.st_size));
   ssize_t written;
   do {
     written = ::write(fd.Get(), bytes.data(), bytes.size());
   } while (written < 0 && errno == EINTR);
-  return written == static_cast<ssize_t>(bytes.size());
+  if (written < 0) return FailWith(error, LastOsError("write", path));
+  // A short append (disk full, file size limit) has no errno of its own.
+  if (written != static_cast<ssize_t>(bytes.size())) {
+    return FailWith(error, OsError{"write", ENOSPC, path});
+  }
+  return true;
 }
 
 EntryInfo GetEntryInfo(const std::string& path) {
@@ -108,15 +114,16 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
   return file;
 }
 
-bool WriteNewFile(const std::string& path, const std::string& bytes) {
+bool WriteNewFile(const std::string& path, const std::string& bytes, OsError* error) {
   ::unlink(path.c_str());
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd.Valid()) return false;
+  if (!fd.Valid()) return FailWith(error, LastOsError("open", path));
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t written = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written < 0) return FailWith(error, LastOsError("write", path));
+    if (written == 0) return FailWith(error, OsError{"write", ENOSPC, path});
     done += static_cast<size_t>(written);
   }
   return true;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/os_error.h"
+
 namespace quillaro {
 
 // Starts the imaging library. Call once per process before any other call
@@ -94,13 +96,15 @@ class ImageFile {
   // a high-quality filter, flattens it onto opaque white, records 100 dots
   // per inch (where the format can hold a resolution) and writes it to
   // `path` in `format`, 24-bit RGB (GIF: at most 256 colours). `quality`
-  // (clamped to 1..100) is given to every encoder that takes one. Replaces
-  // an existing file. Returns false when the target size is not positive,
-  // the image cannot be decoded or the file cannot be written; no partial
-  // file is left behind then.
+  // (clamped to 1..100) is given to every encoder that takes one. The file
+  // is made anew: an existing entry of that name is removed first and a
+  // link planted under it is never written through. Returns false when the
+  // target size is not positive, the image cannot be decoded or the file
+  // cannot be written; no partial file is left behind then. When the file
+  // could not be created, `*error` (when not null) says why.
   bool SaveScaled(const std::string& path, int32_t target_width,
                   int32_t target_height, ImageFileFormat format,
-                  int32_t quality) const;
+                  int32_t quality, OsError* error = nullptr) const;
 
  private:
   struct Impl;

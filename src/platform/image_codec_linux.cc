@@ -1,6 +1,7 @@
 // The image backend on Linux: libvips. Every libvips call stays in this file,
 // and every libvips exception is caught here and turned into a result.
 
+#include <fcntl.h>
 #include <glib.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vips/vips8>
 
 #include "platform/image_codec.h"
+#include "platform/unique_fd_linux.h"
 
 namespace quillaro {
 namespace {
@@ -245,7 +247,7 @@ int32_t ImageFile::ReadRgbRows(
 
 bool ImageFile::SaveScaled(const std::string& path, int32_t target_width,
                            int32_t target_height, ImageFileFormat format,
-                           int32_t quality) const {
+                           int32_t quality, OsError* error) const {
   if (target_width <= 0 || target_height <= 0) return false;
   quality = std::clamp(quality, 1, 100);
   bool target_created = false;
@@ -271,8 +273,14 @@ bool ImageFile::SaveScaled(const std::string& path, int32_t target_width,
     image = image.copy(VImage::option()
                            ->set("xres", kPixelsPerMillimetreAt100Dpi)
                            ->set("yres", kPixelsPerMillimetreAt100Dpi));
-    VTarget target = VTarget::new_to_file(path.c_str());
+    // out/ is open to anyone who drops jobs: the image is a new file, never
+    // written through a link planted under its name.
+    ::unlink(path.c_str());
+    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file.Valid()) return FailWith(error, LastOsError("open", path));
     target_created = true;
+    // The target works on its own duplicate of the descriptor.
+    VTarget target = VTarget::new_to_descriptor(file.Get());
     Save(image, target, format, quality);
     return true;
   } catch (const VError&) {

@@ -16,6 +16,11 @@ inline constexpr char kPathSeparator = '/';
 // GetModuleFileNameW.
 std::optional<std::string> ExecutablePath();
 
+// The folder of ExecutablePath() without a trailing separator, narrow; empty
+// when the system cannot tell. Every file and folder of the service is found
+// from here. Safe from any thread.
+std::string ModuleFolder();
+
 }  // namespace quillaro
 
 #endif  // QUILLARO_PLATFORM_MODULE_PATH_H_

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/event.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 
@@ -31,8 +32,10 @@ class NamedLock {
   ~NamedLock();
 
   // Waits without a time limit until the lock is held, or until `cancel`
-  // (when not null) is set. One object holds the lock at most once.
-  Result Acquire(const ManualResetEvent* cancel);
+  // (when not null) is set. One object holds the lock at most once. On
+  // kUnavailable sets `*error` (when not null) to the call that failed; the
+  // threads of this process then still exclude each other.
+  Result Acquire(const ManualResetEvent* cancel, OsError* error = nullptr);
   void Release();
   bool held() const { return held_; }
 

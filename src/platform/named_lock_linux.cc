@@ -105,7 +105,7 @@ NamedLock::NamedLock(const std::u16string& name)
 
 NamedLock::~NamedLock() { Release(); }
 
-NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel) {
+NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* error) {
   if (held_) return Result::kAcquired;
   if (!gate_->Enter(cancel)) return Result::kCancelled;
   gate_held_ = true;
@@ -116,6 +116,7 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel) {
   if (fd_ < 0) {
     // Without the file the other processes cannot be excluded; the threads
     // of this one still are, by the gate.
+    FailWith(error, LastOsError("open", path_));
     return Result::kUnavailable;
   }
   // Let other accounts share the lock whatever our umask.
@@ -130,6 +131,7 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel) {
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EACCES) {
+      FailWith(error, LastOsError("fcntl", path_));
       ::close(fd_);
       fd_ = -1;
       return Result::kUnavailable;

@@ -24,9 +24,10 @@ std::u16string GetProfileText(std::u16string_view section, std::u16string_view k
                               std::u16string_view default_value,
                               const std::string& file_path);
 
-// The same key read as an integer: optional blanks, an optional sign, then
-// decimal digits up to the first other character (no digits gives 0; values
-// past 32 bits wrap as on Windows). `default_value` when absent.
+// The same key read as an integer by ReadLeadingInteger (leading_integer.h):
+// optional blanks, an optional sign, then decimal digits up to the first
+// other character (no digits gives 0; values past 32 bits wrap as on
+// Windows). `default_value` when absent.
 int32_t GetProfileInteger(std::u16string_view section, std::u16string_view key,
                           int32_t default_value, const std::string& file_path);
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/code_page.h"
+#include "platform/leading_integer.h"
 #include "platform/unique_fd_linux.h"
 
 namespace quillaro {
@@ -122,17 +123,7 @@ int32_t GetProfileInteger(std::u16string_view section, std::u16string_view key,
                           int32_t default_value, const std::string& file_path) {
   std::optional<std::u16string> value = FindValue(section, key, file_path);
   if (!value) return default_value;
-  std::u16string_view s(*value);
-  size_t i = 0;
-  while (i < s.size() && IsBlank(s[i])) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) negative = s[i++] == u'-';
-  uint32_t magnitude = 0;
-  for (; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
-    magnitude = magnitude * 10u + static_cast<uint32_t>(s[i] - u'0');
-  }
-  if (negative) magnitude = 0u - magnitude;
-  return static_cast<int32_t>(magnitude);
+  return ReadLeadingInteger(*value, IntegerOverflow::kWrap);
 }
 
 }  // namespace quillaro

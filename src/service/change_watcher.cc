@@ -13,6 +13,7 @@
 #include "platform/directory_watch.h"
 #include "platform/file_times.h"
 #include "platform/module_path.h"
+#include "platform/os_error.h"
 #include "service/notification_queue.h"
 
 namespace quillaro {
@@ -79,7 +80,12 @@ void ChangeWatcher::Context::Run() {
       read_bytes = std::max<size_t>(buffer_bytes, 1);
     }
     for (std::string& folder : added) {
-      if (watch.AddFolder(folder)) folders.push_back(std::move(folder));
+      OsError error;
+      if (watch.AddFolder(folder, &error)) {
+        folders.push_back(std::move(folder));
+      } else {
+        ReportOsError(error);
+      }
     }
     for (auto it = missing.begin(); it != missing.end();) {
       if (watch.AddFolder(it->first)) {

@@ -37,8 +37,8 @@ class ChangeWatcher {
   // Starts watching `folder` (its sub-folders are not watched on Linux,
   // whatever `watch_subfolders` says; the service never asks for them).
   // `buffer_size` is the size in bytes of the buffer notifications are read
-  // into. Returns at once; whether the folder could be opened is not
-  // reported: a folder that cannot be watched simply yields no records.
+  // into. Returns at once; a folder that cannot be watched yields no records,
+  // and the watcher thread reports why once on standard error.
   void Watch(const std::u16string& folder, bool watch_subfolders, uint32_t buffer_size);
 
   // Counted once per queued record. A successful wait takes one count; the

@@ -16,8 +16,9 @@ inline constexpr char16_t kInterpreterLockSuffix[] = u"UseGhostscriptLibraryMute
 // at a time on the whole machine, shared with any other program that uses
 // the same name. The constructor waits without a time limit; a lock left by
 // a holder that died counts as taken. When the lock cannot be made the job
-// goes on without it. The wait ends early, without the lock, when the
-// calling thread's cancel event (platform/cancellation.h) is set.
+// goes on without it, and the cause is reported on standard error. The wait
+// ends early, without the lock, when the calling thread's cancel event
+// (platform/cancellation.h) is set.
 class InterpreterLock {
  public:
   // Locks "Global\Quillaro" + `name_suffix`.

@@ -3,10 +3,8 @@
 // turned into PostScript first and into PCL XL afterwards), and puts the job
 // back together in out/ with its own PJL header and trailer.
 
-#include <array>
 #include <cstddef>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +12,7 @@
 
 #include "config/job.h"
 #include "config/path_utils.h"
+#include "config/result_file.h"
 #include "config/text_utils.h"
 #include "inspect/language_detection.h"
 #include "inspect/pjl_header.h"
@@ -35,30 +34,23 @@ constexpr std::size_t kMaxWatermarkTextBytes = 4095;
 // Entry 0 of every argument list: a program-name slot that is never passed.
 constexpr char kProgramNameSlot[] = "ps2pdf";
 
-// Keeps the argument strings of one run alive and points the job's Argv at
-// them; the run must end before the list is destroyed.
-template <std::size_t N>
-class ArgumentList {
- public:
-  explicit ArgumentList(std::array<std::string, N> arguments) : arguments_(std::move(arguments)) {
-    static_assert(N <= static_cast<std::size_t>(kJobArgvCapacity));
-  }
-  ArgumentList(const ArgumentList&) = delete;
-  ArgumentList& operator=(const ArgumentList&) = delete;
-
-  void FillInto(Job& job) const {
-    for (std::size_t i = 0; i < N; ++i) job.Argv[i] = arguments_[i].c_str();
-    job.Argc = static_cast<int32_t>(N);
-  }
-
- private:
-  std::array<std::string, N> arguments_;
-};
-
 // "-sOutputFile=" for `path`: the interpreters read the name as a page
 // pattern, so a "%" in a job's name is doubled to stand for itself.
 std::string OutputFileArgument(const std::string& path) {
   return "-sOutputFile=" + QuoteArgument(EscapePagePattern(path));
+}
+
+// A file's bytes, or nothing when it is no regular file or cannot be read.
+// Never follows a link planted under the name.
+std::optional<std::string> ReadFileBytes(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFileForReading(path),
+                                                       &std::fclose);
+  if (!file) return std::nullopt;
+  std::string bytes;
+  char block[65536];
+  std::size_t got;
+  while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) bytes.append(block, got);
+  return bytes;
 }
 
 // The first line of a text file as a Windows text-mode stream reads it: CR LF
@@ -85,49 +77,106 @@ std::optional<std::string> ReadFirstLine(const std::string& path, std::size_t ma
   return line;
 }
 
-// Writes an intermediate file into in/, where anyone who drops jobs may have
-// planted a link or a hard link under its name: the old entry is replaced by
-// a new file, never written through. A file that cannot be made is skipped.
-void WriteIntermediateFile(const std::string& path, std::string bytes, bool text_mode) {
-  if (text_mode) ReplaceAll(bytes, "\n", "\r\n");
-  WriteNewFile(path, bytes);
-}
-
-// Writes `bytes` to `path`, creating or truncating it; a file that cannot be
-// opened is skipped.
-void WriteBinaryFile(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (file) file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 // Writes `text` as a Windows text-mode stream does: every LF stored as CR LF.
 void WriteTextFile(const std::string& path, std::string text) {
   ReplaceAll(text, "\n", "\r\n");
-  WriteBinaryFile(path, text);
+  WriteResultFile(path, text);
 }
 
-// The result file: `header`, then `body_path`'s bytes (or `body` when given),
-// then `trailer`. A result file that cannot be opened is skipped.
-void WriteResult(const std::string& result_path, const std::string& header,
-                 const std::string* body, const std::string& body_path,
-                 const std::string& trailer) {
-  std::ofstream result(result_path, std::ios::binary | std::ios::trunc);
-  if (!result) return;
-  result.write(header.data(), static_cast<std::streamsize>(header.size()));
-  if (body != nullptr) {
-    result.write(body->data(), static_cast<std::streamsize>(body->size()));
+// What the pipeline needs to know of the job file, read from it once.
+struct WatermarkJob {
+  std::string header;  // the PJL header, body and trailer: the file's bytes
+  std::string body;
+  std::string trailer;
+  // The body is PCL 5 or PCL XL: it goes through PostScript for stamping.
+  bool is_pcl = false;
+  // The stamped PostScript is the result as it is; otherwise it is turned
+  // into PCL XL.
+  bool finishes_in_postscript = false;
+};
+
+// Reads the job at `path` when the pipeline can stamp it: PostScript, PDF,
+// PCL or PCL XL in a PJL wrapper. Nothing otherwise.
+std::optional<WatermarkJob> ReadWatermarkJob(const std::string& path) {
+  const bool is_postscript_or_pdf = IsPostScript(path) != 0 || IsPdf(path) != 0;
+  WatermarkJob job;
+  job.is_pcl = IsPcl(path) != 0 || IsPclXl(path) != 0;
+  if (!is_postscript_or_pdf && !job.is_pcl) return std::nullopt;
+  // Only a job whose first line holds the UEL splits.
+  if (SplitPjlJob(path, job.header, job.body, job.trailer) == 0) return std::nullopt;
+  // The PJL language decides first, the content after it.
+  job.finishes_in_postscript =
+      InterpreterForPjlLanguage(GetPjlLanguage(path)) == Interpreter::kPs || is_postscript_or_pdf;
+  return job;
+}
+
+// Turns the whole PCL job at `path` into PostScript with the PCL interpreter
+// and puts its body in place of `*body`. False when the run failed.
+bool ConvertPclBodyToPostScript(Job& job, const std::string& path, std::string* body) {
+  const std::string postscript_path = path + ".pcl_2_ps";
+  const ScopedJobArguments arguments(
+      job, {kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER", "-sDEVICE=ps2write",
+            "-dDisplayResolution=300", OutputFileArgument(postscript_path), QuoteArgument(path)});
+  // The interpreter makes the file anew rather than writing through
+  // whatever was dropped under that name.
+  RemoveFile(postscript_path);
+  if (job.ConvertPcl() == 0) return false;
+  std::string unused_header;
+  std::string postscript_body;
+  std::string unused_trailer;
+  if (SplitPjlJob(postscript_path, unused_header, postscript_body, unused_trailer) != 0) {
+    *body = std::move(postscript_body);
   } else {
-    std::ifstream stamped(body_path, std::ios::binary);
-    // Copying an empty stream sets failbit on the result; clear it so the
-    // trailer is still written.
-    if (stamped && stamped.peek() != std::ifstream::traits_type::eof()) result << stamped.rdbuf();
-    result.clear();
+    *body = ReadFileBytes(postscript_path).value_or(std::string());
   }
-  result.write(trailer.data(), static_cast<std::streamsize>(trailer.size()));
+  RemoveFile(postscript_path);
+  return true;
 }
 
-bool ContainsText(const std::string& text, const char* part) {
-  return text.find(part) != std::string::npos;
+// The watermark text: the first line of the side file `job_path` +
+// "_watermark.txt". Nothing when there is no side file or its line is empty.
+std::optional<std::string> ReadWatermarkText(const std::u16string& job_path) {
+  const std::u16string text_path = job_path + u"_watermark.txt";
+  if (!FileExists(text_path)) return std::nullopt;
+  std::optional<std::string> text = ReadFirstLine(ToNarrow(text_path), kMaxWatermarkTextBytes);
+  if (!text || text->empty()) return std::nullopt;
+  return text;
+}
+
+// The result file: the job's PJL header, the stamped body, its trailer.
+void WriteWatermarkedJob(const std::string& result_path, const WatermarkJob& job,
+                         const std::string& body) {
+  WriteResultFile(result_path, job.header + body + job.trailer);
+}
+
+// The PCL finish: the stamped PostScript at `stamped_path` becomes PCL XL,
+// which is the result's body. Returns the conversion's result; a failed
+// conversion leaves the intermediate files and no result.
+int FinishInPclXl(Job& job, const WatermarkJob& watermark_job, const std::string& result_path,
+                  const std::string& stamped_path, const std::string& prolog_path,
+                  const std::string& body_copy_path) {
+  const std::string pcl_xl_path = result_path + ".ps_2_pcl";
+  int converted;
+  {
+    const ScopedJobArguments to_pcl_xl(
+        job, {kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER", "-sDEVICE=pxlcolor",
+              "-dDisplayResolution=300", OutputFileArgument(pcl_xl_path),
+              QuoteArgument(stamped_path)});
+    converted = job.ConvertPs();
+  }
+  if (converted == 0) return 0;
+  RemoveFile(prolog_path);
+  RemoveFile(body_copy_path);
+  std::string unused_header;
+  std::string pcl_xl_body;
+  std::string unused_trailer;
+  if (SplitPjlJob(pcl_xl_path, unused_header, pcl_xl_body, unused_trailer) == 0) {
+    pcl_xl_body = ReadFileBytes(pcl_xl_path).value_or(std::string());
+  }
+  WriteWatermarkedJob(result_path, watermark_job, pcl_xl_body);
+  RemoveFile(stamped_path);
+  RemoveFile(pcl_xl_path);
+  return converted;
 }
 
 }  // namespace
@@ -137,60 +186,20 @@ int Job::RunWatermark(std::u16string job_path) {
   if (!WMEnable) return 0;
 
   FilePathA = ToNarrow(job_path);
-  const std::string& job = FilePathA;
-  if (job.empty()) return 0;
+  if (FilePathA.empty()) return 0;
+  std::optional<WatermarkJob> job = ReadWatermarkJob(FilePathA);
+  if (!job) return 0;
+  if (job->is_pcl && !ConvertPclBodyToPostScript(*this, FilePathA, &job->body)) return 0;
 
-  const bool is_postscript_or_pdf = IsPostScript(job) != 0 || IsPdf(job) != 0;
-  const bool is_pcl = IsPcl(job) != 0 || IsPclXl(job) != 0;
-  if (!is_postscript_or_pdf && !is_pcl) return 0;
+  // The body goes to the stamping run as a file of its own.
+  const std::string body_copy_path = FilePathA + ".copy";
+  WriteResultFile(body_copy_path, job->body);
+  std::string().swap(job->body);
 
-  std::string header;
-  std::string body;
-  std::string trailer;
-  if (SplitPjlJob(job, header, body, trailer) == 0) return 0;
-
-  if (is_pcl) {
-    // The PCL interpreter turns the whole job into PostScript for stamping.
-    const std::string postscript_path = job + ".pcl_2_ps";
-    const ArgumentList<8> to_postscript({kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER",
-                                         "-sDEVICE=ps2write", "-dDisplayResolution=300",
-                                         OutputFileArgument(postscript_path),
-                                         QuoteArgument(job)});
-    to_postscript.FillInto(*this);
-    // The interpreter makes the file anew rather than writing through
-    // whatever was dropped under that name.
-    RemoveFile(postscript_path);
-    if (ConvertPcl() == 0) return 0;
-    std::string unused_header;
-    std::string postscript_body;
-    std::string unused_trailer;
-    if (SplitPjlJob(postscript_path, unused_header, postscript_body, unused_trailer) != 0) {
-      body = std::move(postscript_body);
-    } else {
-      std::unique_ptr<std::FILE, int (*)(std::FILE*)> postscript(
-          OpenRegularFileForReading(postscript_path), &std::fclose);
-      body.clear();
-      char block[65536];
-      std::size_t got;
-      while (postscript && (got = std::fread(block, 1, sizeof block, postscript.get())) > 0) {
-        body.append(block, got);
-      }
-    }
-    RemoveFile(postscript_path);
-  }
-
-  const std::string body_copy_path = job + ".copy";
-  WriteIntermediateFile(body_copy_path, std::move(body), false);
-  body.clear();
-  body.shrink_to_fit();
-
-  const std::u16string text_path = job_path + u"_watermark.txt";
-  if (!FileExists(text_path)) return 0;
-  const std::optional<std::string> text = ReadFirstLine(ToNarrow(text_path), kMaxWatermarkTextBytes);
-  if (!text || text->empty()) return 0;
-
+  const std::optional<std::string> text = ReadWatermarkText(job_path);
+  if (!text) return 0;
   const std::string prolog_path = ToNarrow(job_path + u"_watermark.code");
-  WriteIntermediateFile(prolog_path, BuildWatermarkProlog(*text), true);
+  WriteTextFile(prolog_path, BuildWatermarkProlog(*text));
 
   const std::string result_path =
       OutFolderA() + kPathSeparator + ToNarrow(JobFileName(job_path)) + ".watermarked";
@@ -199,57 +208,29 @@ int Job::RunWatermark(std::u16string job_path) {
   WriteTextFile(result_path, result_path);
   WriteTextFile(stamped_path, stamped_path);
   OutputFile = stamped_path;
+
   // The prolog comes first, so its end-of-page procedure is in force before
   // the job's first page.
-  const ArgumentList<9> stamp({kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER",
-                               "-sDEVICE=ps2write",
-                               "-sFONTDIR=" + QuoteArgument(kSystemFontFolder),
-                               OutputFileArgument(stamped_path), QuoteArgument(prolog_path),
-                               QuoteArgument(body_copy_path)});
-  stamp.FillInto(*this);
-
-  const std::string language = HasUel(job) != 0 ? GetPjlLanguage(job) : std::string();
-  bool postscript_finish = false;
-  if (!language.empty() && (ContainsText(language, "POSTSCRIPT") || ContainsText(language, "PDF"))) {
-    postscript_finish = true;
-  } else if (IsPostScript(job) != 0 || IsPdf(job) != 0) {
-    postscript_finish = true;
-  } else if (IsPcl(job) == 0 && IsPclXl(job) == 0) {
-    return 0;
+  int stamped;
+  {
+    const ScopedJobArguments stamp(
+        *this, {kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER", "-sDEVICE=ps2write",
+                "-sFONTDIR=" + QuoteArgument(kSystemFontFolder), OutputFileArgument(stamped_path),
+                QuoteArgument(prolog_path), QuoteArgument(body_copy_path)});
+    stamped = ConvertPs();
   }
 
-  if (postscript_finish) {
+  if (job->finishes_in_postscript) {
     // The result is assembled even when the stamping run failed; the marker
     // then reports the error.
-    const int stamped = ConvertPs();
     RemoveFile(prolog_path);
     RemoveFile(body_copy_path);
-    WriteResult(result_path, header, nullptr, stamped_path, trailer);
+    WriteWatermarkedJob(result_path, *job, ReadFileBytes(stamped_path).value_or(std::string()));
     RemoveFile(stamped_path);
     return stamped;
   }
-
-  if (ConvertPs() == 0) return 0;
-  const std::string pcl_xl_path = result_path + ".ps_2_pcl";
-  const ArgumentList<8> to_pcl_xl({kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER",
-                                   "-sDEVICE=pxlcolor", "-dDisplayResolution=300",
-                                   OutputFileArgument(pcl_xl_path), QuoteArgument(OutputFile)});
-  to_pcl_xl.FillInto(*this);
-  const int converted = ConvertPs();
-  if (converted == 0) return 0;
-  RemoveFile(prolog_path);
-  RemoveFile(body_copy_path);
-  std::string unused_header;
-  std::string pcl_xl_body;
-  std::string unused_trailer;
-  if (SplitPjlJob(pcl_xl_path, unused_header, pcl_xl_body, unused_trailer) != 0) {
-    WriteResult(result_path, header, &pcl_xl_body, pcl_xl_path, trailer);
-  } else {
-    WriteResult(result_path, header, nullptr, pcl_xl_path, trailer);
-  }
-  RemoveFile(stamped_path);
-  RemoveFile(pcl_xl_path);
-  return converted;
+  if (stamped == 0) return 0;
+  return FinishInPclXl(*this, *job, result_path, stamped_path, prolog_path, body_copy_path);
 }
 
 }  // namespace quillaro

@@ -152,6 +152,10 @@ TEST_F(ImageOutputJobTest, RenderedJobEndsAsImagesAndCoverage) {
                  "1 0 0 setrgbcolor clippath fill showpage\nshowpage\n"
                  "0 setgray 0 633.6 612 158.4 rectfill showpage\n");
   WriteFileBytes(Out("proof 100%d_9.png_"), "x");  // a leftover of an earlier run
+  // Links planted under result names are replaced by the results, their target left alone.
+  WriteFileBytes(folder_.in() / "target", "t");
+  for (const char* name : {"proof 100%d_1.gif", "proof 100%d_colorcoverage.txt"})
+    std::filesystem::create_symlink(folder_.in() / "target", Out(name));
   folder_.WriteSettings("IsConvert=1\nType=2\nImageType=1\nPagesMaxCount=2\n");
   Job job;
   const std::u16string job_path = ToWide(job_file.string());
@@ -164,6 +168,7 @@ TEST_F(ImageOutputJobTest, RenderedJobEndsAsImagesAndCoverage) {
             "yellow=33.33\r\ngray=29.96\r\nempty=2");
   EXPECT_EQ(OutFiles(),
             (Names{"proof 100%d_1.gif", "proof 100%d_2.gif", "proof 100%d_colorcoverage.txt"}));
+  EXPECT_EQ(ReadFileBytes(folder_.in() / "target"), "t");
 }
 
 }  // namespace

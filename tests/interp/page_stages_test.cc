@@ -66,7 +66,8 @@ class StageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     QUILLARO_SKIP_WITHOUT_INTERPRETERS();
-    std::filesystem::current_path(folder_.root());  // gpcl6 finds its fonts in urwfonts/ here
+    // Away from the service folder: gpcl6 must find urwfonts/ beside it, not here.
+    std::filesystem::current_path("/");
     folder_.WriteSettings("IsConvert=1\nIsLog=1\nType=1\nPagesMaxCount=10\nWaitSeconds=10\n");
   }
   std::string StageJob(const std::string& name, const std::string& bytes) {

@@ -1,5 +1,6 @@
 #include "platform/child_process.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -101,11 +102,12 @@ TEST(ProcessRunnerTest, ReturnsTheResultAndAppendsExactlyWhatTheChildWrote) {
   const struct {
     std::string application, line, output;  // an application "." is this program
     int result;
+    int exec_errno = 0;  // what the child reports (for execve) when it cannot exec
   } cases[] = {{".", "f --fake-child=exit:255", "", 255},
                {".", "f --fake-child=segv", "", 128 + SIGSEGV},
-               {"/nonexistent/gs", "gs", "", -1},
-               {"", "gs", "", -1},
-               {"/tmp", "gs", "", -1},  // a folder is no program
+               {"/nonexistent/gs", "gs", "", -1, ENOENT},
+               {"", "gs", "", -1, ENOENT},
+               {"/tmp", "gs", "", -1, EACCES},  // a folder is no program
                {".", "\"my prog\" --fake-child=args \"a b\" c\\\"d",
                 "[my prog][--fake-child=args][a b][c\"d]", 0},
                {".", "f --fake-child=inherit", "no input", 0},
@@ -113,7 +115,10 @@ TEST(ProcessRunnerTest, ReturnsTheResultAndAppendsExactlyWhatTheChildWrote) {
   for (const auto& c : cases) {
     std::string output = "before:";
     const std::string application = c.application == "." ? self_path : c.application;
-    EXPECT_EQ(ProcessRunner::Run(ToWide(application), ToWide(c.line), output, 10), c.result)
+    OsError e;
+    EXPECT_EQ(ProcessRunner::Run(ToWide(application), ToWide(c.line), output, 10, &e), c.result);
+    EXPECT_EQ(e.call + e.path + std::to_string(e.code),
+              (c.result < 0 ? "execve" + application : "") + std::to_string(c.exec_errno))
         << c.line;
     EXPECT_TRUE(output == "before:" + c.output) << c.line << ": " << output.substr(0, 200);
   }

@@ -18,6 +18,9 @@ namespace fs = std::filesystem;
 TEST(DirectoryWatchTest, ReportsFilesOnlyOnceClosedAndMapsRenamesAndRemovals) {
   testing::TempDir dir;
   DirectoryWatch watch;
+  OsError error;
+  EXPECT_FALSE(watch.AddFolder(dir.File("missing"), &error));
+  EXPECT_EQ(error.call + ":" + std::to_string(error.code), "inotify_add_watch:2");
   ASSERT_TRUE(watch.AddFolder(dir.path().string()));
   ManualResetEvent wake(false), done(false);
   std::thread alarm([&] {  // a missing change must fail the test, not hang it

@@ -67,7 +67,9 @@ TEST(FileSystemTest, EntriesAreTakenForWhatTheyAreAndLinksAreNeverFollowed) {
   // So is a hard link.
   EXPECT_TRUE(WriteNewFile(dir.File("second_name"), "other"));
   EXPECT_EQ(testing::ReadFileBytes(dir.path() / "shared"), "shared");
-  EXPECT_FALSE(WriteNewFile(dir.File("folder"), "x"));
+  OsError error;
+  EXPECT_FALSE(WriteNewFile(dir.File("folder"), "x", &error));
+  EXPECT_EQ(error.ToString(), "open(\"" + dir.File("folder") + "\"): File exists (error 17)");
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ TEST(ServiceTest, EveryCorpusJobByCopyAndByMoveGetsItsResultsAndOwnOutputsAreSki
     EXPECT_TRUE(fs::exists(service.out() / (Stem(entry.name) + "_papersize.txt")));
   }
   EXPECT_EQ(service.Stop(), 0);
+  // Read once the service is done: a marker exists a moment before its word is in it.
+  EXPECT_EQ(ReadFileBytes(service.out() / (CorpusEntries().front().name + "_done")), "done");
   for (const std::string& name : skipped)
     EXPECT_FALSE(fs::exists(service.out() / (name + "_done")));
   EXPECT_EQ(CountEndingWith(service.out(), "_done"), static_cast<int>(CorpusEntries().size()));

@@ -84,6 +84,14 @@ TEST(ServiceFaultsTest, EachFaultFailsOnlyTheJobsItTouches) {
   }
   EXPECT_EQ(CountEndingWith(service.root(), "_pagescount.txt"), 0);
   EXPECT_EQ(service.Stop(), 0);
+  // A run that cannot start and a marker that cannot be written: each cause once on standard
+  // error, with the call and the path (and the error; out/ may be a file by the marker's turn).
+  const std::string errors = service.Errors();
+  for (const std::string& line : {"execve(\"" + gs.string() + "\"): No such file or directory",
+                                  "open(\"" + (service.out() / "no_out.pdf_done").string()}) {
+    const size_t at = errors.find("quillaro: " + line);
+    EXPECT_TRUE(at != std::string::npos && at == errors.rfind("quillaro: " + line)) << errors;
+  }
 }
 
 TEST(ServiceFaultsTest, KilledInTheMiddleOfAJobItStartsAgainWithTheLockFree) {

@@ -133,6 +133,7 @@ TEST(WatermarkPipelineTest, PjlJobsAreStampedBetweenTheirOwnHeaderAndTrailer) {
     EXPECT_EQ(FileNames(folder.in()), (Names{c.name, c.name + "_watermark.txt"}));
     EXPECT_EQ(FileNames(folder.out()),
               (Names{c.name + ".watermarked", c.name + "_watermark_done_ok"}));
+    EXPECT_EQ(ReadFileBytes(folder.out() / (c.name + "_watermark_done_ok")), "watermark done");
   }
   EXPECT_EQ(WatermarkInk(kPage, false), 0);
   if (LandlockAbiVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";

@@ -1,0 +1,46 @@
+#ifndef QUILLARO_PLATFORM_OS_ERROR_H_
+#define QUILLARO_PLATFORM_OS_ERROR_H_
+
+#include <string>
+#include <utility>
+
+namespace quillaro {
+
+// Why an operating-system call failed: the call, the system's error number
+// and the file, folder or program it was about. The platform layer hands one
+// back (through an `OsError*` out-parameter, left alone on success) where a
+// bare failure would leave the operator guessing. A plain value: copy it,
+// keep it, pass it between threads freely.
+struct OsError {
+  std::string call;  // the failed call as the system names it: "open", "execve"
+  int code = 0;      // errno on Linux; what GetLastError() gave on Windows
+  std::string path;  // the object concerned; may be empty
+
+  // `call("path"): <the system's text for code> (error <code>)`, one line,
+  // no line end. Safe from any thread.
+  std::string ToString() const;
+};
+
+// An OsError for `call` on `path` with the calling thread's last error (errno
+// on Linux, GetLastError() on Windows). Take it right after the failed call.
+OsError LastOsError(std::string call, std::string path);
+
+// Stores `error` in `*out` when `out` is not null and returns false: the
+// platform layer's way to fail through an optional out-parameter, as in
+// `return FailWith(error, LastOsError("open", path));`.
+inline bool FailWith(OsError* out, OsError error) {
+  if (out != nullptr) *out = std::move(error);
+  return false;
+}
+
+// The one place the service reports an OS failure: writes "quillaro: " and
+// error.ToString() as one line to the process's standard error (the journal
+// keeps it under the service unit), in a single write so that lines of
+// several threads never interleave. Never touches log.txt or a result file.
+// Call it once, where the failure is handled. Safe from any thread; a failed
+// write is ignored.
+void ReportOsError(const OsError& error);
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_PLATFORM_OS_ERROR_H_

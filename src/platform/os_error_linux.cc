@@ -1,0 +1,30 @@
+#include "platform/os_error.h"
+
+#include <errno.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace quillaro {
+
+std::string OsError::ToString() const {
+  char buffer[256];
+  // The GNU strerror_r: thread-safe, and it may return a static text
+  // instead of filling the buffer.
+  const char* text = ::strerror_r(code, buffer, sizeof buffer);
+  return call + "(\"" + path + "\"): " + text + " (error " + std::to_string(code) + ")";
+}
+
+OsError LastOsError(std::string call, std::string path) {
+  const int code = errno;
+  return OsError{std::move(call), code, std::move(path)};
+}
+
+void ReportOsError(const OsError& error) {
+  const std::string line = "quillaro: " + error.ToString() + "\n";
+  // One write: lines of concurrent workers stay whole.
+  [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+}  // namespace quillaro
