@@ -133,6 +133,7 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
        "e_\xE6\x97\xA5\xE6\x9C\xAC.ps",
        ps, true},
       {"line\nfeed.ps", ps, true},
+      {"lat\xE9.ps", ps, true},  // Latin-1, not UTF-8: results and marker under the same bytes
       {std::string(120, 'n') + ".ps", ps, true},
   };
   // Moved in: a link to a job outside is refused, a folder holding a job is no job at all.
