@@ -153,7 +153,8 @@ void ChangeWatcher::Context::RescanFolder(const std::string& folder, int64_t sin
   if (!entries) return;
   std::vector<const DirectoryEntry*> changed;
   for (const DirectoryEntry& entry : *entries) {
-    if (entry.is_regular_file && entry.change_time_ns >= since_ns) changed.push_back(&entry);
+    // Links and pipes too: they get their marker like any new name.
+    if (!entry.is_folder && entry.change_time_ns >= since_ns) changed.push_back(&entry);
   }
   // Oldest first, as the notifications would have come.
   std::stable_sort(changed.begin(), changed.end(), [](const auto* a, const auto* b) {

@@ -142,6 +142,11 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
   fs::create_symlink(CorpusPath("a4_3pages.ps"), service.root() / "link.ps");
   for (const char* name : {"folder.ps", "link.ps"})
     fs::rename(service.root() / name, service.in() / name);
+  // Made in place, never written: refused too, but each still ends with its marker.
+  WriteFileBytes(service.root() / "outside.ps", ps);
+  fs::create_hard_link(service.root() / "outside.ps", service.in() / "hard.ps");
+  fs::create_symlink(CorpusPath("a4_3pages.ps"), service.in() / "soft.ps");
+  ASSERT_EQ(std::system(("mkfifo '" + (service.in() / "pipe.ps").string() + "'").c_str()), 0);
   for (const auto& job : jobs) WriteFileBytes(service.in() / job.name, job.bytes);
   for (const auto& job : jobs) {
     SCOPED_TRACE(job.name);
@@ -151,8 +156,13 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
     EXPECT_EQ(count == "3", job.counted) << count;
     EXPECT_TRUE(!job.counted || fs::exists(service.out() / (Stem(job.name) + "_1.jpg")));
   }
-  EXPECT_TRUE(WaitForFile(service.out() / "link.ps_done", 10));
-  EXPECT_FALSE(fs::exists(service.out() / "link_pagescount.txt"));
+  for (const std::string refused : {"link", "hard", "soft", "pipe"}) {
+    EXPECT_TRUE(WaitForFile(service.out() / (refused + ".ps_done"), 10)) << refused;
+    int outputs = 0;  // of this job: its marker alone
+    for (const auto& entry : fs::directory_iterator(service.out()))
+      outputs += entry.path().filename().string().starts_with(refused);
+    EXPECT_EQ(outputs, 1) << refused;
+  }
   EXPECT_EQ(CountEndingWith(service.out(), "folder.ps_done") +
                 CountEndingWith(service.out(), "inner.ps_done"),
             0);
