@@ -52,6 +52,8 @@ class DirectoryWatch {
   // Starts watching `folder`. Returns false when it cannot be watched
   // (missing, not a folder, no permission, no watch left).
   bool AddFolder(const std::string& folder);
+  // Why the last AddFolder() that failed did, in the system's words.
+  std::string LastError() const;
   // Stops every watch and releases the system's resources.
   void Close();
 

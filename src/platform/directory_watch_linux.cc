@@ -50,6 +50,7 @@ struct DirectoryWatch::State {
   std::set<std::pair<int, std::string>> created;      // created, not yet closed
   std::vector<char> buffer;
   std::vector<std::string> lost;                      // watches ended since the last take
+  std::string last_error;                             // of the last failed AddFolder
 };
 
 DirectoryWatch::DirectoryWatch() : state_(std::make_unique<State>()) {
@@ -59,12 +60,20 @@ DirectoryWatch::DirectoryWatch() : state_(std::make_unique<State>()) {
 DirectoryWatch::~DirectoryWatch() = default;
 
 bool DirectoryWatch::AddFolder(const std::string& folder) {
-  if (!state_->inotify.Valid()) return false;
+  if (!state_->inotify.Valid()) {
+    state_->last_error = "no inotify instance";
+    return false;
+  }
   int wd = ::inotify_add_watch(state_->inotify.Get(), folder.c_str(), kWatchMask);
-  if (wd < 0) return false;
+  if (wd < 0) {
+    state_->last_error = ::strerror(errno);
+    return false;
+  }
   state_->folders[wd] = folder;
   return true;
 }
+
+std::string DirectoryWatch::LastError() const { return state_->last_error; }
 
 std::vector<std::string> DirectoryWatch::TakeLostFolders() {
   std::vector<std::string> lost;

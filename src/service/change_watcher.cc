@@ -42,8 +42,13 @@ struct ChangeWatcher::Context {
   // Set for a new folder, for termination, and when the consumer made room
   // while records were held back.
   ManualResetEvent wake{false};
-  std::mutex mu;                           // pending_folders, terminate
+  std::mutex mu;                           // pending_folders, terminate, watch results
   std::vector<std::string> pending_folders;
+  // The outcome of the folders last taken from `pending_folders`: set once
+  // they are watched or refused.
+  ManualResetEvent watched{false};
+  bool watch_failed = false;
+  std::string watch_error;
   size_t buffer_bytes = 0;
   bool terminate = false;
   std::atomic<bool> holding_back{false};   // backlog is not empty
@@ -78,8 +83,23 @@ void ChangeWatcher::Context::Run() {
       added.swap(pending_folders);
       read_bytes = std::max<size_t>(buffer_bytes, 1);
     }
-    for (std::string& folder : added) {
-      if (watch.AddFolder(folder)) folders.push_back(std::move(folder));
+    if (!added.empty()) {
+      bool failed = false;
+      std::string error;
+      for (std::string& folder : added) {
+        if (watch.AddFolder(folder)) {
+          folders.push_back(std::move(folder));
+        } else {
+          failed = true;
+          error = watch.LastError();
+        }
+      }
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        watch_failed = failed;
+        watch_error = std::move(error);
+      }
+      watched.Set();
     }
     for (auto it = missing.begin(); it != missing.end();) {
       if (watch.AddFolder(it->first)) {
@@ -170,8 +190,8 @@ ChangeWatcher::ChangeWatcher(uint32_t capacity)
 
 ChangeWatcher::~ChangeWatcher() { Terminate(); }
 
-void ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*/,
-                          uint32_t buffer_size) {
+bool ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*/,
+                          uint32_t buffer_size, std::string* reason) {
   if (!thread_) {
     auto thread = std::make_unique<Thread>();
     std::shared_ptr<Context> context = context_;
@@ -179,15 +199,27 @@ void ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*
       std::lock_guard<std::mutex> lock(context_->mu);
       context_->terminate = false;
     }
-    if (!thread->Start([context] { context->Run(); })) return;
+    if (!thread->Start([context] { context->Run(); })) {
+      if (reason) *reason = "no thread for the watch";
+      return false;
+    }
     thread_ = std::move(thread);
   }
   {
     std::lock_guard<std::mutex> lock(context_->mu);
+    context_->watched.Reset();
     context_->pending_folders.push_back(ToNarrow(folder));
     context_->buffer_bytes = std::max<size_t>(context_->buffer_bytes, buffer_size);
   }
   context_->wake.Set();
+  // The watcher thread takes the request as soon as it is woken.
+  if (!context_->watched.Wait(kTerminateWaitMs)) {
+    if (reason) *reason = "the watch was not set up in time";
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(context_->mu);
+  if (context_->watch_failed && reason) *reason = context_->watch_error;
+  return !context_->watch_failed;
 }
 
 CountingSemaphore& ChangeWatcher::WaitHandle() { return context_->queue.semaphore(); }

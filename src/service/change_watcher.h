@@ -37,9 +37,12 @@ class ChangeWatcher {
   // Starts watching `folder` (its sub-folders are not watched on Linux,
   // whatever `watch_subfolders` says; the service never asks for them).
   // `buffer_size` is the size in bytes of the buffer notifications are read
-  // into. Returns at once; whether the folder could be opened is not
-  // reported: a folder that cannot be watched simply yields no records.
-  void Watch(const std::u16string& folder, bool watch_subfolders, uint32_t buffer_size);
+  // into. Returns once the watcher thread has set the watch up: true when
+  // it stands, so that every change from then on is recorded; false when
+  // the folder cannot be watched (`*reason`, if given, says why, in the
+  // system's words), and it then yields no records.
+  bool Watch(const std::u16string& folder, bool watch_subfolders, uint32_t buffer_size,
+             std::string* reason = nullptr);
 
   // Counted once per queued record. A successful wait takes one count; the
   // consumer then takes exactly one record with Pop().

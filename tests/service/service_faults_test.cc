@@ -86,6 +86,35 @@ TEST(ServiceFaultsTest, EachFaultFailsOnlyTheJobsItTouches) {
   EXPECT_EQ(service.Stop(), 0);
 }
 
+// A stop while the service still starts is held until it runs; a job dropped the instant it
+// reports running is seen; without an in/ to watch it does not start at all.
+TEST(ServiceFaultsTest, StopsPromptlyWhenStoppedWhileStartingAndReadyMeansWatching) {
+  ServiceProcess service("IsConvert=0\n");
+  std::mt19937 random(20261207);
+  for (int i = 0; i < 10; ++i) {
+    SCOPED_TRACE(i);
+    // Before its main runs no program can turn a SIGTERM into a clean stop: count from then.
+    ASSERT_TRUE(service.Start(false));
+    ASSERT_TRUE(WaitFor([&] { return service.TakesSignals() || service.Exited(); }, 10));
+    Pause(static_cast<int>(random() % (i % 2 ? 1000 : 150)));  // half of them while it starts
+    EXPECT_EQ(service.Stop(10), 0) << service.Errors();
+  }
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "ready" + std::to_string(i);
+    ASSERT_TRUE(service.Start(false));
+    while (!service.Ready() && !service.Exited()) {}  // no pause: drop it at once
+    WriteFileBytes(service.in() / name, "\033E");
+    EXPECT_TRUE(WaitForFile(service.out() / (name + "_done"), 10)) << name;
+    EXPECT_EQ(service.Stop(), 0);
+  }
+  fs::remove_all(service.in());
+  ASSERT_TRUE(service.Start(false));
+  EXPECT_TRUE(WaitFor([&] { return service.Exited(); }, 10));
+  EXPECT_EQ(ReadFileBytes(service.root() / "exit_code"), "1\n");
+  EXPECT_NE(service.Errors().find("cannot watch"), std::string::npos) << service.Errors();
+  EXPECT_FALSE(service.Ready());
+}
+
 TEST(ServiceFaultsTest, KilledInTheMiddleOfAJobItStartsAgainWithTheLockFree) {
   ServiceProcess service("IsConvert=1\nType=0\nWaitSeconds=60\n");
   const fs::path real_gs = fs::read_symlink(service.root() / "gs");
