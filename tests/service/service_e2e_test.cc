@@ -100,6 +100,20 @@ TEST(ServiceTest, AnEleventhJobWhileTenWaitIsProcessedAndStopDrainsWaitingWorker
   EXPECT_NE(service.Errors().find("stopped"), std::string::npos) << service.Errors();
 }
 
+// Converting 300 pages into big images lasts minutes; a stop lets the worker run 45 s from its
+// dispatch and then ends it between two pages, its rendered pages removed.
+TEST(ServiceTest, AStopDuringALongImagingStageEndsWithinTheDrainLimit) {
+  ServiceProcess service(
+      "IsConvert=1\nType=2\nWaitSeconds=60\nPagesMaxCount=300\nLongPixelLength=6000\n");
+  ASSERT_TRUE(service.Start()) << service.Errors();
+  WriteFileBytes(service.in() / "long.ps",
+                 "%!PS\n1 1 300 { 0.3 setgray 100 100 300 400 rectfill showpage pop } for\n");
+  ASSERT_TRUE(WaitForFile(service.out() / "long_1.jpg", 120));
+  EXPECT_EQ(service.Stop(60), 0);
+  EXPECT_FALSE(fs::exists(service.out() / "long.ps_done"));
+  EXPECT_EQ(CountEndingWith(service.out(), ".png_"), 0);
+}
+
 TEST(ServiceTest, RemovesAgedFilesAtStartButKeepsFreshOnesAndSubFolders) {
   ServiceProcess service("DeleteSeconds=3\n");
   fs::create_directories(service.out() / "keep" / "inner");
