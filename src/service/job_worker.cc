@@ -14,7 +14,6 @@
 #include "config/text_utils.h"
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
-#include "platform/module_path.h"
 #include "service/interpreter_lock.h"
 #include "service/job_path_rules.h"
 
@@ -67,12 +66,12 @@ bool CarriesRawBytes(const std::u16string& text) {
 // The interpreters take their arguments as UTF-8 and drop the bytes that are
 // not, so a job named in another encoding (a Latin-1 client's "lat\xE9.ps")
 // would name no file for them. Such a job goes through the stages under a
-// stand-in: a hard link (or, across file systems, a copy) in the service
-// folder, whose stem no job can have (it contains "pcl_2_ps", so its outputs
-// are nobody's job). When the stages are done, its results in out/ are
-// renamed to the job's own name and the stand-in is removed; the marker comes
-// after that. Jobs run one at a time (the interpreter lock), so one name
-// does for the stand-in.
+// stand-in: a hard link beside it (with its watermark text, if any) whose
+// name contains "pcl_2_ps", so that no job has it and the worker dispatched
+// for the link itself skips it. When the stages are done, the links are
+// removed and the results in out/ renamed to the job's own name; the marker
+// comes after that. Jobs run one at a time (the interpreter lock), so one
+// name does for the stand-in.
 class StandIn {
  public:
   explicit StandIn(const std::u16string& job_path) : path_(job_path) {
@@ -81,23 +80,22 @@ class StandIn {
     const std::u16string stem = JobFileStem(job_path);
     std::u16string extension = name.substr(std::min(stem.size(), name.size()));
     if (CarriesRawBytes(extension)) extension = u".job";
-    const std::filesystem::path stand_in =
-        ToNarrow(GetModuleFolder()) + kPathSeparator + ToNarrow(kStem + extension);
-    std::error_code error;
-    std::filesystem::remove(stand_in, error);
-    std::filesystem::create_hard_link(ToNarrow(job_path), stand_in, error);
-    if (error) std::filesystem::copy_file(ToNarrow(job_path), stand_in, error);
-    if (error) return;
-    path_ = ToWide(stand_in.string());
+    const std::u16string stand_in =
+        job_path.substr(0, job_path.size() - name.size()) + kStem + extension;
+    if (!Link(job_path, stand_in)) return;
+    path_ = stand_in;
+    if (PathExists(ToNarrow(job_path + kWatermarkText))) {
+      Link(job_path + kWatermarkText, stand_in + kWatermarkText);
+    }
     renames_ = {{ToNarrow(kStem + extension), ToNarrow(name)},
                 {ToNarrow(kStem) + "_", ToNarrow(stem) + "_"}};
   }
   StandIn(const StandIn&) = delete;
   StandIn& operator=(const StandIn&) = delete;
   ~StandIn() {
-    if (renames_.empty()) return;
     std::error_code error;
-    std::filesystem::remove(ToNarrow(path_), error);
+    for (const std::string& link : links_) std::filesystem::remove(link, error);
+    if (renames_.empty()) return;
     const std::filesystem::path out = OutFolderA();
     std::vector<std::pair<std::string, std::string>> moves;
     for (std::filesystem::directory_iterator entry(out, error), end; !error && entry != end;
@@ -117,7 +115,19 @@ class StandIn {
 
  private:
   static constexpr char16_t kStem[] = u"pcl_2_ps-stand-in";
+  static constexpr char16_t kWatermarkText[] = u"_watermark.txt";
+
+  bool Link(const std::u16string& target, const std::u16string& link) {
+    std::error_code error;
+    std::filesystem::remove(ToNarrow(link), error);
+    std::filesystem::create_hard_link(ToNarrow(target), ToNarrow(link), error);
+    if (error) return false;
+    links_.push_back(ToNarrow(link));
+    return true;
+  }
+
   std::u16string path_;
+  std::vector<std::string> links_;
   std::vector<std::pair<std::string, std::string>> renames_;  // name prefixes, longest first
 };
 
