@@ -87,8 +87,11 @@ void ServiceHost::ControlHandler(uint32_t control) {
 bool ServiceHost::ReportStatus(uint32_t state, uint32_t check_point, uint32_t wait_hint_ms) {
   ServiceStatus status;
   status.current_state = state;
-  status.controls_accepted =
-      state == kServiceStartPending ? 0 : kServiceAcceptStop | kServiceAcceptShutdown;
+  // None while starting (a stop is held until the service runs) or once
+  // stopped (a late one is dropped).
+  status.controls_accepted = state == kServiceStartPending || state == kServiceStopped
+                                 ? 0
+                                 : kServiceAcceptStop | kServiceAcceptShutdown;
   status.check_point = check_point;
   status.wait_hint_ms = wait_hint_ms;
   if (state == kServiceStopped) status.service_specific_exit_code = exit_code_;
