@@ -20,7 +20,6 @@ for ((i = 0; i < jobs; i++)); do printf '\033E' >"$work/staging/flood$i.pcl"; do
 "$service/quillaro" 2>"$work/stderr.txt" &
 pid=$!
 until grep -q running "$work/stderr.txt" 2>/dev/null; do sleep 0.05; done
-sleep 0.3  # the watch on in/ is set up just after "running"
 
 start=$(date +%s.%N)
 mv "$work/staging"/* "$service/in/"   # one mv: every job arrives at once

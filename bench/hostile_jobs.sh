@@ -16,7 +16,6 @@ printf '[Settings]\nIsConvert=1\nType=1\nWaitSeconds=10\n' >"$dir/settings.ini"
 (cd "$dir" && exec ./quillaro 2>stderr.txt) &
 pid=$!
 for _ in $(seq 100); do grep -q running "$dir/stderr.txt" 2>/dev/null && break; sleep 0.1; done
-sleep 0.5
 uel=$'\e%-12345X'
 { printf '%%!PS '; head -c 100000000 /dev/zero | tr '\0' x; } >"$dir/staged_line.ps"
 { printf '%s@PJL SET COPIES=' "$uel"; head -c 100000000 /dev/zero | tr '\0' 9; } >"$dir/staged_pjl.prn"

@@ -37,7 +37,6 @@ done
 "$service/quillaro" 2>"$work/stderr.txt" &
 pid=$!
 until grep -q running "$work/stderr.txt" 2>/dev/null; do sleep 0.05; done
-sleep 0.3  # the watch on in/ is set up just after "running"
 
 max_fds=0
 max_threads=0

@@ -7,7 +7,9 @@
 
 namespace quillaro {
 
-// Narrow text (system code page) to UTF-16; invalid bytes become U+FFFD.
+// Narrow text (system code page) to UTF-16; bytes that are not valid text
+// are kept as lone surrogates and come back from ToNarrow (see
+// platform/code_page.h).
 // Embedded NUL bytes are converted too. Empty input gives empty output.
 std::u16string ToWide(const std::string& narrow);
 // UTF-16 to narrow text; what the code page cannot hold becomes "?".

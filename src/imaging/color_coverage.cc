@@ -14,6 +14,7 @@
 #include "config/result_file.h"
 #include "config/text_utils.h"
 #include "interp/page_file_pattern.h"
+#include "platform/cancellation.h"
 #include "platform/image_codec.h"
 
 namespace quillaro {
@@ -224,6 +225,9 @@ void Job::MeasureColorCoverage() {
   std::string empty_pages;
   int32_t page = 1;
   for (; page <= kColorCoverageMaxPages; ++page) {
+    // A terminated worker must end soon, not after hundreds of pages: no
+    // coverage then.
+    if (CancellationRequested()) return;
     const std::string name = PageFileName(OutputFile, page);
     if (!FileExistsA(name)) break;
     const PagePercentages measured = MeasurePage(name);

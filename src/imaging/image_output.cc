@@ -15,6 +15,7 @@
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "interp/page_file_pattern.h"
+#include "platform/cancellation.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/os_error.h"
@@ -128,6 +129,8 @@ void Job::ConvertPageImages(std::u16string job_path) {
                                                     PageFileName(OutputFile, 2);
 
   for (int32_t page = 1; has_pages && page <= kImageOutputMaxPages; ++page) {
+    // A terminated worker stops here; the leftovers go below.
+    if (CancellationRequested()) break;
     const std::string source = PageFileName(OutputFile, page);
     if (!FileExistsA(source)) break;
     const std::string target = PageFileName(target_pattern, page);

@@ -33,6 +33,13 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+// A byte that is not part of valid UTF-8 is carried as the lone low
+// surrogate U+DC80..U+DCFF (no valid UTF-8 decodes to one), so that a file
+// name in another encoding still names its file after a round trip.
+char16_t EscapeByte(uint8_t byte) { return static_cast<char16_t>(0xDC00 + byte); }
+
+bool IsEscapedByte(uint32_t unit) { return unit >= 0xDC80 && unit <= 0xDCFF; }
+
 }  // namespace
 
 std::u16string NarrowToWide(std::string_view narrow) {
@@ -70,7 +77,10 @@ std::u16string NarrowToWide(std::string_view narrow) {
       AppendUtf16(out, cp);
       i += len;
     } else {
-      out.push_back(u'\uFFFD');
+      // Each byte of the offending sequence (all 0x80 and above) escaped.
+      for (size_t k = 0; k < consumed; ++k) {
+        out.push_back(EscapeByte(static_cast<uint8_t>(narrow[i + k])));
+      }
       i += consumed;
     }
   }
@@ -86,6 +96,8 @@ std::string WideToNarrow(std::u16string_view wide) {
         wide[i + 1] <= 0xDFFF) {
       AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (wide[i + 1] - 0xDC00));
       ++i;
+    } else if (IsEscapedByte(unit)) {
+      out.push_back(static_cast<char>(unit - 0xDC00));
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
       out.push_back('?');
     } else {

@@ -32,7 +32,10 @@ struct DirectoryChange {
 // when it was created since the watch began, else modified) or when it is
 // moved in (new name), moved out (old name) or deleted (removed). Creation
 // alone and each single write are not reported, so a consumer never sees a
-// file half-written. Short 8.3 names do not exist here.
+// file half-written; but an entry created whole, with nothing to write (a
+// symbolic link, a pipe or other special file, a hard link to an existing
+// file), is reported as added when it is created. Folders created inside
+// are not reported. Short 8.3 names do not exist here.
 class DirectoryWatch {
  public:
   enum class Result {

@@ -4,7 +4,9 @@
 #include <limits.h>
 #include <poll.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,15 +20,27 @@ namespace quillaro {
 namespace {
 
 // Report a file only when its writer closes it (or it arrives whole by a
-// rename): a job must never be read half-written. IN_CREATE is watched only
-// to tell a new file from a rewritten one.
+// rename): a job must never be read half-written. IN_CREATE tells a new file
+// from a rewritten one, and reports at once a name that no writer will ever
+// close: a symbolic link, a pipe or other special file, or a second hard
+// link to a file that exists already (made with link(), not written).
 constexpr uint32_t kWatchMask =
     IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_MOVE_SELF |
     IN_ONLYDIR;
 
 // Names created but not yet closed are remembered to choose "added"; bound
-// the memory that files created and never written (hard links) can take.
+// the memory that files created and never closed can take.
 constexpr size_t kMaxPendingCreations = 100000;
+
+// True when `name` in `folder` was made whole in place (see kWatchMask); a
+// plain new file, or one already gone, waits for its close-after-write.
+bool CreatedWhole(const std::string& folder, const std::string& name) {
+  struct stat info;
+  if (::fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  return !S_ISREG(info.st_mode) || info.st_nlink > 1;
+}
 
 }  // namespace
 
@@ -57,6 +71,7 @@ bool DirectoryWatch::AddFolder(const std::string& folder, OsError* error) {
   state_->folders[wd] = folder;
   return true;
 }
+
 
 std::vector<std::string> DirectoryWatch::TakeLostFolders() {
   std::vector<std::string> lost;
@@ -129,7 +144,11 @@ DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wa
 
       uint32_t action = 0;
       if (event.mask & IN_CREATE) {
-        if (!(event.mask & IN_ISDIR) && state_->created.size() < kMaxPendingCreations) {
+        if (event.mask & IN_ISDIR) {
+          // A folder is no job.
+        } else if (CreatedWhole(folder->second, name)) {
+          action = kFileActionAdded;
+        } else if (state_->created.size() < kMaxPendingCreations) {
           state_->created.insert(std::move(key));
         }
       } else if (event.mask & IN_CLOSE_WRITE) {

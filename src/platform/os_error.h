@@ -2,6 +2,7 @@
 #define QUILLARO_PLATFORM_OS_ERROR_H_
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace quillaro {
@@ -33,13 +34,14 @@ inline bool FailWith(OsError* out, OsError error) {
   return false;
 }
 
-// The one place the service reports an OS failure: writes "quillaro: " and
+// The one place the service reports an OS failure: writes "quillaro: ", then
+// `what` and ": " when `what` is given (what the service could not do), and
 // error.ToString() as one line to the process's standard error (the journal
 // keeps it under the service unit), in a single write so that lines of
 // several threads never interleave. Never touches log.txt or a result file.
 // Call it once, where the failure is handled. Safe from any thread; a failed
 // write is ignored.
-void ReportOsError(const OsError& error);
+void ReportOsError(const OsError& error, std::string_view what = {});
 
 }  // namespace quillaro
 

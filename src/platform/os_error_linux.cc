@@ -21,8 +21,10 @@ OsError LastOsError(std::string call, std::string path) {
   return OsError{std::move(call), code, std::move(path)};
 }
 
-void ReportOsError(const OsError& error) {
-  const std::string line = "quillaro: " + error.ToString() + "\n";
+void ReportOsError(const OsError& error, std::string_view what) {
+  std::string line = "quillaro: ";
+  if (!what.empty()) line.append(what).append(": ");
+  line.append(error.ToString()).append("\n");
   // One write: lines of concurrent workers stay whole.
   [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
 }

@@ -39,7 +39,9 @@ struct ServiceStatus {
 // signals into control codes for the handler registered through
 // RegisterServiceControlHandler(), which runs on the dispatcher's thread.
 // It returns when `service_main` has returned; the result says whether the
-// dispatcher could run at all.
+// dispatcher could run at all. A control that the service's last status
+// report does not accept (a stop while it reports start pending) is held
+// until a report accepts it, and dropped if the service ends first.
 //
 // On Linux: SIGTERM and SIGINT are stop, SIGPWR is shutdown, SIGUSR1 is
 // interrogate. The signals are blocked in every thread (call this before any

@@ -7,15 +7,16 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/code_page.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "platform/unique_fd_linux.h"
-#include "platform/wait.h"
 
 namespace quillaro {
 namespace {
@@ -23,11 +24,14 @@ namespace {
 // The dispatcher's record of the one service it runs, as a control manager
 // keeps it; shared by the dispatcher thread and the service's threads.
 struct Dispatcher {
-  std::mutex mu;                   // name, handler, running
+  std::mutex mu;                   // name, handler, running, accepted
   std::u16string name;
   ServiceControlHandler handler;
   bool running = false;
-  ManualResetEvent registered{false};
+  // The controls the service's last status report accepts; set whenever a
+  // report changes them, so that held controls are looked at again.
+  uint32_t accepted = 0;
+  ManualResetEvent accepted_changed{false};
 };
 
 Dispatcher& TheDispatcher() {
@@ -54,6 +58,16 @@ uint32_t ControlForSignal(int signal_number) {
   }
 }
 
+// Whether a service that accepts `accepted` takes `control` now. Interrogate
+// is always taken.
+bool Accepts(uint32_t accepted, uint32_t control) {
+  switch (control) {
+    case kServiceControlStop: return (accepted & kServiceAcceptStop) != 0;
+    case kServiceControlShutdown: return (accepted & kServiceAcceptShutdown) != 0;
+    default: return true;
+  }
+}
+
 }  // namespace
 
 bool RunServiceDispatcher(const std::u16string& service_name,
@@ -65,7 +79,8 @@ bool RunServiceDispatcher(const std::u16string& service_name,
     dispatcher.running = true;
     dispatcher.name = service_name;
     dispatcher.handler = nullptr;
-    dispatcher.registered.Reset();
+    dispatcher.accepted = 0;
+    dispatcher.accepted_changed.Reset();
   }
 
   // Blocked here, before the service starts any thread, so every thread
@@ -83,9 +98,32 @@ bool RunServiceDispatcher(const std::u16string& service_name,
     ended.Set();
   });
 
+  // A signal cannot be refused as a control manager refuses a control the
+  // service does not accept (none while it starts): such a control is held,
+  // one of each kind, until the service accepts it, or dropped when the
+  // service ends first.
+  std::vector<uint32_t> held;
   while (started) {
-    pollfd fds[2] = {{ended.native_handle(), POLLIN, 0}, {signals.Get(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    dispatcher.accepted_changed.Reset();
+    for (auto it = held.begin(); it != held.end();) {
+      ServiceControlHandler handler;
+      {
+        std::lock_guard<std::mutex> lock(dispatcher.mu);
+        if (dispatcher.handler && Accepts(dispatcher.accepted, *it)) handler = dispatcher.handler;
+      }
+      if (!handler) {
+        ++it;
+        continue;
+      }
+      const uint32_t control = *it;
+      it = held.erase(it);
+      handler(control);
+    }
+
+    pollfd fds[3] = {{ended.native_handle(), POLLIN, 0},
+                     {signals.Get(), POLLIN, 0},
+                     {dispatcher.accepted_changed.native_handle(), POLLIN, 0}};
+    if (::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       // Without the poll no control can arrive any more; let the service
       // run to its own end.
@@ -96,15 +134,7 @@ bool RunServiceDispatcher(const std::u16string& service_name,
     signalfd_siginfo info;
     if (::read(signals.Get(), &info, sizeof info) != sizeof info) continue;
     const uint32_t control = ControlForSignal(static_cast<int>(info.ssi_signo));
-    // A control that arrives before the service registered its handler is
-    // held until it does (or until the service ends without one).
-    if (WaitAny({dispatcher.registered, ended}, kInfinite) != 0) break;
-    ServiceControlHandler handler;
-    {
-      std::lock_guard<std::mutex> lock(dispatcher.mu);
-      handler = dispatcher.handler;
-    }
-    if (handler) handler(control);
+    if (std::find(held.begin(), held.end(), control) == held.end()) held.push_back(control);
   }
   main_thread.Join();
 
@@ -120,7 +150,7 @@ bool RegisterServiceControlHandler(const std::u16string& service_name,
   std::lock_guard<std::mutex> lock(dispatcher.mu);
   if (!dispatcher.running || dispatcher.name != service_name || !handler) return false;
   dispatcher.handler = std::move(handler);
-  dispatcher.registered.Set();
+  dispatcher.accepted_changed.Set();
   return true;
 }
 
@@ -130,6 +160,10 @@ bool ReportServiceStatus(const ServiceStatus& status) {
     Dispatcher& dispatcher = TheDispatcher();
     std::lock_guard<std::mutex> lock(dispatcher.mu);
     name = WideToNarrow(dispatcher.name);
+    if (dispatcher.accepted != status.controls_accepted) {
+      dispatcher.accepted = status.controls_accepted;
+      dispatcher.accepted_changed.Set();
+    }
   }
   const std::string text = name + " " + StateName(status.current_state) + " (check point " +
                            std::to_string(status.check_point) + ", wait hint " +

@@ -43,8 +43,13 @@ struct ChangeWatcher::Context {
   // Set for a new folder, for termination, and when the consumer made room
   // while records were held back.
   ManualResetEvent wake{false};
-  std::mutex mu;                           // pending_folders, terminate
+  std::mutex mu;                           // pending_folders, terminate, watch results
   std::vector<std::string> pending_folders;
+  // The outcome of the folders last taken from `pending_folders`: set once
+  // they are watched or refused.
+  ManualResetEvent watched{false};
+  bool watch_failed = false;
+  OsError watch_error;
   size_t buffer_bytes = 0;
   bool terminate = false;
   std::atomic<bool> holding_back{false};   // backlog is not empty
@@ -79,13 +84,22 @@ void ChangeWatcher::Context::Run() {
       added.swap(pending_folders);
       read_bytes = std::max<size_t>(buffer_bytes, 1);
     }
-    for (std::string& folder : added) {
+    if (!added.empty()) {
+      bool failed = false;
       OsError error;
-      if (watch.AddFolder(folder, &error)) {
-        folders.push_back(std::move(folder));
-      } else {
-        ReportOsError(error);
+      for (std::string& folder : added) {
+        if (watch.AddFolder(folder, &error)) {
+          folders.push_back(std::move(folder));
+        } else {
+          failed = true;
+        }
       }
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        watch_failed = failed;
+        watch_error = std::move(error);
+      }
+      watched.Set();
     }
     for (auto it = missing.begin(); it != missing.end();) {
       if (watch.AddFolder(it->first)) {
@@ -159,7 +173,8 @@ void ChangeWatcher::Context::RescanFolder(const std::string& folder, int64_t sin
   if (!entries) return;
   std::vector<const DirectoryEntry*> changed;
   for (const DirectoryEntry& entry : *entries) {
-    if (entry.is_regular_file && entry.change_time_ns >= since_ns) changed.push_back(&entry);
+    // Links and pipes too: they get their marker like any new name.
+    if (!entry.is_folder && entry.change_time_ns >= since_ns) changed.push_back(&entry);
   }
   // Oldest first, as the notifications would have come.
   std::stable_sort(changed.begin(), changed.end(), [](const auto* a, const auto* b) {
@@ -175,8 +190,8 @@ ChangeWatcher::ChangeWatcher(uint32_t capacity)
 
 ChangeWatcher::~ChangeWatcher() { Terminate(); }
 
-void ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*/,
-                          uint32_t buffer_size) {
+bool ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*/,
+                          uint32_t buffer_size, OsError* error) {
   if (!thread_) {
     auto thread = std::make_unique<Thread>();
     std::shared_ptr<Context> context = context_;
@@ -184,15 +199,25 @@ void ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*
       std::lock_guard<std::mutex> lock(context_->mu);
       context_->terminate = false;
     }
-    if (!thread->Start([context] { context->Run(); })) return;
+    if (!thread->Start([context] { context->Run(); })) {
+      return FailWith(error, OsError{"pthread_create", 0, ToNarrow(folder)});
+    }
     thread_ = std::move(thread);
   }
   {
     std::lock_guard<std::mutex> lock(context_->mu);
+    context_->watched.Reset();
     context_->pending_folders.push_back(ToNarrow(folder));
     context_->buffer_bytes = std::max<size_t>(context_->buffer_bytes, buffer_size);
   }
   context_->wake.Set();
+  // The watcher thread takes the request as soon as it is woken.
+  if (!context_->watched.Wait(kTerminateWaitMs)) {
+    return FailWith(error, OsError{"inotify_add_watch (no answer in time)", 0, ToNarrow(folder)});
+  }
+  std::lock_guard<std::mutex> lock(context_->mu);
+  if (context_->watch_failed) return FailWith(error, context_->watch_error);
+  return true;
 }
 
 CountingSemaphore& ChangeWatcher::WaitHandle() { return context_->queue.semaphore(); }

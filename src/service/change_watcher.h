@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/os_error.h"
 #include "platform/semaphore.h"
 #include "platform/thread.h"
 
@@ -37,9 +38,12 @@ class ChangeWatcher {
   // Starts watching `folder` (its sub-folders are not watched on Linux,
   // whatever `watch_subfolders` says; the service never asks for them).
   // `buffer_size` is the size in bytes of the buffer notifications are read
-  // into. Returns at once; a folder that cannot be watched yields no records,
-  // and the watcher thread reports why once on standard error.
-  void Watch(const std::u16string& folder, bool watch_subfolders, uint32_t buffer_size);
+  // into. Returns once the watcher thread has set the watch up: true when
+  // it stands, so that every change from then on is recorded; false when
+  // the folder cannot be watched (`*error`, if given, says why), and it
+  // then yields no records.
+  bool Watch(const std::u16string& folder, bool watch_subfolders, uint32_t buffer_size,
+             OsError* error = nullptr);
 
   // Counted once per queued record. A successful wait takes one count; the
   // consumer then takes exactly one record with Pop().

@@ -1,9 +1,12 @@
 #include "service/inbox_watcher.h"
 
 #include <chrono>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <utility>
 
+#include "config/text_utils.h"
 #include "platform/wait.h"
 #include "service/change_watcher.h"
 #include "service/last_name_filter.h"
@@ -26,7 +29,14 @@ uint32_t InboxWatcher::Run() {
     ChangeWatcher watcher(kInboxQueueCapacity);
     WorkerPool pool(entry_, limits_);
     LastNameFilter filter;
-    watcher.Watch(folder_, false, kInboxReadBufferBytes);
+    OsError error;
+    if (!watcher.Watch(folder_, false, kInboxReadBufferBytes, &error)) {
+      ReportOsError(error, "cannot watch the job folder");
+      watcher.Terminate();
+      events_.stopped.Set();
+      return 1;
+    }
+    events_.started.Set();
 
     for (;;) {
       int signalled = WaitAny({events_.stop_request, watcher.WaitHandle()}, kInfinite);

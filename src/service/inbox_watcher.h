@@ -17,8 +17,10 @@ inline constexpr uint32_t kInboxReadBufferBytes = 16384;
 // The inbox watcher: watches `folder` (not its sub-folders), turns change
 // records into job paths by the last-name rule, and hands each to a worker
 // of its pool, until `events.stop_request` is set; then drains the pool,
-// ends the change watcher and sets `events.stopped`. Files already in the
-// folder when the watch begins are not dispatched.
+// ends the change watcher and sets `events.stopped`. Sets `events.started`
+// once the folder is watched; when it cannot be, writes the reason as one
+// line on standard error, sets `events.stopped` and returns 1. Files already
+// in the folder when the watch begins are not dispatched.
 //
 // Run() is the body of the inbox thread. `events` must outlive it.
 class InboxWatcher {
@@ -28,7 +30,7 @@ class InboxWatcher {
   InboxWatcher(const InboxWatcher&) = delete;
   InboxWatcher& operator=(const InboxWatcher&) = delete;
 
-  // Returns 0 once stopped.
+  // Returns 0 once stopped, 1 when the folder cannot be watched.
   uint32_t Run();
 
  private:

@@ -1,5 +1,7 @@
 #include "service/job_path_rules.h"
 
+#include "config/path_utils.h"
+
 namespace quillaro {
 namespace {
 
@@ -15,8 +17,11 @@ constexpr char16_t kWatermarkMark[] = u"WTR";
 }  // namespace
 
 bool IsOwnOutputPath(const std::u16string& path) {
+  // The file name only: the folders the service is installed under are
+  // nobody's output.
+  const std::u16string name = JobFileName(path);
   for (const char16_t* marker : kSkipMarkers) {
-    if (path.find(marker) != std::u16string::npos) return true;
+    if (name.find(marker) != std::u16string::npos) return true;
   }
   return false;
 }

@@ -5,14 +5,16 @@
 
 namespace quillaro {
 
-// True when `path` contains one of the names the service's own stages give
-// to what they write ("watermark", "_pagescount", "_colorcoverage",
-// "_papersize", ".copy", ".png", ".jpg", ".jpeg", ".gif", ".tiff",
-// "pcl_2_ps", "ps_2_pcl"), anywhere in the path, folders included, compared
-// exactly (case-sensitive): such files are never processed.
+// True when the file name of `path` (its last component; the folders do not
+// count) contains one of the names the service's own stages give to what
+// they write ("watermark", "_pagescount", "_colorcoverage", "_papersize",
+// ".copy", ".png", ".jpg", ".jpeg", ".gif", ".tiff", "pcl_2_ps",
+// "ps_2_pcl"), compared exactly (case-sensitive): such files are never
+// processed.
 bool IsOwnOutputPath(const std::u16string& path);
 
-// True when `path` contains "WTR" (case-sensitive): the watermark route.
+// True when `path` contains "WTR" (case-sensitive), anywhere in the path,
+// folders included: the watermark route.
 bool IsWatermarkPath(const std::u16string& path);
 
 }  // namespace quillaro

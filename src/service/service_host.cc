@@ -1,5 +1,6 @@
 #include "service/service_host.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "config/text_utils.h"
 #include "platform/child_confinement.h"
 #include "platform/service_control.h"
+#include "platform/wait.h"
 #include "service/aged_file_cleanup.h"
 #include "service/confinement_notice.h"
 #include "service/inbox_watcher.h"
@@ -18,8 +20,8 @@ ServiceHost::ServiceHost(std::function<void()> on_start, std::function<void()> o
     : on_start_(std::move(on_start)), on_stop_(std::move(on_stop)) {}
 
 int ServiceHost::Run() {
-  RunServiceDispatcher(kServiceName, [this] { ServiceMain(); });
-  return 0;
+  if (!RunServiceDispatcher(kServiceName, [this] { ServiceMain(); })) return 1;
+  return exit_code_;
 }
 
 void ServiceHost::ServiceMain() {
@@ -33,15 +35,22 @@ void ServiceHost::ServiceMain() {
   }
   if (!ReportStatus(kServiceStartPending, 1, 3000)) return;
   {
-    // A stop control may already be running the stop sequence on the
-    // dispatcher's thread.
     std::lock_guard<std::mutex> lock(mu_);
     service_stop_ = std::make_shared<ManualResetEvent>(false);
   }
   if (!ReportStatus(kServiceStartPending, 2, 1000)) return;
 
+  // No control comes while the service reports start pending (it accepts
+  // none): a stop signalled meanwhile is held until it reports running.
   if (on_start_) on_start_();
-  StartThreads();
+  if (!StartThreads()) {
+    // Without a watch on in/ no job would ever be processed: say so by the
+    // exit code rather than run on deaf.
+    exit_code_ = 1;
+    StopSequence();
+    if (on_stop_) on_stop_();
+    return;
+  }
   // After StartThreads, which makes the service folder the current folder.
   ReportInterpreterConfinement(LandlockAbiVersion());
   {
@@ -78,10 +87,14 @@ void ServiceHost::ControlHandler(uint32_t control) {
 bool ServiceHost::ReportStatus(uint32_t state, uint32_t check_point, uint32_t wait_hint_ms) {
   ServiceStatus status;
   status.current_state = state;
-  status.controls_accepted =
-      state == kServiceStartPending ? 0 : kServiceAcceptStop | kServiceAcceptShutdown;
+  // None while starting (a stop is held until the service runs) or once
+  // stopped (a late one is dropped).
+  status.controls_accepted = state == kServiceStartPending || state == kServiceStopped
+                                 ? 0
+                                 : kServiceAcceptStop | kServiceAcceptShutdown;
   status.check_point = check_point;
   status.wait_hint_ms = wait_hint_ms;
+  if (state == kServiceStopped) status.service_specific_exit_code = exit_code_;
   if (ReportServiceStatus(status)) return true;
   if (state != kServiceStopped) StopSequence();
   return false;
@@ -94,13 +107,19 @@ bool ServiceHost::StartThreads() {
 
   threads_.inbox.stop_request.Reset();
   threads_.inbox.stopped.Reset();
+  threads_.inbox.started.Reset();
   if (!threads_.inbox_thread.Start([this] { InboxWatcherThread(&threads_); })) {
+    std::fprintf(stderr, "quillaro: cannot start the inbox thread\n");
     threads_.inbox.stopped.Set();
     return false;
   }
+  // Running means that a job dropped now is seen: wait until in/ is watched
+  // (the thread reports why when it cannot be).
+  if (WaitAny({threads_.inbox.started, threads_.inbox.stopped}, kInfinite) != 0) return false;
   threads_.cleanup.stop_request.Reset();
   threads_.cleanup.stopped.Reset();
   if (!threads_.cleanup_thread.Start([this] { CleanupThread(&threads_); })) {
+    std::fprintf(stderr, "quillaro: cannot start the cleanup thread\n");
     threads_.cleanup.stopped.Set();
     return false;
   }

@@ -28,8 +28,10 @@ class ServiceHost {
   ServiceHost& operator=(const ServiceHost&) = delete;
   ~ServiceHost() = default;
 
-  // Runs the service until it has stopped. Returns the process exit code,
-  // always 0.
+  // Runs the service until it has stopped. Returns the process exit code:
+  // 0 once stopped by a control, 1 when the service could not start (its
+  // threads could not be created or in/ cannot be watched; the reason is
+  // one line on standard error).
   int Run();
 
  private:
@@ -46,6 +48,7 @@ class ServiceHost {
   std::function<void()> on_stop_;
   std::mutex mu_;  // current_state_, service_stop_
   uint32_t current_state_ = 0;
+  int exit_code_ = 0;  // set by the service's main thread before it reports stopped
   std::shared_ptr<ManualResetEvent> service_stop_;
   ServiceThreads threads_;
 };

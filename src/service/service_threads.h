@@ -7,12 +7,14 @@
 namespace quillaro {
 
 // The events of one long-running thread: its owner sets `stop_request`; the
-// thread tests it and sets `stopped` when it ends. `stopped` starts
+// thread tests it and sets `stopped` when it ends. The inbox thread also
+// sets `started` once its folder is watched. `stopped` starts
 // signalled and is reset just before the thread is created, so a stop
 // before the thread ever started does not wait for it.
 struct ThreadEventPair {
   ManualResetEvent stop_request{false};
   ManualResetEvent stopped{true};
+  ManualResetEvent started{false};
 };
 
 // The service's two long-running threads and their events. Built before the

@@ -26,7 +26,7 @@ int WorkerPool::Dispatch(const std::u16string& path) {
 }
 
 int WorkerPool::TryDispatch(const std::u16string& path) {
-  ReapTerminated(false);
+  ReapFinishedTerminated();
   for (int i = 0; i < kWorkerSlotCount; ++i) {
     if (workers_[i]) {
       if (workers_[i]->thread.finished().IsSet()) {
@@ -64,9 +64,9 @@ void WorkerPool::Terminate(int index) {
   terminated_.push_back(std::move(workers_[index]));
 }
 
-void WorkerPool::ReapTerminated(bool wait) {
-  auto ended = [wait](std::unique_ptr<Worker>& worker) {
-    if (!wait && !worker->thread.finished().IsSet()) return false;
+void WorkerPool::ReapFinishedTerminated() {
+  auto ended = [](std::unique_ptr<Worker>& worker) {
+    if (!worker->thread.finished().IsSet()) return false;
     worker->thread.Join();
     return true;
   };
@@ -116,8 +116,24 @@ void WorkerPool::Drain() {
     }
   }
   // Terminated workers end promptly once cancelled (their child processes
-  // are killed); join them so none outlives the pool.
-  ReapTerminated(true);
+  // are killed, the imaging stages stop between pages); join them so none
+  // outlives the pool. One that does not end in time is let go rather than
+  // hang the stop: its record stays reachable for the rest of the process,
+  // and past its start a worker no longer touches its slot.
+  const uint64_t deadline = MonotonicMilliseconds() + limits_.cancel_grace_ms;
+  for (std::unique_ptr<Worker>& worker : terminated_) {
+    const uint64_t now = MonotonicMilliseconds();
+    const uint32_t left = now < deadline ? static_cast<uint32_t>(deadline - now) : 0;
+    if (worker->thread.finished().Wait(left)) {
+      worker->thread.Join();
+    } else {
+      worker->thread.Detach();
+      static std::vector<std::unique_ptr<Worker>>* abandoned =
+          new std::vector<std::unique_ptr<Worker>>();
+      abandoned->push_back(std::move(worker));
+    }
+  }
+  terminated_.clear();
 }
 
 int WorkerPool::BusySlotCount() const {

@@ -26,6 +26,9 @@ struct WorkerPoolLimits {
   uint32_t run_limit_ms = 300000;
   // At shutdown a worker gets this long, counted from its dispatch.
   uint32_t drain_limit_ms = 45000;
+  // ... and once terminated, this long more to end; then it is left to run
+  // on alone, so that a stop never waits without bound.
+  uint32_t cancel_grace_ms = 5000;
   // With every slot busy, the slots are scanned again after at most this
   // long (sooner when a worker ends).
   uint32_t retry_ms = 1000;
@@ -60,7 +63,9 @@ class WorkerPool {
 
   // Shutdown: sets the workers-stop event, then waits for each worker in slot
   // order until it ends or its drain limit since dispatch has passed, when it
-  // is terminated; finally joins every terminated worker.
+  // is terminated; finally joins every terminated worker that ends within
+  // the cancel grace and detaches the others (their records are kept for
+  // the rest of the process). Returns within the drain limit plus the grace.
   void Drain();
 
   // Workers in slots whose thread has not yet been seen to end.
@@ -76,7 +81,7 @@ class WorkerPool {
   };
 
   void Terminate(int index);
-  void ReapTerminated(bool wait);
+  void ReapFinishedTerminated();
   void WaitForAnyWorker(uint32_t timeout_ms) const;
 
   WorkerEntry entry_;

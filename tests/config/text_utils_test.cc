@@ -46,14 +46,17 @@ TEST(TextUtilsTest, FormatsNumbersLikePrintf) {
   EXPECT_EQ(FormatFloatA(100.0f), "100.00");
 }
 
-TEST(TextUtilsTest, ConversionsReplaceWhatCannotBeCarried) {
+TEST(TextUtilsTest, ConversionsKeepTheBytesOfInvalidTextAndReplaceOtherLoneSurrogates) {
   EXPECT_EQ(ToWide("caf\xC3\xA9 \xF0\x9F\x98\x80"), u"caf\u00E9 \U0001F600");
   EXPECT_EQ(ToWide(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
-  // Bad byte, truncated sequence, overlong form, encoded surrogate.
-  EXPECT_EQ(ToWide("a\xFFz|\xE2\x82|\xC0\xAF|\xED\xA0\x80"),
-            u"a\uFFFDz|\uFFFD|\uFFFD\uFFFD|\uFFFD");
+  // Latin-1 byte, truncated sequence, overlong form, encoded surrogate: one escape per byte.
+  const std::string invalid = "lat\xE9|\xE2\x82|\xC0\xAF|\xED\xA0\x80";
+  const std::u16string escaped = ToWide(invalid);
+  EXPECT_EQ(escaped.substr(0, 5), std::u16string(u"lat") + char16_t{0xDCE9} + u"|");
+  EXPECT_EQ(escaped.size(), invalid.size());
+  EXPECT_EQ(ToNarrow(escaped), invalid);
   EXPECT_EQ(ToNarrow(u"caf\u00E9 \U0001F600"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
-  EXPECT_EQ(ToNarrow(std::u16string(1, char16_t{0xD800}) + u"x"), "?x");
+  EXPECT_EQ(ToNarrow(std::u16string(1, char16_t{0xDC7F}) + u"x" + char16_t{0xD800}), "?x?");
 }
 
 TEST(PathUtilsTest, NameAndStemComeFromTheLastComponent) {

@@ -94,6 +94,35 @@ TEST(ServiceFaultsTest, EachFaultFailsOnlyTheJobsItTouches) {
   }
 }
 
+// A stop while the service still starts is held until it runs; a job dropped the instant it
+// reports running is seen; without an in/ to watch it does not start at all.
+TEST(ServiceFaultsTest, StopsPromptlyWhenStoppedWhileStartingAndReadyMeansWatching) {
+  ServiceProcess service("IsConvert=0\n");
+  std::mt19937 random(20261207);
+  for (int i = 0; i < 10; ++i) {
+    SCOPED_TRACE(i);
+    // Before its main runs no program can turn a SIGTERM into a clean stop: count from then.
+    ASSERT_TRUE(service.Start(false));
+    ASSERT_TRUE(WaitFor([&] { return service.TakesSignals() || service.Exited(); }, 10));
+    Pause(static_cast<int>(random() % (i % 2 ? 1000 : 150)));  // half of them while it starts
+    EXPECT_EQ(service.Stop(10), 0) << service.Errors();
+  }
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "ready" + std::to_string(i);
+    ASSERT_TRUE(service.Start(false));
+    while (!service.Ready() && !service.Exited()) {}  // no pause: drop it at once
+    WriteFileBytes(service.in() / name, "\033E");
+    EXPECT_TRUE(WaitForFile(service.out() / (name + "_done"), 10)) << name;
+    EXPECT_EQ(service.Stop(), 0);
+  }
+  fs::remove_all(service.in());
+  ASSERT_TRUE(service.Start(false));
+  EXPECT_TRUE(WaitFor([&] { return service.Exited(); }, 10));
+  EXPECT_EQ(ReadFileBytes(service.root() / "exit_code"), "1\n");
+  EXPECT_NE(service.Errors().find("cannot watch"), std::string::npos) << service.Errors();
+  EXPECT_FALSE(service.Ready());
+}
+
 TEST(ServiceFaultsTest, KilledInTheMiddleOfAJobItStartsAgainWithTheLockFree) {
   ServiceProcess service("IsConvert=1\nType=0\nWaitSeconds=60\n");
   const fs::path real_gs = fs::read_symlink(service.root() / "gs");
@@ -141,6 +170,7 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
        "e_\xE6\x97\xA5\xE6\x9C\xAC.ps",
        ps, true},
       {"line\nfeed.ps", ps, true},
+      {"lat\xE9.ps", ps, true},  // Latin-1, not UTF-8: results and marker under the same bytes
       {std::string(120, 'n') + ".ps", ps, true},
   };
   // Moved in: a link to a job outside is refused, a folder holding a job is no job at all.
@@ -149,6 +179,11 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
   fs::create_symlink(CorpusPath("a4_3pages.ps"), service.root() / "link.ps");
   for (const char* name : {"folder.ps", "link.ps"})
     fs::rename(service.root() / name, service.in() / name);
+  // Made in place, never written: refused too, but each still ends with its marker.
+  WriteFileBytes(service.root() / "outside.ps", ps);
+  fs::create_hard_link(service.root() / "outside.ps", service.in() / "hard.ps");
+  fs::create_symlink(CorpusPath("a4_3pages.ps"), service.in() / "soft.ps");
+  ASSERT_EQ(std::system(("mkfifo '" + (service.in() / "pipe.ps").string() + "'").c_str()), 0);
   for (const auto& job : jobs) WriteFileBytes(service.in() / job.name, job.bytes);
   for (const auto& job : jobs) {
     SCOPED_TRACE(job.name);
@@ -158,8 +193,13 @@ TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
     EXPECT_EQ(count == "3", job.counted) << count;
     EXPECT_TRUE(!job.counted || fs::exists(service.out() / (Stem(job.name) + "_1.jpg")));
   }
-  EXPECT_TRUE(WaitForFile(service.out() / "link.ps_done", 10));
-  EXPECT_FALSE(fs::exists(service.out() / "link_pagescount.txt"));
+  for (const std::string refused : {"link", "hard", "soft", "pipe"}) {
+    EXPECT_TRUE(WaitForFile(service.out() / (refused + ".ps_done"), 10)) << refused;
+    int outputs = 0;  // of this job: its marker alone
+    for (const auto& entry : fs::directory_iterator(service.out()))
+      outputs += entry.path().filename().string().starts_with(refused);
+    EXPECT_EQ(outputs, 1) << refused;
+  }
   EXPECT_EQ(CountEndingWith(service.out(), "folder.ps_done") +
                 CountEndingWith(service.out(), "inner.ps_done"),
             0);

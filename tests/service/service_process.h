@@ -70,8 +70,9 @@ class ServiceProcess {
   bool Exited() const { return fs::exists(root_ / "exit_code"); }
   bool Alive() const { return !pid_.empty() && fs::exists("/proc/" + pid_); }
 
-  // Starts the service (again) and waits until it reports running and its watch stands.
-  bool Start() {
+  // Starts the service (again) and waits until it reports running: its watch on in/ stands.
+  // Unless `wait_ready`, returns as soon as its process exists.
+  bool Start(bool wait_ready = true) {
     for (const char* stale : {"exit_code", "stderr.txt", "pid"}) fs::remove(root_ / stale);
     // A shell of its own waits for the service and keeps its exit code.
     const std::string command = "cd '" + root_.string() +
@@ -79,15 +80,21 @@ class ServiceProcess {
                                 "echo $? >exit_code.tmp; mv exit_code.tmp exit_code) "
                                 ">/dev/null 2>&1 &";
     if (std::system(command.c_str()) != 0) return false;
-    if (!WaitFor([&] { return Errors().find("running") != std::string::npos; }, 10)) return false;
+    if (!WaitFor([&] { return ReadFileBytes(root_ / "pid").ends_with('\n'); }, 10)) return false;
     pid_ = std::to_string(std::atoi(ReadFileBytes(root_ / "pid").c_str()));
-    Pause(300);  // the watcher's own thread sets up the watch on in/ just after
-    return pid_ != "0";
+    return pid_ != "0" && (!wait_ready || WaitFor([&] { return Ready(); }, 10));
   }
-  // Sends SIGTERM; the exit code, or nothing when the service is not gone within 90 s.
-  std::optional<int> Stop() {
+  bool Ready() const { return Errors().find("running") != std::string::npos; }
+  // Whether it has blocked SIGTERM, which it does first thing to take its controls.
+  bool TakesSignals() const {
+    const std::string status = ReadFileBytes("/proc/" + pid_ + "/status");
+    const size_t at = status.find("SigBlk:");
+    return at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) & 0x4000);
+  }
+  // Sends SIGTERM; the exit code, or nothing when the service is not gone within `seconds`.
+  std::optional<int> Stop(int seconds = 90) {
     std::system(("kill -TERM " + pid_).c_str());
-    if (!WaitFor([&] { return Exited(); }, 90)) return std::nullopt;
+    if (!WaitFor([&] { return Exited(); }, seconds)) return std::nullopt;
     return std::atoi(ReadFileBytes(root_ / "exit_code").c_str());
   }
   void Kill() {

@@ -8,6 +8,7 @@
 #include "platform/cancellation.h"
 #include "platform/event.h"
 #include "platform/wait.h"
+#include "service/job_path_rules.h"
 #include "service/last_name_filter.h"
 #include "service/notification_queue.h"
 #include "service/worker_pool.h"
@@ -62,6 +63,25 @@ TEST(LastNameFilterTest, DispatchesOnlyTheFirstOfRepeatsAndOnlyExistingPaths) {
   for (const auto& step : steps) {
     EXPECT_EQ(filter.Accept(step.path), step.dispatched) << ToNarrow(step.path);
     EXPECT_EQ(filter.last_name(), step.path);
+  }
+}
+
+TEST(JobPathRulesTest, OwnOutputsAreKnownByTheFileNameAndTheWatermarkRouteByThePath) {
+  const struct {
+    std::u16string path;
+    bool own_output, watermark;
+  } cases[] = {
+      {u"/srv/q/in/job_pagescount.txt", true, false},
+      {u"/srv/q/in/a.ps.watermarked", true, false},
+      {u"/srv/q/in/invoice_WTR.pdf", false, true},
+      // Folders the service is installed under are nobody's output.
+      {u"/srv/watermark/in/invoice.pdf", false, false},
+      {u"/srv/q.copy/in/a.jpg.d/invoice.pdf", false, false},
+      {u"/srv/WTR/in/invoice.pdf", false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsOwnOutputPath(c.path), c.own_output) << ToNarrow(c.path);
+    EXPECT_EQ(IsWatermarkPath(c.path), c.watermark) << ToNarrow(c.path);
   }
 }
 
