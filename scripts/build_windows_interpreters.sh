@@ -15,7 +15,7 @@
 #     bin/         the three exes
 #     source-version, timings.txt
 #   windows-<version>.complete marks a finished build; without it, it is rebuilt.
-# Needs the packages of install_windows_deps.sh. Prints the bin folder on its last line.
+# Installs what it needs with install_windows_deps.sh. Prints the bin folder on its last line.
 #   JOBS   parallel make jobs (default 2; the machine is shared)
 set -euo pipefail
 
@@ -25,7 +25,6 @@ host=x86_64-w64-mingw32
 fail() { echo "[windows-interpreters] FAILED: $*" >&2; exit 1; }
 say() { echo "[windows-interpreters] $*" >&2; }
 
-command -v "$host-gcc-posix" >/dev/null || fail "no $host-gcc-posix (run scripts/install_windows_deps.sh)"
 version=$(dpkg-query -W -f='${Version}' ghostscript 2>/dev/null) || fail "ghostscript is not installed (run install_deps.sh)"
 out_dir="$cache_root/windows-$version"
 marker="$out_dir.complete"
@@ -35,6 +34,9 @@ if [ -f "$marker" ] && [ -f "$out_dir/bin/gswin32c.exe" ] && [ -f "$out_dir/bin/
   echo "$out_dir/bin"
   exit 0
 fi
+
+here="$(cd "$(dirname "$0")" && pwd)"
+bash "$here/install_windows_deps.sh" >&2 || fail "installing the cross-build packages"
 
 # Debian's sources file has only binary entries; add the matching deb-src ones
 # (the same file build_interpreters.sh writes).

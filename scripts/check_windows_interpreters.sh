@@ -22,11 +22,11 @@ keep=0
 fail() { echo "[check-windows] FAILED: $*" >&2; exit 1; }
 say() { echo "[check-windows] $*" >&2; }
 
+bash "$here/install_windows_deps.sh" >&2 || fail "installing mingw-w64 and Wine"
 win_bin="${QUILLARO_WINDOWS_BIN:-}"
 [ -n "$win_bin" ] || win_bin=$(bash "$here/build_windows_interpreters.sh" | tail -n 1)
 linux_bin=$(bash "$here/build_interpreters.sh" | tail -n 1)
 font_kit=$(bash "$here/make_fonts.sh" "$(dirname "$linux_bin")" | tail -n 1)
-command -v wine >/dev/null || fail "no wine (run scripts/install_windows_deps.sh)"
 
 work=$(mktemp -d /tmp/quillaro-wincheck.XXXXXX)
 export WINEPREFIX="${QUILLARO_WINEPREFIX:-$work/wine}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
