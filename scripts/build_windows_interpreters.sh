@@ -65,7 +65,7 @@ export WINEDEBUG=-all
 # source): walk down the versions offered, starting with $2 when given.
 fetch_source() {
   local pkg="$1" first="${2:-}" v fetched=""
-  rm -rf "$work/$pkg" "$work/$pkg.dl"
+  rm -rf "${work:?}/$pkg" "${work:?}/$pkg.dl"
   mkdir -p "$work/$pkg.dl"
   for v in $( ( [ -n "$first" ] && echo "$first"; apt-cache showsrc "$pkg" | awk '/^Version:/{print $2}' | sort -urV) \
              | awk 'NF && !seen[$0]++'); do
@@ -122,6 +122,7 @@ build_jbig2dec() {
   # defines inline away for old compilers unless told it exists.
   local configure=./configure
   [ -x configure ] || configure="sh ./autogen.sh"
+  # shellcheck disable=SC2086  # "sh ./autogen.sh" is two words
   run_logged "$2" nice -n 19 $configure --host="$host" --prefix="$prefix" --enable-static --disable-shared \
     CPPFLAGS=-Dinline=__inline__
   # The library only: the command-line decoder links libpng and is not needed.

@@ -127,7 +127,10 @@ check_job() {
   run_one "$wine_dir" wine "$out/wn/png.log" "$out/wn/png.t" "$wine_env" \
     "$exe" $lead $png_args -sOutputFile="$(winpath "$out/wn")\\page_%d.png" \
     "$(winpath "$work/jobs/$job")" || rc_wn=$?
-  [ "$rc_lx" = 0 ] && [ "$rc_wn" = 0 ] || { result="$result png exit codes $rc_lx/$rc_wn;"; failures=$((failures + 1)); }
+  if [ "$rc_lx" != 0 ] || [ "$rc_wn" != 0 ]; then
+    result="$result png exit codes $rc_lx/$rc_wn;"
+    failures=$((failures + 1))
+  fi
   local n_lx n_wn
   n_lx=$(find "$out/lx" -name 'page_*.png' | wc -l)
   n_wn=$(find "$out/wn" -name 'page_*.png' | wc -l)
