@@ -63,7 +63,6 @@ void RunStages(Job& job, const std::u16string& path, bool watermark, bool refuse
     job.MeasurePages(path);
     if (job.Type > 0) {
       if (go_on()) job.RenderPages(path);
-      if (job.Type > 1 && go_on()) job.MeasureColorCoverage();
       if (go_on()) job.ConvertPageImages(path);
     }
   }
