@@ -24,10 +24,37 @@ void AppendUtf16Le(std::string& bytes, std::u16string_view text) {
   }
 }
 
+// The hold of the calling thread, if any.
+thread_local LogLineHold* current_hold = nullptr;
+
+void AppendLines(const std::u16string& lines) {
+  const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "log.txt";
+  // A file that cannot be opened loses the lines; the stage goes on regardless.
+  AppendToFile(path, [&](uint64_t current_size) {
+    std::string bytes;
+    if (current_size == 0) {
+      bytes += "\xFF\xFE";
+      AppendUtf16Le(bytes, kBanner);
+    }
+    AppendUtf16Le(bytes, lines);
+    return bytes;
+  });
+}
+
 }  // namespace
 
+LogLineHold::LogLineHold() : previous_(current_hold) { current_hold = this; }
+
+LogLineHold::~LogLineHold() { Release(); }
+
+void LogLineHold::Release() {
+  if (released_) return;
+  released_ = true;
+  current_hold = previous_;
+  if (!lines_.empty()) AppendLines(lines_);
+}
+
 void WriteLog(std::u16string message) {
-  const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "log.txt";
   const LocalTime now = CurrentLocalTime();
 
   ReplaceAll(message, u"\r\n", u"\n");
@@ -40,16 +67,11 @@ void WriteLog(std::u16string message) {
   line += message;
   line += u"\r\n";
 
-  // A file that cannot be opened loses the line; the stage goes on regardless.
-  AppendToFile(path, [&](uint64_t current_size) {
-    std::string bytes;
-    if (current_size == 0) {
-      bytes += "\xFF\xFE";
-      AppendUtf16Le(bytes, kBanner);
-    }
-    AppendUtf16Le(bytes, line);
-    return bytes;
-  });
+  if (current_hold != nullptr) {
+    current_hold->lines_ += line;
+    return;
+  }
+  AppendLines(line);
 }
 
 }  // namespace quillaro

@@ -2,11 +2,14 @@
 
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "config/job.h"
+#include "config/log_file.h"
 #include "config/text_utils.h"
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
+#include "platform/thread.h"
 #include "service/interpreter_lock.h"
 #include "service/job_path_rules.h"
 
@@ -42,6 +45,50 @@ Entry ClassifyEntry(const std::u16string& path) {
   return Entry::kRefused;
 }
 
+bool MachineHasCoresToSpare() {
+  static const bool spare = std::thread::hardware_concurrency() > 1;
+  return spare;
+}
+
+// Page measurement and page rendering are independent interpreter runs over
+// the same job file, so on a machine with a core to spare they run side by
+// side: the measurement on a thread of its own, the rendering and the page
+// images on the worker's thread. Everything a job leaves stays as it is when
+// they run one after the other: the measurement has its own record (each
+// stage writes its own hand-over fields), the rendering's log lines are held
+// until the measurement has logged its own, and the colour coverage and the
+// images are written only after the page count and paper names. A job that
+// no content test knows tries gs first in both stages, and the two failed
+// attempts cost one run's time instead of two.
+void MeasureBesideRendering(Job& job, const std::u16string& path) {
+  Job measuring = job;
+  const ManualResetEvent* cancel = CurrentCancellation();
+  Thread measurement;
+  const bool started = measurement.Start(
+      [&measuring, &path, cancel] {
+        // A cancelled job kills this thread's interpreter too.
+        std::optional<ScopedCancellation> cancellation;
+        if (cancel != nullptr) cancellation.emplace(*cancel);
+        measuring.MeasurePages(path);
+      },
+      ThreadPriority::kLowest);
+  if (!started) measuring.MeasurePages(path);
+  LogLineHold rendering_lines;
+  bool measured = false;
+  auto await_measurement = [&] {
+    if (measured) return;
+    measured = true;
+    measurement.Join();
+    rendering_lines.Release();
+    job.PagesCountFile = measuring.PagesCountFile;
+    job.ColorCoverageFile = measuring.ColorCoverageFile;
+    job.PaperSizeFile = measuring.PaperSizeFile;
+  };
+  if (!CancellationRequested()) job.RenderPages(path);
+  if (!CancellationRequested()) job.ConvertPageImages(path, await_measurement);
+  await_measurement();
+}
+
 void RunStages(Job& job, const std::u16string& path, bool watermark, bool refused) {
   if (refused) {
     if (watermark) {
@@ -60,10 +107,14 @@ void RunStages(Job& job, const std::u16string& path, bool watermark, bool refuse
     return;
   }
   if (job.IsConvert) {
-    job.MeasurePages(path);
-    if (job.Type > 0) {
-      if (go_on()) job.RenderPages(path);
-      if (go_on()) job.ConvertPageImages(path);
+    if (job.Type > 0 && MachineHasCoresToSpare()) {
+      MeasureBesideRendering(job, path);
+    } else {
+      job.MeasurePages(path);
+      if (job.Type > 0) {
+        if (go_on()) job.RenderPages(path);
+        if (go_on()) job.ConvertPageImages(path);
+      }
     }
   }
   if (go_on()) job.WriteDoneMarker(path);
