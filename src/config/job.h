@@ -92,6 +92,9 @@ struct Job {
   int32_t Quality = 0;
   int32_t LongPixelLength = 0;
   int32_t DeleteSeconds = 0;
+  // Jobs that may run their stages at once on the machine, 0 for one per
+  // core; the service reads it once, for its first job.
+  int32_t Parallel = 0;
   bool IsLog = false;
   int32_t WaitSeconds = 0;
   bool WMEnable = false;

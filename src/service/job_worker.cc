@@ -1,11 +1,13 @@
 #include "service/job_worker.h"
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "config/job.h"
 #include "config/log_file.h"
+#include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
@@ -45,9 +47,20 @@ Entry ClassifyEntry(const std::u16string& path) {
   return Entry::kRefused;
 }
 
-bool MachineHasCoresToSpare() {
-  static const bool spare = std::thread::hardware_concurrency() > 1;
-  return spare;
+int32_t CoreCount() {
+  static const int32_t cores =
+      std::max<int32_t>(1, static_cast<int32_t>(std::thread::hardware_concurrency()));
+  return cores;
+}
+
+bool MachineHasCoresToSpare() { return CoreCount() > 1; }
+
+// How many jobs may run their stages at once, machine-wide: the Parallel
+// setting of the first job this service handles (a change takes effect at
+// the next start), 0 meaning one per core.
+int32_t JobSlotCount(const Job& first_job) {
+  static const int32_t slots = first_job.Parallel == 0 ? CoreCount() : first_job.Parallel;
+  return slots;
 }
 
 // Page measurement and page rendering are independent interpreter runs over
@@ -143,7 +156,7 @@ uint32_t RunJobWorker(WorkerSlot* slot) {
 
   // Built outside the lock: loading the settings needs no serialising.
   Job job;
-  InterpreterLock lock(kInterpreterLockSuffix);
+  InterpreterLock lock(kInterpreterLockSuffix, JobSlotCount(job), JobFileStem(path));
   if (lock.cancelled()) return 0;
   // A stop that came while this worker waited for the lock: leave the file
   // unprocessed. A later stop does not interrupt the stages.
