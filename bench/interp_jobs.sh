@@ -84,8 +84,8 @@ for job in "$jobs"/*; do
     if [ "$stage" = Measure ]; then
       direct=$(direct_ms "$tool" -dNOPAUSE -dBATCH -sDEVICE=bbox "$jobs/$name")
     else
-      direct=$(direct_ms "$tool" -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=png16m \
-        "-sOutputFile=$folder/out/${stem}_%d.png_" -dFirstPage=1 -dLastPage=10 "$jobs/$name")
+      direct=$(direct_ms "$tool" -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=ppmraw \
+        "-sOutputFile=$folder/out/${stem}_%d.ppm_" -dFirstPage=1 -dLastPage=10 "$jobs/$name")
     fi
     awk -v j="$job" -v d="$direct" -v n="$name" -v s="$stage" \
       'BEGIN { printf "%-14s %-8s %12.1f %12.1f %7.3f\n", n, s, j, d, j / d }'

@@ -2,6 +2,7 @@
 #define QUILLARO_CONFIG_JOB_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quillaro {
@@ -19,8 +20,7 @@ inline constexpr int kJobArgvCapacity = 20;
 //   interp/interpreter_runs.cc    ConvertPcl, ConvertXps, ConvertPs
 //   interp/page_measurement.cc    MeasurePages, CalculatePcl/Xps/Ps
 //   interp/page_rendering.cc      RenderPages
-//   imaging/color_coverage.cc     MeasureColorCoverage
-//   imaging/image_output.cc       ConvertPageImages
+//   imaging/image_output.cc       ConvertPageImages (with colour coverage)
 //   imaging/completion_markers.cc WriteDoneMarker, WriteWatermarkMarker
 //   watermark/watermark_prolog.cc BuildWatermarkProlog
 //   watermark/watermark_pipeline.cc RunWatermark
@@ -46,14 +46,18 @@ struct Job {
   int CalculateXps();
   int CalculatePs();
 
-  // --- Page rendering: out/STEM_n.png_ per page, 24-bit, 100 dpi.
+  // --- Page rendering: out/STEM_n.ppm_ per page (uncompressed raster;
+  // out/STEM_n.png_ when PngPageFiles), 24-bit, 100 dpi.
   int RenderPages(std::u16string job_path);
 
-  // --- Colour coverage of the rendered pages into ColorCoverageFile.
-  void MeasureColorCoverage();
-
-  // --- Rendered pages to the configured image format and size.
-  void ConvertPageImages(std::u16string job_path);
+  // --- The rendered pages, each read once: their colour coverage into
+  // ColorCoverageFile when Type > 1, and the images in the configured format
+  // and size; the page files are removed. `await_earlier_results`, when
+  // given, is called once before the first result file is written, so that
+  // results of a stage running beside this one come first; the pages are
+  // read and converted meanwhile.
+  void ConvertPageImages(std::u16string job_path,
+                         const std::function<void()>& await_earlier_results = nullptr);
 
   // --- Completion markers, the last file a job writes.
   void WriteDoneMarker(std::u16string job_path);
@@ -72,6 +76,10 @@ struct Job {
   // ScopedJobArguments, which empties Argv when it goes); Job owns none.
   const char* Argv[kJobArgvCapacity] = {};
   int32_t Argc = 0;
+  // Render the page files as PNG, as the service did before it used
+  // uncompressed raster files. The results are the same either way; tests
+  // use this to show that they are.
+  bool PngPageFiles = false;
   std::string FilePathA;
   std::string PagesCountFile;
   std::string ColorCoverageFile;
@@ -85,6 +93,9 @@ struct Job {
   int32_t Quality = 0;
   int32_t LongPixelLength = 0;
   int32_t DeleteSeconds = 0;
+  // Jobs that may run their stages at once on the machine, 0 for one per
+  // core; the service reads it once, for its first job.
+  int32_t Parallel = 0;
   bool IsLog = false;
   int32_t WaitSeconds = 0;
   bool WMEnable = false;

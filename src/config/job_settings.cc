@@ -11,6 +11,9 @@ namespace quillaro {
 namespace {
 
 constexpr char16_t kSection[] = u"Settings";
+// Far above the ten job workers: a mistyped value must not make the lock
+// try millions of slots.
+constexpr int32_t kMaxParallel = 64;
 
 // Leading decimal number of a text, as the C runtime reads it (blanks, sign,
 // digits, fraction, exponent; 0 when the text does not start with a number).
@@ -44,6 +47,8 @@ void Job::LoadSettings() {
   Quality = read_int(u"Quality", 80);
   LongPixelLength = read_int(u"LongPixelLength", 80);
   DeleteSeconds = read_int(u"DeleteSeconds", 900);
+  Parallel = read_int(u"Parallel", 1);
+  if (Parallel < 0 || Parallel > kMaxParallel) Parallel = 1;
   IsLog = read_int(u"IsLog", 0) == 1;
   WaitSeconds = read_int(u"WaitSeconds", 30);
   if (WaitSeconds < 10) WaitSeconds = 10;

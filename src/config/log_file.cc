@@ -25,10 +25,40 @@ void AppendUtf16Le(std::string& bytes, std::u16string_view text) {
   }
 }
 
+// The hold of the calling thread, if any.
+thread_local LogLineHold* current_hold = nullptr;
+
+void AppendLines(const std::u16string& lines) {
+  const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "log.txt";
+  // A file that cannot be opened loses the lines; the stage goes on regardless
+  // and the cause goes to standard error instead.
+  OsError error;
+  const bool appended = AppendToFile(path, [&](uint64_t current_size) {
+    std::string bytes;
+    if (current_size == 0) {
+      bytes += "\xFF\xFE";
+      AppendUtf16Le(bytes, kBanner);
+    }
+    AppendUtf16Le(bytes, lines);
+    return bytes;
+  }, &error);
+  if (!appended) ReportOsError(error);
+}
+
 }  // namespace
 
+LogLineHold::LogLineHold() : previous_(current_hold) { current_hold = this; }
+
+LogLineHold::~LogLineHold() { Release(); }
+
+void LogLineHold::Release() {
+  if (released_) return;
+  released_ = true;
+  current_hold = previous_;
+  if (!lines_.empty()) AppendLines(lines_);
+}
+
 void WriteLog(std::u16string message) {
-  const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "log.txt";
   const LocalTime now = CurrentLocalTime();
 
   ReplaceAll(message, u"\r\n", u"\n");
@@ -41,19 +71,11 @@ void WriteLog(std::u16string message) {
   line += message;
   line += u"\r\n";
 
-  // A file that cannot be opened loses the line; the stage goes on regardless
-  // and the cause goes to standard error instead.
-  OsError error;
-  const bool appended = AppendToFile(path, [&](uint64_t current_size) {
-    std::string bytes;
-    if (current_size == 0) {
-      bytes += "\xFF\xFE";
-      AppendUtf16Le(bytes, kBanner);
-    }
-    AppendUtf16Le(bytes, line);
-    return bytes;
-  }, &error);
-  if (!appended) ReportOsError(error);
+  if (current_hold != nullptr) {
+    current_hold->lines_ += line;
+    return;
+  }
+  AppendLines(line);
 }
 
 }  // namespace quillaro

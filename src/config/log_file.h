@@ -10,9 +10,33 @@ namespace quillaro {
 // empty file first gets the byte order mark and the banner. In the message
 // CR LF becomes LF and only its first 1024 code units are kept. A file that
 // cannot be opened loses the line; the cause is reported on standard error.
-// Callers check IsLog; callers run under the machine-wide interpreter lock,
-// so lines never interleave.
+// Callers check IsLog. Each line is appended with one write, so lines of
+// concurrent callers never mix. While the calling thread has a LogLineHold,
+// the line is held there instead.
 void WriteLog(std::u16string message);
+
+// Holds the log lines that the constructing thread writes, time stamps and
+// all, until Release() (or destruction) appends them in their order. A job
+// whose stages run side by side uses it to keep its lines in the order the
+// stages have when they run one after another. One hold per thread at a
+// time; it must be released on the thread that made it.
+class LogLineHold {
+ public:
+  LogLineHold();
+  LogLineHold(const LogLineHold&) = delete;
+  LogLineHold& operator=(const LogLineHold&) = delete;
+  ~LogLineHold();
+
+  // Appends the held lines and lets later lines through. Once only; later
+  // calls do nothing.
+  void Release();
+
+ private:
+  std::u16string lines_;
+  bool released_ = false;
+  LogLineHold* previous_;
+  friend void WriteLog(std::u16string message);
+};
 
 }  // namespace quillaro
 

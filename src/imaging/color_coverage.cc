@@ -9,20 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "config/job.h"
-#include "config/path_utils.h"
-#include "config/result_file.h"
 #include "config/text_utils.h"
-#include "interp/page_file_pattern.h"
-#include "platform/cancellation.h"
 #include "platform/image_codec.h"
 
 namespace quillaro {
 namespace {
-
-// A page whose decoded pixels would need more memory than this is read a
-// row at a time instead (a 100-dpi A0 page takes about 46 MiB).
-constexpr size_t kMaxDecodedPageBytes = size_t{256} << 20;
 
 // What one pixel adds to the page sums.
 struct PixelInk {
@@ -91,46 +82,6 @@ bool IsWhiteBlock(const uint8_t* rgb) {
   uint64_t words[3];
   std::memcpy(words, rgb, sizeof(words));
   return (words[0] & words[1] & words[2]) == ~uint64_t{0};
-}
-
-struct PagePercentages {
-  float cyan = 0;
-  float magenta = 0;
-  float yellow = 0;
-  float black = 0;
-  float gray = 0;
-};
-
-// Measures one page image. A page that cannot be opened, or has no pixels,
-// reports 0 for every colour (and so counts as an empty page) instead of
-// the 0 / 0 its pixel count would give. A page that cannot be decoded whole
-// is read again a row at a time, and what it summed so far is dropped first;
-// rows that still cannot be decoded add no ink but keep their share of the
-// pixel count.
-PagePercentages MeasurePage(const std::string& path) {
-  PagePercentages page;
-  std::optional<ImageFile> image = ImageFile::Open(path);
-  if (!image) return page;
-  const uint32_t width = static_cast<uint32_t>(image->width());
-  const uint32_t height = static_cast<uint32_t>(image->height());
-  PageInkSums sums;
-  if (std::optional<RgbPixels> pixels = image->ReadRgb(kMaxDecodedPageBytes)) {
-    AddRgbPixelsInk(pixels->data(), pixels->size_bytes() / 3, sums);
-  } else {
-    sums = PageInkSums();
-    image->ReadRgbRows([&](int32_t, const uint8_t* row) {
-      AddRgbPixelsInk(row, width, sums);
-    });
-  }
-  // The pixel count is a 32-bit product: it wraps for pages beyond 4 billion
-  // pixels, and a count that wraps to 0 is treated like a page without pixels.
-  const uint32_t pixel_count = height * width;
-  page.cyan = PageInkPercentage(sums.cyan, pixel_count);
-  page.magenta = PageInkPercentage(sums.magenta, pixel_count);
-  page.yellow = PageInkPercentage(sums.yellow, pixel_count);
-  page.black = PageInkPercentage(sums.black, pixel_count);
-  page.gray = PageInkPercentage(sums.gray, pixel_count);
-  return page;
 }
 
 }  // namespace
@@ -211,51 +162,58 @@ float PageInkPercentage(uint64_t sum, uint32_t pixel_count) {
   return static_cast<float>(ink * 100.0 / pixels / 255.0);
 }
 
-void Job::MeasureColorCoverage() {
-  if (OutputFile.empty()) return;
-  // A name without the page placeholder would name the same file for every
-  // page: that is no set of rendered pages.
-  if (PageFileName(OutputFile, 1) == PageFileName(OutputFile, 2)) return;
+PageInk MeasureRgbPage(const uint8_t* rgb, int32_t width, int32_t height) {
+  PageInk page;
+  page.pixel_count = static_cast<uint32_t>(height) * static_cast<uint32_t>(width);
+  AddRgbPixelsInk(rgb, static_cast<size_t>(width) * static_cast<size_t>(height), page.sums);
+  return page;
+}
 
-  float black = 0;
-  float cyan = 0;
-  float magenta = 0;
-  float yellow = 0;
-  float gray = 0;
-  std::string empty_pages;
-  int32_t page = 1;
-  for (; page <= kColorCoverageMaxPages; ++page) {
-    // A terminated worker must end soon, not after hundreds of pages: no
-    // coverage then.
-    if (CancellationRequested()) return;
-    const std::string name = PageFileName(OutputFile, page);
-    if (!FileExistsA(name)) break;
-    const PagePercentages measured = MeasurePage(name);
-    if (measured.cyan == 0.0f && measured.magenta == 0.0f &&
-        measured.yellow == 0.0f && measured.black == 0.0f) {
-      if (!empty_pages.empty()) empty_pages += ",";
-      empty_pages += FormatIntA(page);
-    }
-    black += measured.black;
-    cyan += measured.cyan;
-    magenta += measured.magenta;
-    yellow += measured.yellow;
-    gray += measured.gray;
+PageInk MeasurePageFile(const std::string& path) {
+  PageInk page;
+  std::optional<ImageFile> image = ImageFile::Open(path);
+  if (!image) return page;
+  const uint32_t width = static_cast<uint32_t>(image->width());
+  const uint32_t height = static_cast<uint32_t>(image->height());
+  if (std::optional<RgbPixels> pixels = image->ReadRgb(kMaxDecodedPageBytes)) {
+    AddRgbPixelsInk(pixels->data(), pixels->size_bytes() / 3, page.sums);
+  } else {
+    image->ReadRgbRows([&](int32_t, const uint8_t* row) {
+      AddRgbPixelsInk(row, width, page.sums);
+    });
   }
-  const int32_t pages = page - 1;
-  if (pages == 0) return;
+  page.pixel_count = height * width;
+  return page;
+}
 
-  const float count = static_cast<float>(pages);
+void ColorCoverage::AddPage(const PageInk& page) {
+  ++pages_;
+  const float cyan = PageInkPercentage(page.sums.cyan, page.pixel_count);
+  const float magenta = PageInkPercentage(page.sums.magenta, page.pixel_count);
+  const float yellow = PageInkPercentage(page.sums.yellow, page.pixel_count);
+  const float black = PageInkPercentage(page.sums.black, page.pixel_count);
+  const float gray = PageInkPercentage(page.sums.gray, page.pixel_count);
+  // Gray is not looked at: a page of light gray alone counts as inked only
+  // through its black.
+  if (cyan == 0.0f && magenta == 0.0f && yellow == 0.0f && black == 0.0f) {
+    if (!empty_pages_.empty()) empty_pages_ += ",";
+    empty_pages_ += FormatIntA(pages_);
+  }
+  black_ += black;
+  cyan_ += cyan;
+  magenta_ += magenta;
+  yellow_ += yellow;
+  gray_ += gray;
+}
+
+std::string ColorCoverage::ResultText() const {
+  const float count = static_cast<float>(pages_);
   // Clients read this file on Windows too: CR LF line ends, none after the
   // last line.
-  const std::string text = "[Params]\r\npages=" + FormatIntA(pages) +
-                           "\r\nblack=" + FormatFloatA(black / count) +
-                           "\r\ncyan=" + FormatFloatA(cyan / count) +
-                           "\r\nmagenta=" + FormatFloatA(magenta / count) +
-                           "\r\nyellow=" + FormatFloatA(yellow / count) +
-                           "\r\ngray=" + FormatFloatA(gray / count) +
-                           "\r\nempty=" + empty_pages;
-  WriteResultFile(ColorCoverageFile, text);
+  return "[Params]\r\npages=" + FormatIntA(pages_) + "\r\nblack=" + FormatFloatA(black_ / count) +
+         "\r\ncyan=" + FormatFloatA(cyan_ / count) + "\r\nmagenta=" +
+         FormatFloatA(magenta_ / count) + "\r\nyellow=" + FormatFloatA(yellow_ / count) +
+         "\r\ngray=" + FormatFloatA(gray_ / count) + "\r\nempty=" + empty_pages_;
 }
 
 }  // namespace quillaro

@@ -3,11 +3,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quillaro {
 
 // Most page images one colour-coverage run reads (pages 1 to 499).
 inline constexpr int32_t kColorCoverageMaxPages = 499;
+// A page whose decoded pixels would need more memory than this is read a
+// row at a time instead (a 100-dpi A0 page takes about 46 MiB).
+inline constexpr size_t kMaxDecodedPageBytes = size_t{256} << 20;
 
 // Ink of one pixel as cyan, magenta, yellow and black, each 0 to 255.
 struct Cmyk {
@@ -51,6 +55,46 @@ void AddRgbPixelsInk(const uint8_t* rgb, size_t pixel_count, PageInkSums& sums);
 // result rounded to single precision, so every machine reports the same
 // digits. A page without pixels gives 0.
 float PageInkPercentage(uint64_t sum, uint32_t pixel_count);
+
+// What one page adds to a job's colour coverage: its ink sums and its pixel
+// count, a 32-bit product of its sides (it wraps for pages beyond 4 billion
+// pixels, and a count that wraps to 0 counts as a page without pixels).
+struct PageInk {
+  PageInkSums sums;
+  uint32_t pixel_count = 0;
+};
+
+// The ink of `width` x `height` pixels of 8-bit RGB (as AddRgbPixelsInk).
+PageInk MeasureRgbPage(const uint8_t* rgb, int32_t width, int32_t height);
+
+// The ink of the page image file at `path`, decoded by the image library. A
+// file that cannot be opened gives no pixels (so 0 for every colour, and an
+// empty page); one that cannot be decoded whole is read again a row at a
+// time, and rows that still cannot be decoded add no ink but keep their
+// share of the pixel count.
+PageInk MeasurePageFile(const std::string& path);
+
+// The colour coverage of one job, built page by page in page order: the
+// per-page percentages summed in single precision, and the empty pages.
+class ColorCoverage {
+ public:
+  // Adds the next page (the first call is page 1).
+  void AddPage(const PageInk& page);
+  int32_t pages() const { return pages_; }
+  // The result file's content: "[Params]", pages=, then the averages of
+  // black, cyan, magenta, yellow and gray with two decimals and the empty
+  // pages, CR LF between lines and none after the last.
+  std::string ResultText() const;
+
+ private:
+  int32_t pages_ = 0;
+  float black_ = 0;
+  float cyan_ = 0;
+  float magenta_ = 0;
+  float yellow_ = 0;
+  float gray_ = 0;
+  std::string empty_pages_;
+};
 
 }  // namespace quillaro
 

@@ -13,7 +13,10 @@
 
 #include "config/job.h"
 #include "config/path_utils.h"
+#include "config/result_file.h"
 #include "config/text_utils.h"
+#include "imaging/color_coverage.h"
+#include "imaging/raster_page.h"
 #include "interp/page_file_pattern.h"
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
@@ -23,25 +26,32 @@
 namespace quillaro {
 namespace {
 
-constexpr std::string_view kRenderedPageSuffix = ".png_";
+// An image is written under this suffix first and takes its own name only
+// once the results that come before it are there. The name matches the
+// sweep of leftovers, so a job that is stopped halfway leaves none behind.
+constexpr std::string_view kPendingImageSuffix = ".part_";
 
-void ConvertPage(const std::string& source, const std::string& target,
-                 const OutputImageType& output, int32_t long_side,
-                 int32_t quality) {
-  std::optional<ImageFile> image = ImageFile::Open(source);
-  if (!image) return;
-  const PixelSize size =
-      ScaledPageSize(image->width(), image->height(), long_side);
-  ImageFileFormat format;
-  if (FindImageEncoder(output.mime_type, &format) < 0) return;
-  // A failed save leaves no image for this page; the job goes on. A file
-  // the system would not create is worth a word to the operator.
-  OsError error;
-  if (!image->SaveScaled(target, size.width, size.height, format, quality, &error) &&
-      !error.call.empty()) {
-    ReportOsError(error);
+// The name pattern of the images: the page-file pattern with its suffix
+// replaced by the image extension ("OUT/STEM_%d.ppm_" gives
+// "OUT/STEM_%d.jpg"). Any other pattern is kept as it is.
+std::string ImagePattern(const std::string& page_pattern, std::string_view extension) {
+  for (std::string_view suffix : {kRasterPageSuffix, kPngPageSuffix}) {
+    if (page_pattern.ends_with(suffix)) {
+      return page_pattern.substr(0, page_pattern.size() - suffix.size()) +
+             std::string(extension);
+    }
   }
+  return page_pattern;
 }
+
+// An image written under its pending name, waiting for its own.
+struct PendingImage {
+  std::string pending;
+  std::string target;
+  // False when the save failed after it had begun: as a failed save always
+  // has, that removes an older image of the target's name.
+  bool saved = false;
+};
 
 // Deletes every file of `out_folder` that IsLeftoverPageFile names for
 // `stem`: page files beyond a gap in the numbering or beyond the last page
@@ -117,30 +127,87 @@ bool IsLeftoverPageFile(std::string_view name, std::string_view stem) {
   return rest.substr(1, rest.size() - 2).find('.') != std::string_view::npos;
 }
 
-void Job::ConvertPageImages(std::u16string job_path) {
+void Job::ConvertPageImages(std::u16string job_path,
+                            const std::function<void()>& await_earlier_results) {
   if (job_path.empty()) return;
   const OutputImageType output = OutputImageTypeOf(ImageType);
-  std::string target_pattern = OutputFile;
-  ReplaceAll(target_pattern, std::string(kRenderedPageSuffix),
-             std::string(output.extension));
+  ImageFileFormat format = ImageFileFormat::kJpeg;
+  const bool has_encoder = FindImageEncoder(output.mime_type, &format) >= 0;
+  const std::string image_pattern = ImagePattern(OutputFile, output.extension);
   // A name without the page placeholder would name one file for every page
   // (and that file might be anything): then there are no rendered pages.
   const bool has_pages = !OutputFile.empty() && PageFileName(OutputFile, 1) !=
                                                     PageFileName(OutputFile, 2);
+  const bool measures_coverage = Type > 1;
 
+  // Each page is read once, for both the coverage and its image. Raster
+  // pages are read here; anything else (PNG pages, pages too large to hold
+  // in memory) goes to the image library, which reads such a file once for
+  // each use.
+  ColorCoverage coverage;
+  std::vector<PendingImage> images;
   for (int32_t page = 1; has_pages && page <= kImageOutputMaxPages; ++page) {
     // A terminated worker stops here; the leftovers go below.
     if (CancellationRequested()) break;
     const std::string source = PageFileName(OutputFile, page);
     if (!FileExistsA(source)) break;
-    const std::string target = PageFileName(target_pattern, page);
+    const bool measures = measures_coverage && page <= kColorCoverageMaxPages;
+    const std::string target = PageFileName(image_pattern, page);
     // A target that is the source itself cannot be written over the page
     // being read; the page then yields no image.
-    if (page <= PagesMaxCount && target != source) {
-      ConvertPage(source, target, output, LongPixelLength, Quality);
+    const bool converts = page <= PagesMaxCount && target != source && has_encoder;
+    if (measures || converts) {
+      PendingImage image{target + std::string(kPendingImageSuffix), target};
+      bool tried = false;
+      // A failed save leaves no image for this page; the job goes on. A file
+      // the system would not create is worth a word to the operator.
+      OsError error;
+      if (std::optional<RasterPage> raster = RasterPage::Read(source, kMaxDecodedPageBytes)) {
+        if (measures) {
+          coverage.AddPage(MeasureRgbPage(raster->rgb(), raster->width(), raster->height()));
+        }
+        if (converts) {
+          const PixelSize size =
+              ScaledPageSize(raster->width(), raster->height(), LongPixelLength);
+          image.saved = SaveScaledRgb(raster->rgb(), raster->width(), raster->height(),
+                                      image.pending, size.width, size.height, format, Quality,
+                                      &error);
+          tried = true;
+        }
+      } else {
+        if (measures) coverage.AddPage(MeasurePageFile(source));
+        std::optional<ImageFile> file = converts ? ImageFile::Open(source) : std::nullopt;
+        if (file) {
+          const PixelSize size = ScaledPageSize(file->width(), file->height(), LongPixelLength);
+          image.saved =
+              file->SaveScaled(image.pending, size.width, size.height, format, Quality, &error);
+          tried = true;
+        }
+      }
+      if (!error.call.empty()) ReportOsError(error);
+      if (tried) images.push_back(std::move(image));
     }
     // Every rendered page goes, converted or not.
     RemoveFile(source);
+  }
+
+  if (await_earlier_results) await_earlier_results();
+  // A terminated worker leaves no results of a half-read job, only its
+  // leftovers swept below.
+  const bool cancelled = CancellationRequested();
+  // Results in their order: the coverage, then the images page by page.
+  if (coverage.pages() > 0 && !cancelled) WriteResultFile(ColorCoverageFile, coverage.ResultText());
+  for (const PendingImage& image : images) {
+    std::error_code error;
+    if (cancelled) {
+      RemoveFile(image.pending);
+      continue;
+    }
+    if (image.saved) std::filesystem::rename(image.pending, image.target, error);
+    if (!image.saved || error) {
+      RemoveFile(image.pending);
+      RemoveFile(image.target);
+    }
   }
   RemoveLeftoverPageFiles(OutFolderA(), ToNarrow(JobFileStem(job_path)));
 }

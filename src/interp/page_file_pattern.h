@@ -2,8 +2,16 @@
 #define QUILLARO_INTERP_PAGE_FILE_PATTERN_H_
 
 #include <string>
+#include <string_view>
 
 namespace quillaro {
+
+// The end of every page file's name that page rendering writes: uncompressed
+// raster (binary PPM), which the imaging stages read without decoding, or
+// PNG where a job asks for it (Job::PngPageFiles). The final "_" keeps them
+// apart from the results, and the image-output sweep removes whatever is left.
+inline constexpr std::string_view kRasterPageSuffix = ".ppm_";
+inline constexpr std::string_view kPngPageSuffix = ".png_";
 
 // The interpreters read an output-file name with "%d" as a printf-style
 // pattern: "%d" is the page number and "%%" a literal "%". A job's name may

@@ -19,8 +19,14 @@ int Job::RenderPages(std::u16string job_path) {
   // is therefore doubled, so that only the page placeholder acts as one;
   // OutputFile keeps this escaped pattern, and the stages that look for the
   // page files expand it with PageFileName exactly as the interpreter did.
-  OutputFile = EscapePagePattern(OutFolderA() + "/" + ToNarrow(JobFileStem(job_path))) +
-               "_%d.png_";
+  //
+  // The page files are internal: the imaging stages read them and delete
+  // them. Uncompressed raster has the same pixels as PNG and costs the
+  // interpreter a fraction of the time (compression is most of a PNG run),
+  // and reading it back needs no decoding. All three interpreters have the
+  // device.
+  OutputFile = EscapePagePattern(OutFolderA() + "/" + ToNarrow(JobFileStem(job_path))) + "_%d" +
+               std::string(PngPageFiles ? kPngPageSuffix : kRasterPageSuffix);
 
   const ScopedJobArguments arguments(*this, {
       "ps2pdf",
@@ -28,7 +34,7 @@ int Job::RenderPages(std::u16string job_path) {
       "-dBATCH",
       "-dSAFER",
       "-r100x100",
-      "-sDEVICE=png16m",
+      PngPageFiles ? "-sDEVICE=png16m" : "-sDEVICE=ppmraw",
       "-sOutputFile=" + QuoteArgument(OutputFile),
       "-dFirstPage=1",
       Type == 2 ? std::string("-dLastPage=499") : "-dLastPage=" + FormatIntA(PagesMaxCount),

@@ -112,6 +112,18 @@ class ImageFile {
   std::unique_ptr<Impl> impl_;
 };
 
+// Scales `width` x `height` pixels of 8-bit RGB at `rgb` (three bytes per
+// pixel, rows from the top without padding; the caller keeps them alive and
+// unchanged during the call) and writes them to `path` exactly as
+// ImageFile::SaveScaled writes an image file of those pixels: the same
+// filter, resolution, encoder settings and bytes. Returns false, leaving no
+// partial file, and setting `*error` when the file could not be created, as
+// SaveScaled does. Thread-safe.
+bool SaveScaledRgb(const uint8_t* rgb, int32_t width, int32_t height,
+                   const std::string& path, int32_t target_width,
+                   int32_t target_height, ImageFileFormat format,
+                   int32_t quality, OsError* error = nullptr);
+
 }  // namespace quillaro
 
 #endif  // QUILLARO_PLATFORM_IMAGE_CODEC_H_

@@ -245,14 +245,16 @@ int32_t ImageFile::ReadRgbRows(
   return rows;
 }
 
-bool ImageFile::SaveScaled(const std::string& path, int32_t target_width,
-                           int32_t target_height, ImageFileFormat format,
-                           int32_t quality, OsError* error) const {
+namespace {
+
+// Scales, flattens, records 100 dpi and writes `image` (see SaveScaled).
+bool WriteScaled(VImage image, const std::string& path, int32_t target_width,
+                 int32_t target_height, ImageFileFormat format, int32_t quality,
+                 OsError* error) {
   if (target_width <= 0 || target_height <= 0) return false;
   quality = std::clamp(quality, 1, 100);
   bool target_created = false;
   try {
-    VImage image = LoadSequential(impl_->path);
     if (image.has_alpha()) {
       const double white = WhiteSample(image);
       image = image.flatten(VImage::option()->set(
@@ -289,6 +291,41 @@ bool ImageFile::SaveScaled(const std::string& path, int32_t target_width,
     if (target_created) unlink(path.c_str());
     return false;
   }
+}
+
+}  // namespace
+
+bool ImageFile::SaveScaled(const std::string& path, int32_t target_width,
+                           int32_t target_height, ImageFileFormat format,
+                           int32_t quality, OsError* error) const {
+  VImage image;
+  try {
+    image = LoadSequential(impl_->path);
+  } catch (const VError&) {
+    return false;
+  }
+  return WriteScaled(image, path, target_width, target_height, format, quality, error);
+}
+
+bool SaveScaledRgb(const uint8_t* rgb, int32_t width, int32_t height,
+                   const std::string& path, int32_t target_width,
+                   int32_t target_height, ImageFileFormat format,
+                   int32_t quality, OsError* error) {
+  if (width <= 0 || height <= 0) return false;
+  VImage image;
+  try {
+    // Wraps the caller's pixels without copying them; sRGB, as a decoded
+    // page file is, so that the encoders treat both alike.
+    image = VImage::new_from_memory(
+                const_cast<uint8_t*>(rgb),
+                static_cast<size_t>(width) * static_cast<size_t>(height) * 3,
+                width, height, 3, VIPS_FORMAT_UCHAR)
+                .copy(VImage::option()->set("interpretation",
+                                            VIPS_INTERPRETATION_sRGB));
+  } catch (const VError&) {
+    return false;
+  }
+  return WriteScaled(image, path, target_width, target_height, format, quality, error);
 }
 
 }  // namespace quillaro

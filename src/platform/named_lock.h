@@ -1,6 +1,7 @@
 #ifndef QUILLARO_PLATFORM_NAMED_LOCK_H_
 #define QUILLARO_PLATFORM_NAMED_LOCK_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -10,13 +11,19 @@
 namespace quillaro {
 
 // A lock that any process on the machine can take by name, like a named
-// mutex in the "Global\" namespace. Threads of one process exclude each
-// other too, and take it in the order they asked for it. When a holder dies,
-// the lock is free for the next waiter (an abandoned lock counts as taken).
+// mutex in the "Global\" namespace, with one or more slots: up to `slots`
+// holders at once, in this process and all others that use the name. Threads
+// of one process exclude each other too, and take it in the order they asked
+// for it. When a holder dies, its slot is free for the next waiter (an
+// abandoned lock counts as taken).
 //
 // On Linux the "Global\" namespace is a lock folder (/run/lock when
-// writable, else /tmp) and the lock is an open-file-description lock on a
-// file named after the rest of the name.
+// writable, else /tmp), the lock is a file named after the rest of the name,
+// and slot k is an open-file-description lock on its byte k, so a lock of the
+// whole file (as other programs may take it) excludes every slot. A Windows
+// backend would give each slot a named mutex of its own (the name, then the
+// slot number after the first), which abandonment frees as a dead holder's
+// file lock is freed here.
 class NamedLock {
  public:
   enum class Result {
@@ -25,14 +32,16 @@ class NamedLock {
     kUnavailable,  // the lock could not be made; the caller goes on without
   };
 
-  explicit NamedLock(const std::u16string& name);
+  // `slots` below 1 counts as 1. Every user of a name should give the same
+  // count; one that gives fewer only ever takes the first slots.
+  explicit NamedLock(const std::u16string& name, int32_t slots = 1);
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
   // Releases the lock if held.
   ~NamedLock();
 
-  // Waits without a time limit until the lock is held, or until `cancel`
-  // (when not null) is set. One object holds the lock at most once. On
+  // Waits without a time limit until a slot is held, or until `cancel`
+  // (when not null) is set. One object holds one slot at most. On
   // kUnavailable sets `*error` (when not null) to the call that failed; the
   // threads of this process then still exclude each other.
   Result Acquire(const ManualResetEvent* cancel, OsError* error = nullptr);
@@ -45,6 +54,7 @@ class NamedLock {
  private:
   struct Gate;
   std::string path_;
+  int32_t slots_;
   std::shared_ptr<Gate> gate_;
   int fd_ = -1;
   bool held_ = false;

@@ -28,24 +28,26 @@ std::string LockFolder() {
 }  // namespace
 
 // The in-process half of the lock: a first-come first-served queue of the
-// threads of this process that want the same name. Record locks on Linux
-// make no promise of order between waiters, and a blocked F_OFD_SETLKW
-// cannot be cancelled; the gate provides both, and only the thread at its
-// head waits for the file lock.
+// threads of this process that want the same name, letting as many past as
+// the lock has slots. Record locks on Linux make no promise of order between
+// waiters, and a blocked F_OFD_SETLKW cannot be cancelled; the gate provides
+// both, and only the threads past it try the file's slots.
 struct NamedLock::Gate {
-  std::mutex mu;                              // held, waiters
-  bool held = false;                          // a thread of ours owns the gate
+  explicit Gate(int32_t slots) : free(slots) {}
+
+  std::mutex mu;                              // free, waiters
+  int32_t free;                               // slots no thread of ours has
   std::deque<ManualResetEvent*> waiters;      // their turn events, in order
 
-  // One gate per lock file for the whole process, as one kernel object
-  // serves every handle to a named mutex.
-  static std::shared_ptr<Gate> For(const std::string& path) {
+  // One gate per lock file and slot count for the whole process, as one
+  // kernel object serves every handle to a named mutex.
+  static std::shared_ptr<Gate> For(const std::string& path, int32_t slots) {
     static std::mutex registry_mu;  // registry
-    static std::map<std::string, std::shared_ptr<Gate>>* registry =
-        new std::map<std::string, std::shared_ptr<Gate>>();
+    static std::map<std::pair<std::string, int32_t>, std::shared_ptr<Gate>>* registry =
+        new std::map<std::pair<std::string, int32_t>, std::shared_ptr<Gate>>();
     std::lock_guard<std::mutex> lock(registry_mu);
-    std::shared_ptr<Gate>& gate = (*registry)[path];
-    if (!gate) gate = std::make_shared<Gate>();
+    std::shared_ptr<Gate>& gate = (*registry)[{path, slots}];
+    if (!gate) gate = std::make_shared<Gate>(slots);
     return gate;
   }
 
@@ -53,8 +55,8 @@ struct NamedLock::Gate {
     ManualResetEvent turn(false);
     {
       std::lock_guard<std::mutex> lock(mu);
-      if (!held && waiters.empty()) {
-        held = true;
+      if (free > 0 && waiters.empty()) {
+        --free;
         return true;
       }
       waiters.push_back(&turn);
@@ -66,7 +68,7 @@ struct NamedLock::Gate {
     std::lock_guard<std::mutex> lock(mu);
     if (turn.IsSet()) {
       if (index == 0) return true;
-      // Handed the gate while being cancelled: pass it on.
+      // Handed a place while being cancelled: pass it on.
       LeaveLocked();
       return false;
     }
@@ -81,13 +83,27 @@ struct NamedLock::Gate {
 
   void LeaveLocked() {
     if (waiters.empty()) {
-      held = false;
+      ++free;
       return;
     }
-    waiters.front()->Set();  // ownership passes straight to the next in line
+    waiters.front()->Set();  // the place passes straight to the next in line
     waiters.pop_front();
   }
 };
+
+namespace {
+
+// Tries to lock byte `slot` of the file; errno tells why not.
+bool TryLockSlot(int fd, int32_t slot) {
+  struct flock request = {};
+  request.l_type = F_WRLCK;
+  request.l_whence = SEEK_SET;
+  request.l_start = slot;
+  request.l_len = 1;
+  return ::fcntl(fd, F_OFD_SETLK, &request) == 0;
+}
+
+}  // namespace
 
 std::string NamedLock::LockFilePath(const std::u16string& name) {
   std::u16string rest = name;
@@ -100,8 +116,10 @@ std::string NamedLock::LockFilePath(const std::u16string& name) {
   return LockFolder() + (file.empty() ? std::string("/_") : "/" + file);
 }
 
-NamedLock::NamedLock(const std::u16string& name)
-    : path_(LockFilePath(name)), gate_(Gate::For(path_)) {}
+NamedLock::NamedLock(const std::u16string& name, int32_t slots)
+    : path_(LockFilePath(name)),
+      slots_(std::max<int32_t>(slots, 1)),
+      gate_(Gate::For(path_, slots_)) {}
 
 NamedLock::~NamedLock() { Release(); }
 
@@ -122,20 +140,24 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
   // Let other accounts share the lock whatever our umask.
   ::fchmod(fd_, 0666);
   for (;;) {
-    struct flock request = {};
-    request.l_type = F_WRLCK;
-    request.l_whence = SEEK_SET;
-    if (::fcntl(fd_, F_OFD_SETLK, &request) == 0) {
-      held_ = true;
-      return Result::kAcquired;
+    bool interrupted = false;
+    for (int32_t slot = 0; slot < slots_; ++slot) {
+      if (TryLockSlot(fd_, slot)) {
+        held_ = true;
+        return Result::kAcquired;
+      }
+      if (errno == EINTR) {
+        interrupted = true;
+        break;
+      }
+      if (errno != EAGAIN && errno != EACCES) {
+        FailWith(error, LastOsError("fcntl", path_));
+        ::close(fd_);
+        fd_ = -1;
+        return Result::kUnavailable;
+      }
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EACCES) {
-      FailWith(error, LastOsError("fcntl", path_));
-      ::close(fd_);
-      fd_ = -1;
-      return Result::kUnavailable;
-    }
+    if (interrupted) continue;
     bool cancelled = false;
     if (cancel != nullptr) {
       cancelled = cancel->Wait(kForeignHolderRetryMs);

@@ -1,21 +1,20 @@
 #include "service/job_worker.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <system_error>
-#include <utility>
-#include <vector>
+#include <thread>
 
 #include "config/job.h"
+#include "config/log_file.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
+#include "platform/thread.h"
 #include "service/interpreter_lock.h"
 #include "service/job_path_rules.h"
+#include "service/job_stand_in.h"
 
 namespace quillaro {
 namespace {
@@ -49,87 +48,60 @@ Entry ClassifyEntry(const std::u16string& path) {
   return Entry::kRefused;
 }
 
-// True when `text` carries bytes that were not valid UTF-8 (kept as the lone
-// surrogates U+DC80..U+DCFF, see platform/code_page.h).
-bool CarriesRawBytes(const std::u16string& text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (text[i] >= 0xDC80 && text[i] <= 0xDCFF) {
-      return true;
-    }
-  }
-  return false;
+int32_t CoreCount() {
+  static const int32_t cores =
+      std::max<int32_t>(1, static_cast<int32_t>(std::thread::hardware_concurrency()));
+  return cores;
 }
 
-// The interpreters take their arguments as UTF-8 and drop the bytes that are
-// not, so a job named in another encoding (a Latin-1 client's "lat\xE9.ps")
-// would name no file for them. Such a job goes through the stages under a
-// stand-in: a hard link beside it (with its watermark text, if any) whose
-// name contains "pcl_2_ps", so that no job has it and the worker dispatched
-// for the link itself skips it. When the stages are done, the links are
-// removed and the results in out/ renamed to the job's own name; the marker
-// comes after that. Jobs run one at a time (the interpreter lock), so one
-// name does for the stand-in.
-class StandIn {
- public:
-  explicit StandIn(const std::u16string& job_path) : path_(job_path) {
-    const std::u16string name = JobFileName(job_path);
-    if (!CarriesRawBytes(name)) return;
-    const std::u16string stem = JobFileStem(job_path);
-    std::u16string extension = name.substr(std::min(stem.size(), name.size()));
-    if (CarriesRawBytes(extension)) extension = u".job";
-    const std::u16string stand_in =
-        job_path.substr(0, job_path.size() - name.size()) + kStem + extension;
-    if (!Link(job_path, stand_in)) return;
-    path_ = stand_in;
-    if (PathExists(ToNarrow(job_path + kWatermarkText))) {
-      Link(job_path + kWatermarkText, stand_in + kWatermarkText);
-    }
-    renames_ = {{ToNarrow(kStem + extension), ToNarrow(name)},
-                {ToNarrow(kStem) + "_", ToNarrow(stem) + "_"}};
-  }
-  StandIn(const StandIn&) = delete;
-  StandIn& operator=(const StandIn&) = delete;
-  ~StandIn() {
-    std::error_code error;
-    for (const std::string& link : links_) std::filesystem::remove(link, error);
-    if (renames_.empty()) return;
-    const std::filesystem::path out = OutFolderA();
-    std::vector<std::pair<std::string, std::string>> moves;
-    for (std::filesystem::directory_iterator entry(out, error), end; !error && entry != end;
-         entry.increment(error)) {
-      const std::string name = entry->path().filename().string();
-      for (const auto& [from, to] : renames_) {
-        if (!name.starts_with(from)) continue;
-        moves.emplace_back(name, to + name.substr(from.size()));
-        break;
-      }
-    }
-    for (const auto& [from, to] : moves) std::filesystem::rename(out / from, out / to, error);
-  }
+bool MachineHasCoresToSpare() { return CoreCount() > 1; }
 
-  // The path the stages are given: the stand-in's, or the job's own.
-  const std::u16string& path() const { return path_; }
+// How many jobs may run their stages at once, machine-wide: the Parallel
+// setting of the first job this service handles (a change takes effect at
+// the next start), 0 meaning one per core.
+int32_t JobSlotCount(const Job& first_job) {
+  static const int32_t slots = first_job.Parallel == 0 ? CoreCount() : first_job.Parallel;
+  return slots;
+}
 
- private:
-  static constexpr char16_t kStem[] = u"pcl_2_ps-stand-in";
-  static constexpr char16_t kWatermarkText[] = u"_watermark.txt";
-
-  bool Link(const std::u16string& target, const std::u16string& link) {
-    std::error_code error;
-    std::filesystem::remove(ToNarrow(link), error);
-    std::filesystem::create_hard_link(ToNarrow(target), ToNarrow(link), error);
-    if (error) return false;
-    links_.push_back(ToNarrow(link));
-    return true;
-  }
-
-  std::u16string path_;
-  std::vector<std::string> links_;
-  std::vector<std::pair<std::string, std::string>> renames_;  // name prefixes, longest first
-};
+// Page measurement and page rendering are independent interpreter runs over
+// the same job file, so on a machine with a core to spare they run side by
+// side: the measurement on a thread of its own, the rendering and the page
+// images on the worker's thread. Everything a job leaves stays as it is when
+// they run one after the other: the measurement has its own record (each
+// stage writes its own hand-over fields), the rendering's log lines are held
+// until the measurement has logged its own, and the colour coverage and the
+// images are written only after the page count and paper names. A job that
+// no content test knows tries gs first in both stages, and the two failed
+// attempts cost one run's time instead of two.
+void MeasureBesideRendering(Job& job, const std::u16string& path) {
+  Job measuring = job;
+  const ManualResetEvent* cancel = CurrentCancellation();
+  Thread measurement;
+  const bool started = measurement.Start(
+      [&measuring, &path, cancel] {
+        // A cancelled job kills this thread's interpreter too.
+        std::optional<ScopedCancellation> cancellation;
+        if (cancel != nullptr) cancellation.emplace(*cancel);
+        measuring.MeasurePages(path);
+      },
+      ThreadPriority::kLowest);
+  if (!started) measuring.MeasurePages(path);
+  LogLineHold rendering_lines;
+  bool measured = false;
+  auto await_measurement = [&] {
+    if (measured) return;
+    measured = true;
+    measurement.Join();
+    rendering_lines.Release();
+    job.PagesCountFile = measuring.PagesCountFile;
+    job.ColorCoverageFile = measuring.ColorCoverageFile;
+    job.PaperSizeFile = measuring.PaperSizeFile;
+  };
+  if (!CancellationRequested()) job.RenderPages(path);
+  if (!CancellationRequested()) job.ConvertPageImages(path, await_measurement);
+  await_measurement();
+}
 
 void RunStages(Job& job, const std::u16string& path, bool watermark, bool refused) {
   if (refused) {
@@ -145,16 +117,19 @@ void RunStages(Job& job, const std::u16string& path, bool watermark, bool refuse
   auto go_on = [] { return !CancellationRequested(); };
   int watermark_result = 0;
   {
-    const StandIn stand_in(path);
+    const JobStandIn stand_in(path);
     const std::u16string& stages_path = stand_in.path();
     if (watermark) {
       watermark_result = job.RunWatermark(stages_path);
     } else if (job.IsConvert) {
-      job.MeasurePages(stages_path);
-      if (job.Type > 0) {
-        if (go_on()) job.RenderPages(stages_path);
-        if (job.Type > 1 && go_on()) job.MeasureColorCoverage();
-        if (go_on()) job.ConvertPageImages(stages_path);
+      if (job.Type > 0 && MachineHasCoresToSpare()) {
+        MeasureBesideRendering(job, stages_path);
+      } else {
+        job.MeasurePages(stages_path);
+        if (job.Type > 0) {
+          if (go_on()) job.RenderPages(stages_path);
+          if (go_on()) job.ConvertPageImages(stages_path);
+        }
       }
     }
   }  // the results carry the job's own name from here on
@@ -189,7 +164,7 @@ uint32_t RunJobWorker(WorkerSlot* slot) {
 
   // Built outside the lock: loading the settings needs no serialising.
   Job job;
-  InterpreterLock lock(kInterpreterLockSuffix);
+  InterpreterLock lock(kInterpreterLockSuffix, JobSlotCount(job), JobFileStem(path));
   if (lock.cancelled()) return 0;
   // A stop that came while this worker waited for the lock: leave the file
   // unprocessed. A later stop does not interrupt the stages.

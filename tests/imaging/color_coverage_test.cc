@@ -64,6 +64,11 @@ class ColorCoverageJobTest : public testing::ImagingTest {
     job_.ColorCoverageFile = (folder_.out() / (stem + "_colorcoverage.txt")).string();
   }
   std::filesystem::path Page(int n) const { return PageFileName(job_.OutputFile, n); }
+  void Measure() {  // coverage alone: the stage makes no image
+    job_.Type = 2;
+    job_.PagesMaxCount = 0;
+    job_.ConvertPageImages(u"job");
+  }
 
   testing::ServiceFolder folder_;
   Job job_;
@@ -104,7 +109,7 @@ TEST_F(ColorCoverageJobTest, WritesTheResultFileByteForByte) {
     UseStem(c.stem);
     WriteFileBytes(job_.ColorCoverageFile, std::string(500, 'x'));  // an earlier result
     for (const auto& [n, bytes] : c.pages) WriteFileBytes(Page(n), bytes);
-    job_.MeasureColorCoverage();
+    Measure();
     EXPECT_EQ(ReadFileBytes(job_.ColorCoverageFile), Params(c.values));
   }
 }
@@ -115,13 +120,13 @@ TEST_F(ColorCoverageJobTest, PageCountLimits) {
   const std::string black = EncodePng(1, 1, 3, 8, {0, 0, 0}), first = Page(1).string();
   for (const std::string& output : {job_.OutputFile, std::string(), first}) {
     job_.OutputFile = output;
-    job_.MeasureColorCoverage();
+    Measure();
     WriteFileBytes(first, black);
   }
   EXPECT_FALSE(std::filesystem::exists(job_.ColorCoverageFile));
   UseStem("long");
   for (int n = 1; n <= 501; ++n) WriteFileBytes(Page(n), black);
-  job_.MeasureColorCoverage();
+  Measure();
   EXPECT_EQ(ReadFileBytes(job_.ColorCoverageFile), Params("499 100.00 0.00 0.00 0.00 100.00"));
 }
 

@@ -54,5 +54,18 @@ TEST(NamedLockTest, ExcludesThreadsAndProcessesAndIsFreedWhenItsHolderDies) {
   EXPECT_EQ(NamedLock(kName).Acquire(&at_once), NamedLock::Result::kCancelled);
 }
 
+// With slots, that many holders at once and no more; a user of the name with one slot meets the
+// holder of the first.
+TEST(NamedLockTest, SlotsLetThatManyHoldersInAtOnce) {
+  const ManualResetEvent at_once(true);
+  NamedLock first(kName, 2), second(kName, 2);
+  ASSERT_EQ(first.Acquire(nullptr), kAcquired);
+  ASSERT_EQ(second.Acquire(&at_once), kAcquired);
+  EXPECT_EQ(NamedLock(kName, 2).Acquire(&at_once), NamedLock::Result::kCancelled);
+  EXPECT_EQ(NamedLock(kName).Acquire(&at_once), NamedLock::Result::kCancelled);
+  first.Release();
+  EXPECT_EQ(NamedLock(kName, 2).Acquire(&at_once), kAcquired);
+}
+
 }  // namespace
 }  // namespace quillaro

@@ -7,12 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "config/job.h"
 #include "platform/directory_watch.h"
 #include "platform/event.h"
+#include "platform/image_codec.h"
 #include "platform/named_lock.h"
 #include "service/interpreter_lock.h"
 #include "service_process.h"
 #include "support/corpus.h"
+#include "support/service_folder.h"
 
 namespace quillaro::testing {
 namespace {
@@ -20,28 +23,100 @@ namespace {
 // The machine-wide interpreter lock, as a job holds it: every worker waits.
 const std::u16string kLockName = std::u16string(kInterpreterLockPrefix) + kInterpreterLockSuffix;
 
-TEST(ServiceTest, EveryCorpusJobByCopyAndByMoveGetsItsResultsAndOwnOutputsAreSkipped) {
-  ServiceProcess service("IsConvert=1\nType=0\n");
-  ASSERT_TRUE(service.Start()) << service.Errors();
-  bool by_copy = true;  // every other job moved in: a rename, never a write
-  for (const CorpusEntry& entry : CorpusEntries()) {
-    CopyIn(CorpusPath(entry.name), service, entry.name, !by_copy);
-    by_copy = !by_copy;
-  }
-  WriteFileBytes(service.in() / "scan.png", "%!PS\n");  // a name the stages give their own files
+using Folder = std::map<std::string, std::string>;  // file name: bytes
 
-  for (const CorpusEntry& entry : CorpusEntries()) {
-    SCOPED_TRACE(entry.name);
-    ASSERT_TRUE(WaitForFile(service.out() / (entry.name + "_done"), 60));
-    EXPECT_EQ(ReadFileBytes(service.out() / (Stem(entry.name) + "_pagescount.txt")),
-              std::to_string(entry.pages * entry.copies));
-    EXPECT_TRUE(fs::exists(service.out() / (Stem(entry.name) + "_papersize.txt")));
+Folder ReadFolder(const fs::path& folder) {
+  Folder files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    files[entry.path().filename().string()] = ReadFileBytes(entry.path());
   }
-  EXPECT_EQ(service.Stop(), 0);
-  // Read once the service is done: a marker exists a moment before its word is in it.
-  EXPECT_EQ(ReadFileBytes(service.out() / (CorpusEntries().front().name + "_done")), "done");
-  EXPECT_FALSE(fs::exists(service.out() / "scan.png_done"));
-  EXPECT_EQ(CountEndingWith(service.out(), "_done"), static_cast<int>(CorpusEntries().size()));
+  return files;
+}
+
+// The messages of log.txt (UTF-16LE, ASCII here) without their time stamps, by the name of the
+// job they name, in their order: jobs that run side by side mix their lines, but never the lines
+// of one job.
+std::map<std::string, std::vector<std::string>> LogMessages(const fs::path& root) {
+  const std::string bytes = ReadFileBytes(root / "log.txt");
+  std::string text;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i];
+  std::vector<std::string> lines;
+  SplitString(text, "\r\n", lines, false);
+  std::map<std::string, std::vector<std::string>> messages;
+  for (const std::string& line : lines) {
+    const size_t in = line.find("/in/");
+    if (line.find('\t') == std::string::npos || in == std::string::npos) continue;
+    const std::string name = line.substr(in + 4, line.find(' ', in) - in - 4);
+    std::string message = line.substr(line.find('\t') + 1);
+    const size_t folder = line.rfind(' ', in) + 1;
+    ReplaceAll(message, line.substr(folder, in - folder), "");
+    messages[name].push_back(message);
+  }
+  return messages;
+}
+
+// A corpus job under a name whose STEM is its own: several jobs share a STEM (a4_3pages.ps,
+// a4_3pages.pdf, ...), and the last of them would leave the results.
+std::string OwnStem(const std::string& name) {
+  return Stem(name) + "_" + name.substr(name.rfind('.') + 1) + name.substr(name.rfind('.'));
+}
+
+// The whole corpus through the service, one job at a time and two at once, measured beside its
+// rendering on this machine's two cores: every result file and every log line is the same as
+// when the stages run one after another on PNG page files, as they did before raster pages.
+TEST(ServiceTest, CorpusResultsAreTheSameOneOrTwoJobsAtOnceAndAsFromPngPages) {
+  const std::string settings = "IsConvert=1\nType=2\nImageType=0\nPagesMaxCount=10\nIsLog=1\n";
+  Folder results[2];
+  std::map<std::string, std::vector<std::string>> logs[2];
+  for (int parallel : {1, 2}) {
+    SCOPED_TRACE(parallel);
+    ServiceProcess service(settings + "Parallel=" + std::to_string(parallel) + "\n");
+    ASSERT_TRUE(service.Start()) << service.Errors();
+    bool by_copy = true;  // every other job moved in: a rename, never a write
+    for (const CorpusEntry& entry : CorpusEntries()) {
+      CopyIn(CorpusPath(entry.name), service, OwnStem(entry.name), !by_copy);
+      by_copy = !by_copy;
+    }
+    // Names the stages give their own files: never processed.
+    for (const char* name : {"job_pagescount.txt", "scan.png", "ps_2_pcl_a.ps"})
+      WriteFileBytes(service.in() / name, "%!PS\n");
+    for (const CorpusEntry& entry : CorpusEntries())
+      ASSERT_TRUE(WaitForFile(service.out() / (OwnStem(entry.name) + "_done"), 120)) << entry.name;
+    EXPECT_EQ(service.Stop(), 0);
+    results[parallel - 1] = ReadFolder(service.out());
+    logs[parallel - 1] = LogMessages(service.root());
+  }
+  for (const CorpusEntry& entry : CorpusEntries()) {
+    EXPECT_EQ(results[0][Stem(OwnStem(entry.name)) + "_pagescount.txt"],
+              std::to_string(entry.pages * entry.copies))
+        << entry.name;
+  }
+  int pages = 0;
+  for (const CorpusEntry& entry : CorpusEntries()) pages += entry.pages;
+  EXPECT_EQ(results[0].size(), CorpusEntries().size() * 4 + pages);  // marker, 3 text files
+  EXPECT_EQ(results[0][OwnStem(CorpusEntries().front().name) + "_done"], "done");
+  EXPECT_TRUE(results[0] == results[1]);
+
+  // The stages in this process, in the worker's order, on PNG page files.
+  ASSERT_TRUE(InitializeImaging());
+  ServiceFolder folder;
+  folder.WriteSettings(settings);
+  for (const CorpusEntry& entry : CorpusEntries()) {
+    const fs::path job_file = folder.in() / OwnStem(entry.name);
+    const std::u16string path = ToWide(job_file.string());
+    fs::copy_file(CorpusPath(entry.name), job_file);
+    Job job;
+    job.PngPageFiles = true;
+    job.MeasurePages(path);
+    job.RenderPages(path);
+    job.ConvertPageImages(path);
+    job.WriteDoneMarker(path);
+  }
+  const Folder png = ReadFolder(folder.out());
+  EXPECT_EQ(png.size(), results[0].size());
+  for (const auto& [name, bytes] : png) EXPECT_TRUE(results[0][name] == bytes) << name;
+  EXPECT_EQ(logs[0], LogMessages(folder.root()));
+  EXPECT_EQ(logs[1], logs[0]);
 }
 
 TEST(ServiceTest, EachJobRunsTheStagesItsSettingsAskForAndSettingsChangesApplyAtOnce) {

@@ -8,6 +8,7 @@
 #include "platform/cancellation.h"
 #include "platform/event.h"
 #include "platform/wait.h"
+#include "service/interpreter_lock.h"
 #include "service/job_path_rules.h"
 #include "service/last_name_filter.h"
 #include "service/notification_queue.h"
@@ -124,6 +125,22 @@ TEST(WorkerPoolTest, ScansSlotsInOrderAndTerminatesOverdueWorkersOnlyWhenASlotIs
   EXPECT_EQ(fake.cancelled, kWorkerSlotCount);
   EXPECT_EQ(fake.ended, kWorkerSlotCount + 1);
   EXPECT_EQ(pool.TerminatedCount(), 0u);  // all joined
+}
+
+// With several slots, jobs whose results could mix still wait for each other: the same STEM,
+// or one that is the other's followed by "_" (whose page files the other's sweep removes).
+TEST(InterpreterLockTest, KeepsJobsWhoseStemsClashApart) {
+  const std::u16string suffix = u"UnitTestStems";
+  const ManualResetEvent at_once(true);
+  ScopedCancellation cancellation(at_once);  // a wait gives up at once
+  InterpreterLock held(suffix, 4, u"report");
+  ASSERT_TRUE(held.held());
+  for (const char16_t* stem : {u"report", u"report_2", u"report_x_y"}) {
+    EXPECT_TRUE(InterpreterLock(suffix, 4, stem).cancelled()) << ToNarrow(stem);
+  }
+  for (const char16_t* stem : {u"report2", u"repor", u"report.final", u"invoice"}) {
+    EXPECT_TRUE(InterpreterLock(suffix, 4, stem).held()) << ToNarrow(stem);
+  }
 }
 
 }  // namespace
