@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Black-box check that two builds of the service give the same results: runs
+# each binary in a fresh service folder over the same real jobs (the bench
+# corpus, and watermark copies of a few of them) under several settings,
+# one job at a time, and compares everything each leaves in out/ and log.txt
+# (with the time stamps of the log lines masked) byte for byte.
+#   bench/compare_results.sh OLD_QUILLARO NEW_QUILLARO [KIT_FOLDER]
+# KIT_FOLDER holds gs, gpcl6, gxps and urwfonts (default: build/tests/service).
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+old="$(readlink -f "$1")"; new="$(readlink -f "$2")"
+kit="$(readlink -f "${3:-$repo/build/tests/service}")"
+work="$(mktemp -d)"
+trap 'pkill -TERM -f "$work/" 2>/dev/null; rm -rf "$work"' EXIT
+bash "$repo/bench/corpus.sh" "$kit/gs" "$work/jobs"
+for job in a4_3pages.ps a4_3pages.pcl pjl_pcl_letter_qty3.prn letter_2pages.pxl a4_3pages.xps; do
+  cp "$work/jobs/$job" "$work/jobs/WTR_$job"
+done
+printf 'SAMPLE' >"$work/jobs/WTR_a4_3pages.ps_watermark.txt"
+
+settings=(
+  "IsConvert=1 Type=2 ImageType=0 PagesMaxCount=3"
+  "IsConvert=1 Type=2 ImageType=1 PagesMaxCount=2 LongPixelLength=200"
+  "IsConvert=1 Type=1 ImageType=2 PagesMaxCount=2"
+  "IsConvert=1 Type=1 ImageType=3 PagesMaxCount=2 Quality=30"
+  "IsConvert=1 Type=0"
+  "IsConvert=0 WMEnable=1"
+)
+run() {  # binary, folder, settings
+  local service="$2"
+  mkdir -p "$service/in" "$service/out" "$service/staging"
+  cp "$1" "$service/quillaro"
+  for link in gs gpcl6 gxps urwfonts; do ln -s "$(readlink -f "$kit/$link")" "$service/$link"; done
+  { echo "[Settings]"; echo "IsLog=1"; echo "WaitSeconds=30"; tr ' ' '\n' <<<"$3"; } >"$service/settings.ini"
+  (cd "$service" && exec ./quillaro 2>stderr.txt) &
+  local pid=$!
+  until grep -q running "$service/stderr.txt" 2>/dev/null; do sleep 0.05; done
+  sleep 0.5  # older builds report running before in/ is watched
+  for path in "$work"/jobs/*; do
+    local name; name="$(basename "$path")"
+    case "$name" in *_watermark.txt) continue ;; esac
+    [ -e "$work/jobs/${name}_watermark.txt" ] && cp "$work/jobs/${name}_watermark.txt" "$service/in/"
+    cp "$path" "$service/staging/$name"
+    mv "$service/staging/$name" "$service/in/$name"
+    for _ in $(seq 1200); do
+      ls "$service/out/$name"_* 2>/dev/null | grep -qE '_(done|watermark_done_ok|watermark_done_error)$' && break
+      sleep 0.05
+    done
+  done
+  kill -TERM "$pid"; wait "$pid" || true
+  # Log lines begin with their time stamp: mask it.
+  if [ -f "$service/log.txt" ]; then
+    iconv -f UTF-16LE -t UTF-8 "$service/log.txt" | sed -E 's/^[0-9:. /-]{10,}/<time>/' >"$service/out/log.masked"
+  fi
+}
+differ=0
+for i in "${!settings[@]}"; do
+  run "$old" "$work/old$i" "${settings[$i]}"
+  run "$new" "$work/new$i" "${settings[$i]}"
+  if diff -r "$work/old$i/out" "$work/new$i/out" >"$work/diff$i.txt"; then
+    echo "[compare] same: ${settings[$i]} ($(ls "$work/new$i/out" | wc -l) files)"
+  else
+    echo "[compare] DIFFERENT: ${settings[$i]}"; head -n 20 "$work/diff$i.txt"; differ=1
+  fi
+done
+exit $differ
