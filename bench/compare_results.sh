@@ -5,20 +5,26 @@
 # one job at a time, and compares everything each leaves in out/ and log.txt
 # (with the time stamps of the log lines masked) byte for byte.
 #   bench/compare_results.sh OLD_QUILLARO NEW_QUILLARO [KIT_FOLDER]
+# COMPARE_SETTINGS="Key=Value ..." runs that one set of settings only.
 # KIT_FOLDER holds gs, gpcl6, gxps and urwfonts (default: build/tests/service).
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 old="$(readlink -f "$1")"; new="$(readlink -f "$2")"
 kit="$(readlink -f "${3:-$repo/build/tests/service}")"
 work="$(mktemp -d)"
-trap 'pkill -TERM -f "$work/" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'pkill -TERM -f "$work/" 2>/dev/null; [ -n "${COMPARE_KEEP:-}" ] || rm -rf "$work"' EXIT
 bash "$repo/bench/corpus.sh" "$kit/gs" "$work/jobs"
-for job in a4_3pages.ps a4_3pages.pcl pjl_pcl_letter_qty3.prn letter_2pages.pxl a4_3pages.xps; do
+# Watermark jobs with their texts: PJL jobs of each language (stamped), and one without PJL and one
+# without a text (refused).
+for job in pjl_ps_a4_qty2.prn pjl_pcl_letter_qty3.prn pjl_pdf_letter.prn pjl_pcl_a4_notrailer.prn \
+           letter_2pages.pxl pjl_xps_a4.prn a4_3pages.ps; do
   cp "$work/jobs/$job" "$work/jobs/WTR_$job"
+  printf 'SAMPLE (%s)\n' "$job" >"$work/jobs/WTR_${job}_watermark.txt"
 done
-printf 'SAMPLE' >"$work/jobs/WTR_a4_3pages.ps_watermark.txt"
+cp "$work/jobs/pjl_ps_a4_qty2.prn" "$work/jobs/WTR_without_text.prn"
 
-settings=(
+settings=(${COMPARE_SETTINGS:+"$COMPARE_SETTINGS"})
+[ ${#settings[@]} -gt 0 ] || settings=(
   "IsConvert=1 Type=2 ImageType=0 PagesMaxCount=3"
   "IsConvert=1 Type=2 ImageType=1 PagesMaxCount=2 LongPixelLength=200"
   "IsConvert=1 Type=1 ImageType=2 PagesMaxCount=2"
@@ -32,7 +38,8 @@ run() {  # binary, folder, settings
   cp "$1" "$service/quillaro"
   for link in gs gpcl6 gxps urwfonts; do ln -s "$(readlink -f "$kit/$link")" "$service/$link"; done
   { echo "[Settings]"; echo "IsLog=1"; echo "WaitSeconds=30"; tr ' ' '\n' <<<"$3"; } >"$service/settings.ini"
-  (cd "$service" && exec ./quillaro 2>stderr.txt) &
+  # The interpreters stamp what they write with the time unless told a fixed one.
+  (cd "$service" && SOURCE_DATE_EPOCH=0 exec ./quillaro 2>stderr.txt) &
   local pid=$!
   until grep -q running "$service/stderr.txt" 2>/dev/null; do sleep 0.05; done
   sleep 0.5  # older builds report running before in/ is watched
@@ -48,9 +55,10 @@ run() {  # binary, folder, settings
     done
   done
   kill -TERM "$pid"; wait "$pid" || true
-  # Log lines begin with their time stamp: mask it.
+  # Log lines begin with their time stamp and name the service folder: mask both.
   if [ -f "$service/log.txt" ]; then
-    iconv -f UTF-16LE -t UTF-8 "$service/log.txt" | sed -E 's/^[0-9:. /-]{10,}/<time>/' >"$service/out/log.masked"
+    iconv -f UTF-16LE -t UTF-8 "$service/log.txt" |
+      sed -E -e 's/^[0-9:. /-]{10,}/<time>/' -e "s|$service/|<service>/|g" >"$service/out/log.masked"
   fi
 }
 differ=0
