@@ -66,14 +66,18 @@ class ImageOutputJobTest : public testing::ImagingTest {
 TEST_F(ImageOutputJobTest, WritesEachFormatScaledAt100Dpi) {
   const std::string extensions[] = {".jpg", ".gif", ".png", ".tiff"};
   const std::string magics[] = {"\xFF\xD8\xFF", "GIF8", "\x89PNG\r\n\x1a\n", "II*"};
+  WriteFileBytes(folder_.in() / "target", "t");
   for (int32_t image_type : {0, 1, 2, 3, 9}) {  // an unknown type gives JPEG
     const std::string& extension = extensions[image_type % 9];
     const std::string& magic = magics[image_type % 9];
     SCOPED_TRACE(image_type);
     WriteSolidPng(Page(1), 850, 1100, 30, 90, 200);
     WriteSolidPng(Page(2), 1100, 850, 255, 255, 255);
+    // A link planted under a result name is replaced by the result, its target left alone.
+    std::filesystem::create_symlink(folder_.in() / "target", Out("job_1" + extension));
     job_.ImageType = image_type;
     job_.ConvertPageImages(job_path_);
+    EXPECT_EQ(ReadFileBytes(folder_.in() / "target"), "t");
     EXPECT_EQ(OutFiles(), (Names{"job_1" + extension, "job_2" + extension}));
     for (int n : {1, 2}) {
       const std::filesystem::path target = Out("job_" + std::to_string(n) + extension);
