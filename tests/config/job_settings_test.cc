@@ -11,18 +11,6 @@ namespace {
 
 using testing::ServiceFolder;
 
-TEST(JobSettingsTest, MissingFileGivesEveryDefault) {
-  ServiceFolder folder;
-  Job job;
-  EXPECT_EQ(std::tie(job.Loaded, job.Type, job.ImageType, job.PagesMaxCount, job.Quality,
-                     job.LongPixelLength, job.DeleteSeconds, job.WaitSeconds, job.WMFontSize,
-                     job.WMBottomOffset, job.WMLeftOffset),
-            std::make_tuple(1, 0, 0, 10, 80, 80, 900, 30, 12, 20, 20));
-  EXPECT_EQ(std::tie(job.IsConvert, job.IsLog, job.WMEnable), std::make_tuple(false, false, false));
-  EXPECT_EQ(job.WMGrayLevel, u"0.8");
-  EXPECT_EQ(job.WMFontType, u"Helvetica");
-}
-
 TEST(JobSettingsTest, CorrectionsKeepInclusiveBoundsAndValidText) {
   ServiceFolder folder;
   const std::tuple<std::string, int32_t Job::*, int32_t> numbers[] = {

@@ -39,13 +39,6 @@ TEST(TextUtilsTest, SplitStringCountsSeparatorsNotPieces) {
   }
 }
 
-TEST(TextUtilsTest, FormatsNumbersLikePrintf) {
-  EXPECT_EQ(FormatIntW(-5), u"-5");
-  EXPECT_EQ(FormatFloatA(12.345f), "12.35");  // 12.345f is 12.3450002670288...
-  EXPECT_EQ(FormatFloatA(0.125f), "0.12");    // exact binary half: round to even
-  EXPECT_EQ(FormatFloatA(100.0f), "100.00");
-}
-
 TEST(TextUtilsTest, ConversionsKeepTheBytesOfInvalidTextAndReplaceOtherLoneSurrogates) {
   EXPECT_EQ(ToWide("caf\xC3\xA9 \xF0\x9F\x98\x80"), u"caf\u00E9 \U0001F600");
   EXPECT_EQ(ToWide(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));

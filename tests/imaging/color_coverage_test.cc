@@ -41,13 +41,6 @@ TEST(PixelInkTest, FastScanMatchesTheDirectFormula) {
   }
 }
 
-TEST(PageInkPercentageTest, FollowsTheSinglePrecisionSteps) {
-  EXPECT_EQ(PageInkPercentage(12345, 0), 0.0f);  // no pixels: no ink, never NaN
-  // The sum is rounded to single precision before it is scaled: 2^24 + 1 becomes 2^24.
-  EXPECT_EQ(PageInkPercentage((uint64_t{1} << 24) + 1, 1u << 20),
-            static_cast<float>(16777216.0 * 100.0 / 1048576.0 / 255.0));
-}
-
 // The result file for space-separated pages, black, cyan, magenta, yellow, gray, empty pages.
 std::string Params(const std::string& values) {
   std::istringstream in(values);

@@ -66,14 +66,18 @@ class ImageOutputJobTest : public testing::ImagingTest {
 TEST_F(ImageOutputJobTest, WritesEachFormatScaledAt100Dpi) {
   const std::string extensions[] = {".jpg", ".gif", ".png", ".tiff"};
   const std::string magics[] = {"\xFF\xD8\xFF", "GIF8", "\x89PNG\r\n\x1a\n", "II*"};
+  WriteFileBytes(folder_.in() / "target", "t");
   for (int32_t image_type : {0, 1, 2, 3, 9}) {  // an unknown type gives JPEG
     const std::string& extension = extensions[image_type % 9];
     const std::string& magic = magics[image_type % 9];
     SCOPED_TRACE(image_type);
     WriteSolidPng(Page(1), 850, 1100, 30, 90, 200);
     WriteSolidPng(Page(2), 1100, 850, 255, 255, 255);
+    // A link planted under a result name is replaced by the result, its target left alone.
+    std::filesystem::create_symlink(folder_.in() / "target", Out("job_1" + extension));
     job_.ImageType = image_type;
     job_.ConvertPageImages(job_path_);
+    EXPECT_EQ(ReadFileBytes(folder_.in() / "target"), "t");
     EXPECT_EQ(OutFiles(), (Names{"job_1" + extension, "job_2" + extension}));
     for (int n : {1, 2}) {
       const std::filesystem::path target = Out("job_" + std::to_string(n) + extension);
@@ -140,34 +144,6 @@ TEST_F(ImageOutputJobTest, NothingToConvertStillSweeps) {
   WriteSolidPng(Page(1), 8, 8, 0, 0, 0);
   job_.ConvertPageImages(u"");  // no job: nothing at all
   EXPECT_EQ(OutFiles(), (Names{"job_1.png_"}));
-}
-
-// The stages as the job worker runs them, with the real interpreter, on a job whose name holds
-// a "%": page 1 red, page 2 blank, page 3 a black bar over the top fifth (220 rows, and the
-// fill rule adds the row the edge touches).
-TEST_F(ImageOutputJobTest, RenderedJobEndsAsImagesAndCoverage) {
-  const std::filesystem::path job_file = folder_.in() / "proof 100%d.ps";
-  WriteFileBytes(job_file,
-                 "%!PS\n<< /PageSize [612 792] >> setpagedevice\n"
-                 "1 0 0 setrgbcolor clippath fill showpage\nshowpage\n"
-                 "0 setgray 0 633.6 612 158.4 rectfill showpage\n");
-  WriteFileBytes(Out("proof 100%d_9.png_"), "x");  // a leftover of an earlier run
-  // Links planted under result names are replaced by the results, their target left alone.
-  WriteFileBytes(folder_.in() / "target", "t");
-  for (const char* name : {"proof 100%d_1.gif", "proof 100%d_colorcoverage.txt"})
-    std::filesystem::create_symlink(folder_.in() / "target", Out(name));
-  folder_.WriteSettings("IsConvert=1\nType=2\nImageType=1\nPagesMaxCount=2\n");
-  Job job;
-  const std::u16string job_path = ToWide(job_file.string());
-  job.ColorCoverageFile = Out("proof 100%d_colorcoverage.txt").string();
-  ASSERT_EQ(job.RenderPages(job_path), 1);
-  job.ConvertPageImages(job_path);
-  EXPECT_EQ(ReadFileBytes(job.ColorCoverageFile),
-            "[Params]\r\npages=3\r\nblack=6.70\r\ncyan=0.00\r\nmagenta=33.33\r\n"
-            "yellow=33.33\r\ngray=29.96\r\nempty=2");
-  EXPECT_EQ(OutFiles(),
-            (Names{"proof 100%d_1.gif", "proof 100%d_2.gif", "proof 100%d_colorcoverage.txt"}));
-  EXPECT_EQ(ReadFileBytes(folder_.in() / "target"), "t");
 }
 
 }  // namespace

@@ -178,21 +178,6 @@ TEST_F(PageMeasurementTest, MissingCrashingFailingAndEndlessInterpretersFailClea
   }
 }
 
-TEST_F(PageMeasurementTest, BothStagesDoNothingWhenConversionIsOff) {
-  folder_.WriteSettings("IsConvert=0\nIsLog=1\nType=1\n");
-  const std::string path = StageCorpusJob("a4_3pages.ps");
-  Job job;
-  job.OutputFile = "earlier";
-  EXPECT_EQ(job.MeasurePages(ToWide(path)), 1);
-  EXPECT_EQ(job.RenderPages(ToWide(path)), 1);
-  EXPECT_EQ(job.OutputFile, "earlier");
-  EXPECT_TRUE(std::filesystem::is_empty(folder_.out()));
-  EXPECT_FALSE(std::filesystem::exists(folder_.log()));
-  folder_.WriteSettings("IsConvert=1\n");
-  EXPECT_EQ(Job().MeasurePages(u""), 0);
-  EXPECT_EQ(Job().RenderPages(u""), 0);
-}
-
 TEST(QuoteArgumentTest, SurvivesTheCommandLineSplitUnchanged) {
   for (const std::string text : {"", "/srv/in/a b.pcl", "50% off", "say \"hi\"", "ends with\\",
                                  "a\\\\\"b", "\\\\", "tab\tin"}) {

@@ -30,12 +30,8 @@ struct CorpusEntry {
   CorpusLanguage language;   // of the page data
   int pages;                 // pages of the document (copies not counted)
   std::string paper;         // "A4" or "Letter"
-  bool pjl;                  // the first line holds the UEL
-  std::string pjl_language;  // GetPjlLanguage's answer, "" without one
   std::string pjl_paper;     // GetPjlPaper's answer, "" without one
   int copies;                // GetPjlCopies's answer
-  bool has_trailer;          // a UEL follows the page data
-  bool colour;               // has marks that are not gray
   bool blank;                // has no marks at all
 };
 

@@ -53,8 +53,4 @@ std::string MissingInterpreters();
       GTEST_SKIP() << missing;                                                               \
   } while (false)
 
-namespace quillaro::testing {
-
-}  // namespace quillaro::testing
-
 #endif  // QUILLARO_TESTS_SUPPORT_SERVICE_FOLDER_H_
