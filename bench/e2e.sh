@@ -10,15 +10,7 @@
 #   bench/e2e.sh [BUILD_FOLDER] [QUILLARO_BINARY]   (default build/, its quillaro)
 # The binary may be another build's, to measure it against the same floor.
 set -euo pipefail
-# Other services on this machine share the machine-wide interpreter lock;
-# run as root, the benchmark takes a private lock folder (a mount namespace of
-# its own) so that their jobs cannot stall it. QUILLARO_BENCH_SHARED_LOCK=1
-# keeps the machine's.
-if [ -z "${QUILLARO_BENCH_SHARED_LOCK:-}" ] && [ "$(id -u)" = 0 ] &&
-  unshare -m --propagation private true 2>/dev/null; then
-  export QUILLARO_BENCH_SHARED_LOCK=1
-  exec unshare -m --propagation private bash -c 'mount -t tmpfs tmpfs /run/lock && exec bash "$0" "$@"' "$0" "$@"
-fi
+source "$(dirname "$0")/private_lock.sh"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$repo/build}" && pwd)"
 binary="${2:-$build/quillaro}"

@@ -9,15 +9,7 @@
 #   bench/load.sh [BUILD_FOLDER] [JOBS] [PARALLEL] [QUILLARO_BINARY]
 #   (default build/, 2000, 1, the build's quillaro)
 set -euo pipefail
-# Other services on this machine share the machine-wide interpreter lock;
-# run as root, the benchmark takes a private lock folder (a mount namespace of
-# its own) so that their jobs cannot stall it. QUILLARO_BENCH_SHARED_LOCK=1
-# keeps the machine's.
-if [ -z "${QUILLARO_BENCH_SHARED_LOCK:-}" ] && [ "$(id -u)" = 0 ] &&
-  unshare -m --propagation private true 2>/dev/null; then
-  export QUILLARO_BENCH_SHARED_LOCK=1
-  exec unshare -m --propagation private bash -c 'mount -t tmpfs tmpfs /run/lock && exec bash "$0" "$@"' "$0" "$@"
-fi
+source "$(dirname "$0")/private_lock.sh"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$repo/build}"
 jobs="${2:-2000}"

@@ -15,7 +15,7 @@
 #     bin/         the three exes
 #     source-version, timings.txt
 #   windows-<version>.complete marks a finished build; without it, it is rebuilt.
-# Installs what it needs with install_windows_deps.sh. Prints the bin folder on its last line.
+# Installs what it needs with install_deps.sh windows. Prints the bin folder on its last line.
 #   JOBS   parallel make jobs (default 2; the machine is shared)
 set -euo pipefail
 
@@ -36,7 +36,7 @@ if [ -f "$marker" ] && [ -f "$out_dir/bin/gswin32c.exe" ] && [ -f "$out_dir/bin/
 fi
 
 here="$(cd "$(dirname "$0")" && pwd)"
-bash "$here/install_windows_deps.sh" >&2 || fail "installing the cross-build packages"
+bash "$here/install_deps.sh" windows >&2 || fail "installing the cross-build packages"
 
 # Debian's sources file has only binary entries; add the matching deb-src ones
 # (the same file build_interpreters.sh writes).

@@ -22,7 +22,7 @@ keep=0
 fail() { echo "[check-windows] FAILED: $*" >&2; exit 1; }
 say() { echo "[check-windows] $*" >&2; }
 
-bash "$here/install_windows_deps.sh" >&2 || fail "installing mingw-w64 and Wine"
+bash "$here/install_deps.sh" windows >&2 || fail "installing mingw-w64 and Wine"
 win_bin="${QUILLARO_WINDOWS_BIN:-}"
 [ -n "$win_bin" ] || win_bin=$(bash "$here/build_windows_interpreters.sh" | tail -n 1)
 linux_bin=$(bash "$here/build_interpreters.sh" | tail -n 1)

@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillaro builds, runs and tests with.
 # Idempotent: packages already present are left alone.
+#   install_deps.sh [linux|windows]   (default linux)
+# windows: what the Windows port is cross-built and tested with, mingw-w64
+# (the posix thread variant: the win32 one has no std::thread) and Wine,
+# which runs the cross-built programs here.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git ca-certificates dpkg-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libvips-dev libsystemd-dev
-  ghostscript fonts-urw-base35 fontforge
-  clang libclang-rt-14-dev python3
-)
+case "${1:-linux}" in
+  linux) packages=(
+           build-essential cmake pkg-config git ca-certificates dpkg-dev
+           libgtest-dev libgmock-dev libbenchmark-dev
+           libvips-dev libsystemd-dev
+           ghostscript fonts-urw-base35 fontforge
+           clang libclang-rt-14-dev python3
+         ) ;;
+  windows) packages=(
+             g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
+             libz-mingw-w64-dev wine64 wine
+             autoconf automake libtool cmake pkg-config dpkg-dev
+           ) ;;
+  *) echo "[deps] unknown package set $1" >&2; exit 1 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

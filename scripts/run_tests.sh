@@ -16,7 +16,7 @@ filter=()
 case "$variant" in
   asan) build="$repo/build-asan" ;;
   tsan) build="$repo/build-tsan"; filter=(-R '^(platform|service)_tests$')
-        export GTEST_FILTER="${GTEST_FILTER:--ServiceTest.EachJobRunsTheStages*:ServiceFaultsTest.HostileJobs*}" ;;
+        export GTEST_FILTER="${GTEST_FILTER:--ServiceTest.Corpus*:ServiceTest.EachJobRunsTheStages*:ServiceTest.AStopDuringALongImagingStage*:ServiceFaultsTest.HostileJobs*}" ;;
 esac
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
