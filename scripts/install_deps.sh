@@ -11,7 +11,7 @@ case "${1:-linux}" in
   linux) packages=(
            build-essential cmake pkg-config git ca-certificates dpkg-dev
            libgtest-dev libgmock-dev libbenchmark-dev
-           libvips-dev libsystemd-dev
+           libvips-dev libsystemd-dev nlohmann-json3-dev
            ghostscript fonts-urw-base35 fontforge
            clang libclang-rt-14-dev python3
          ) ;;

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "report/report_notes.h"
+
 namespace quillaro {
 
 // Most entries an interpreter argument list can hold.
@@ -22,6 +24,8 @@ inline constexpr int kJobArgvCapacity = 20;
 //   interp/page_rendering.cc      RenderPages
 //   imaging/image_output.cc       ConvertPageImages (with colour coverage)
 //   imaging/completion_markers.cc WriteDoneMarker, WriteWatermarkMarker
+//   report/media_probe.cc         ProbeMedia
+//   report/report_file.cc         WriteReport
 //   watermark/watermark_prolog.cc BuildWatermarkProlog
 //   watermark/watermark_pipeline.cc RunWatermark
 // Stages return 1 for success and 0 for failure and never throw.
@@ -59,6 +63,14 @@ struct Job {
   void ConvertPageImages(std::u16string job_path,
                          const std::function<void()>& await_earlier_results = nullptr);
 
+  // --- The job report (IsReport): for a job whose pages are not rendered
+  // (Type 0), one run that renders them as 1-bit pages at 100 dpi only to
+  // learn their sheet sizes (into Report.probed_pages; the page files are
+  // removed); then out/STEM_report.json from what the stages noted in
+  // Report. Written after every other result and before the marker.
+  void ProbeMedia(std::u16string job_path);
+  void WriteReport(std::u16string job_path);
+
   // --- Completion markers, the last file a job writes.
   void WriteDoneMarker(std::u16string job_path);
   void WriteWatermarkMarker(std::u16string job_path, int result);
@@ -84,6 +96,9 @@ struct Job {
   std::string PagesCountFile;
   std::string ColorCoverageFile;
   std::string PaperSizeFile;
+  // What the stages noted for the job report; see
+  // ReportNotes for which stage writes what.
+  ReportNotes Report;
 
   // Settings snapshot.
   bool IsConvert = false;
@@ -97,6 +112,8 @@ struct Job {
   // core; the service reads it once, for its first job.
   int32_t Parallel = 0;
   bool IsLog = false;
+  // 1: write out/STEM_report.json for every converted job.
+  bool IsReport = false;
   int32_t WaitSeconds = 0;
   bool WMEnable = false;
   std::u16string WMGrayLevel;

@@ -21,7 +21,9 @@
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
+#include "platform/monotonic_clock.h"
 #include "platform/os_error.h"
+#include "report/page_notes.h"
 
 namespace quillaro {
 namespace {
@@ -130,6 +132,7 @@ bool IsLeftoverPageFile(std::string_view name, std::string_view stem) {
 void Job::ConvertPageImages(std::u16string job_path,
                             const std::function<void()>& await_earlier_results) {
   if (job_path.empty()) return;
+  const uint64_t started_ms = MonotonicMilliseconds();
   const OutputImageType output = OutputImageTypeOf(ImageType);
   ImageFileFormat format = ImageFileFormat::kJpeg;
   const bool has_encoder = FindImageEncoder(output.mime_type, &format) >= 0;
@@ -152,19 +155,27 @@ void Job::ConvertPageImages(std::u16string job_path,
     const std::string source = PageFileName(OutputFile, page);
     if (!FileExistsA(source)) break;
     const bool measures = measures_coverage && page <= kColorCoverageMaxPages;
+    // The job report notes each page's size and ink from the same pixels.
+    const bool notes = IsReport && page <= kColorCoverageMaxPages;
     const std::string target = PageFileName(image_pattern, page);
     // A target that is the source itself cannot be written over the page
     // being read; the page then yields no image.
     const bool converts = page <= PagesMaxCount && target != source && has_encoder;
-    if (measures || converts) {
+    if (measures || converts || notes) {
       PendingImage image{target + std::string(kPendingImageSuffix), target};
       bool tried = false;
       // A failed save leaves no image for this page; the job goes on. A file
       // the system would not create is worth a word to the operator.
       OsError error;
       if (std::optional<RasterPage> raster = RasterPage::Read(source, kMaxDecodedPageBytes)) {
+        std::optional<PageInk> ink;
         if (measures) {
-          coverage.AddPage(MeasureRgbPage(raster->rgb(), raster->width(), raster->height()));
+          ink = MeasureRgbPage(raster->rgb(), raster->width(), raster->height());
+          coverage.AddPage(*ink);
+        }
+        if (notes) {
+          Report.pages.push_back(
+              NoteRgbPage(page, raster->rgb(), raster->width(), raster->height(), ink));
         }
         if (converts) {
           const PixelSize size =
@@ -175,7 +186,8 @@ void Job::ConvertPageImages(std::u16string job_path,
           tried = true;
         }
       } else {
-        if (measures) coverage.AddPage(MeasurePageFile(source));
+        if (notes) Report.pages.push_back(NotePageFile(page, source));
+        if (measures) coverage.AddPage(notes ? *Report.pages.back().ink : MeasurePageFile(source));
         std::optional<ImageFile> file = converts ? ImageFile::Open(source) : std::nullopt;
         if (file) {
           const PixelSize size = ScaledPageSize(file->width(), file->height(), LongPixelLength);
@@ -191,6 +203,7 @@ void Job::ConvertPageImages(std::u16string job_path,
     RemoveFile(source);
   }
 
+  Report.imaging_elapsed_ms = MonotonicMilliseconds() - started_ms;
   if (await_earlier_results) await_earlier_results();
   // A terminated worker leaves no results of a half-read job, only its
   // leftovers swept below.

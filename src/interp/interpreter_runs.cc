@@ -10,6 +10,7 @@
 #include "inspect/language_detection.h"
 #include "platform/child_process.h"
 #include "platform/module_path.h"
+#include "platform/monotonic_clock.h"
 #include "platform/os_error.h"
 
 namespace quillaro {
@@ -19,15 +20,17 @@ namespace {
 // entries 1 to Argc - 1. Entry 0 is a program-name slot the filling stages
 // set to "ps2pdf"; it never reaches the interpreter. The line starts with
 // "-q", which the split takes as the program name, as on Windows.
-int RunArgumentList(const Job& job, Interpreter interpreter) {
+int RunArgumentList(Job& job, Interpreter interpreter) {
   std::u16string command_line = u"-q";
   const int argc = std::clamp(job.Argc, 0, kJobArgvCapacity);
   for (int i = 1; i < argc; ++i) {
     command_line += u' ';
     if (job.Argv[i] != nullptr) command_line += ToWide(job.Argv[i]);
   }
-  std::string output;  // the captured text is not looked at
+  std::string output;  // only the job report looks at it, when the run fails
+  const uint64_t started_ms = MonotonicMilliseconds();
   const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
+  job.Report.rendering.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
   const std::u16string message =
       u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
   if (code == 0) {

@@ -12,6 +12,7 @@
 #include "inspect/pjl_header.h"
 #include "interp/interpreter_runs.h"
 #include "platform/file_system.h"
+#include "platform/monotonic_clock.h"
 
 namespace quillaro {
 namespace {
@@ -43,14 +44,18 @@ int CalculatePages(Job& job, Interpreter interpreter, const char16_t* options,
                    bool logs_paper_names) {
   const std::u16string command_line = options + ToWide(QuoteArgument(job.FilePathA));
   std::string output;
+  const uint64_t started_ms = MonotonicMilliseconds();
   const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
+  const int64_t pages = code == 0 ? CountPages(output) : 0;
+  job.Report.measurement.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms,
+                                 code == 0 && pages == 0);
+  job.Report.measured_pages = pages;
   const std::u16string message =
       u"Calculating " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
   if (code != 0) {
     if (job.IsLog) WriteLog(message + u" ERROR (" + FormatIntW(code) + u")");
     return 0;
   }
-  const int64_t pages = CountPages(output);
   if (pages == 0) {
     if (job.IsLog) WriteLog(message + u" ERROR (0 pages)");
     return 0;

@@ -97,6 +97,8 @@ void MeasureBesideRendering(Job& job, const std::u16string& path) {
     job.PagesCountFile = measuring.PagesCountFile;
     job.ColorCoverageFile = measuring.ColorCoverageFile;
     job.PaperSizeFile = measuring.PaperSizeFile;
+    job.Report.measurement = measuring.Report.measurement;
+    job.Report.measured_pages = measuring.Report.measured_pages;
   };
   if (!CancellationRequested()) job.RenderPages(path);
   if (!CancellationRequested()) job.ConvertPageImages(path, await_measurement);
@@ -131,12 +133,16 @@ void RunStages(Job& job, const std::u16string& path, bool watermark, bool refuse
           if (go_on()) job.ConvertPageImages(stages_path);
         }
       }
+      // Pages that are not rendered: the report learns their sheets here.
+      if (job.IsReport && job.Type <= 0 && go_on()) job.ProbeMedia(stages_path);
     }
   }  // the results carry the job's own name from here on
   if (!go_on()) return;
   if (watermark) {
     job.WriteWatermarkMarker(path, watermark_result);
   } else {
+    // After every other result, before the marker.
+    if (job.IsConvert && job.IsReport) job.WriteReport(path);
     job.WriteDoneMarker(path);
   }
 }

@@ -1,0 +1,100 @@
+// The media probe: a job whose pages are not rendered (Type 0) still gets the
+// sheet of every page in its report, from one extra interpreter run that
+// renders the pages at 100 dpi in 1 bit per pixel, the cheapest raster there
+// is (an A4 page is 120 kB), only to read their sizes.
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "config/job.h"
+#include "config/path_utils.h"
+#include "config/text_utils.h"
+#include "imaging/color_coverage.h"
+#include "interp/interpreter_runs.h"
+#include "interp/page_file_pattern.h"
+#include "platform/file_system.h"
+#include "platform/monotonic_clock.h"
+
+namespace quillaro {
+namespace {
+
+// The "_" at the end keeps the probe's page files apart from the results,
+// as the rendered pages are.
+constexpr char kProbePageSuffix[] = ".pbm_";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Width and height from the header of a binary PBM ("P4", blanks and "#"
+// comments between the fields). None for anything else.
+std::optional<std::pair<int32_t, int32_t>> ReadPbmSize(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFileForReading(path));
+  if (!file) return std::nullopt;
+  char header[512];
+  const size_t size = std::fread(header, 1, sizeof header, file.get());
+  if (size < 2 || header[0] != 'P' || header[1] != '4') return std::nullopt;
+  size_t at = 2;
+  int32_t fields[2] = {0, 0};
+  for (int32_t& field : fields) {
+    for (;;) {
+      if (at < size && header[at] == '#') {
+        while (at < size && header[at] != '\n') ++at;
+      } else if (at < size && (header[at] == ' ' || (header[at] >= '\t' && header[at] <= '\r'))) {
+        ++at;
+      } else {
+        break;
+      }
+    }
+    int digits = 0;
+    while (at < size && header[at] >= '0' && header[at] <= '9' && digits < 9) {
+      field = field * 10 + (header[at++] - '0');
+      ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+  }
+  if (fields[0] == 0 || fields[1] == 0) return std::nullopt;
+  return std::make_pair(fields[0], fields[1]);
+}
+
+}  // namespace
+
+void Job::ProbeMedia(std::u16string job_path) {
+  FilePathA = ToNarrow(job_path);
+  if (FilePathA.empty()) return;
+  const std::string pattern = EscapePagePattern(OutFolderA() + "/" +
+                                                ToNarrow(JobFileStem(job_path))) +
+                              "_%d" + kProbePageSuffix;
+  const std::u16string command_line =
+      u"-q -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=pbmraw -sOutputFile=" +
+      ToWide(QuoteArgument(pattern)) + u" -dFirstPage=1 -dLastPage=" +
+      FormatIntW(kColorCoverageMaxPages) + u" " + ToWide(QuoteArgument(FilePathA));
+
+  // The interpreter the other stages choose, or each in their fallback
+  // order; pages a failed attempt left are overwritten by the next one, or
+  // removed below.
+  RunWithChosenInterpreter(FilePathA, [&](Interpreter interpreter) {
+    std::string output;
+    const uint64_t started_ms = MonotonicMilliseconds();
+    const int code = RunInterpreter(interpreter, command_line, output, WaitSeconds);
+    Report.media_probe.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
+    return code == 0 ? 1 : 0;
+  });
+
+  for (int32_t page = 1; page <= kColorCoverageMaxPages + 1; ++page) {
+    const std::string file = PageFileName(pattern, page);
+    if (!PathExists(file)) break;
+    if (const auto size = ReadPbmSize(file); size && Report.media_probe.succeeded_run()) {
+      PageNote note;
+      note.number = page;
+      note.width_px = size->first;
+      note.height_px = size->second;
+      Report.probed_pages.push_back(note);
+    }
+    RemoveFile(file);
+  }
+}
+
+}  // namespace quillaro

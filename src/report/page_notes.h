@@ -1,0 +1,28 @@
+#ifndef QUILLARO_REPORT_PAGE_NOTES_H_
+#define QUILLARO_REPORT_PAGE_NOTES_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "imaging/color_coverage.h"
+#include "report/report_notes.h"
+
+namespace quillaro {
+
+// The report's note of page `number` from its decoded pixels, `width` x
+// `height` of 8-bit RGB: its size, its ink counts, and its ink sums, which
+// are `ink` when the colour coverage has measured them already and are
+// measured here otherwise. One pass over the pixels for the counts.
+PageNote NoteRgbPage(int32_t number, const uint8_t* rgb, int32_t width, int32_t height,
+                     const std::optional<PageInk>& ink);
+
+// The same for a page file the image library reads (PNG pages, pages too
+// large to hold): decoded once, for the note and, through `ink`, for the
+// colour coverage, which gets exactly what MeasurePageFile gives. A file
+// that cannot be opened gives a note of size 0 and no pixels.
+PageNote NotePageFile(int32_t number, const std::string& path);
+
+}  // namespace quillaro
+
+#endif  // QUILLARO_REPORT_PAGE_NOTES_H_
