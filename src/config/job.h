@@ -26,6 +26,7 @@ inline constexpr int kJobArgvCapacity = 20;
 //   imaging/completion_markers.cc WriteDoneMarker, WriteWatermarkMarker
 //   report/media_probe.cc         ProbeMedia
 //   report/report_file.cc         WriteReport
+//   report/quarantine.cc          QuarantineFailedJob
 //   watermark/watermark_prolog.cc BuildWatermarkProlog
 //   watermark/watermark_pipeline.cc RunWatermark
 // Stages return 1 for success and 0 for failure and never throw.
@@ -71,6 +72,13 @@ struct Job {
   void ProbeMedia(std::u16string job_path);
   void WriteReport(std::u16string job_path);
 
+  // --- Quarantine (IsQuarantine): a job whose interpretation failed (no
+  // interpreter counted its pages, or none rendered them) is moved from in/
+  // to failed/ beside it, with failed/NAME.reason.txt saying why, as the
+  // report does. Returns 1 when the job was moved; a job that did not fail,
+  // or cannot be moved, stays where it is.
+  int QuarantineFailedJob(std::u16string job_path);
+
   // --- Completion markers, the last file a job writes.
   void WriteDoneMarker(std::u16string job_path);
   void WriteWatermarkMarker(std::u16string job_path, int result);
@@ -96,7 +104,7 @@ struct Job {
   std::string PagesCountFile;
   std::string ColorCoverageFile;
   std::string PaperSizeFile;
-  // What the stages noted for the job report; see
+  // What the stages noted for the job report and the quarantine; see
   // ReportNotes for which stage writes what.
   ReportNotes Report;
 
@@ -114,6 +122,8 @@ struct Job {
   bool IsLog = false;
   // 1: write out/STEM_report.json for every converted job.
   bool IsReport = false;
+  // 1: move jobs whose interpretation failed to failed/.
+  bool IsQuarantine = false;
   int32_t WaitSeconds = 0;
   bool WMEnable = false;
   std::u16string WMGrayLevel;

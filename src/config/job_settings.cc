@@ -51,6 +51,7 @@ void Job::LoadSettings() {
   if (Parallel < 0 || Parallel > kMaxParallel) Parallel = 1;
   IsLog = read_int(u"IsLog", 0) == 1;
   IsReport = read_int(u"IsReport", 0) == 1;
+  IsQuarantine = read_int(u"IsQuarantine", 0) == 1;
   WaitSeconds = read_int(u"WaitSeconds", 30);
   if (WaitSeconds < 10) WaitSeconds = 10;
   if (WaitSeconds > 60) WaitSeconds = 60;

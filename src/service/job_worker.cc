@@ -143,6 +143,7 @@ void RunStages(Job& job, const std::u16string& path, bool watermark, bool refuse
   } else {
     // After every other result, before the marker.
     if (job.IsConvert && job.IsReport) job.WriteReport(path);
+    if (job.IsConvert && job.IsQuarantine) job.QuarantineFailedJob(path);
     job.WriteDoneMarker(path);
   }
 }
