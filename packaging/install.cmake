@@ -4,7 +4,7 @@
 # unit (link it with `systemctl link /opt/quillaro/quillaro.service`; it
 # expects the folder at /opt/quillaro).
 find_program(QUILLARO_INSTALL_GS gs)
-install(TARGETS quillaro RUNTIME DESTINATION .)
+install(TARGETS quillaro quillaro-report RUNTIME DESTINATION .)
 install(DIRECTORY DESTINATION in)
 install(DIRECTORY DESTINATION out)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/quillaro.service DESTINATION .)
