@@ -38,6 +38,7 @@ class Corpus {
     const std::string document = (sources / "document.ps").string();
     const std::string colour = (sources / "colour_page.ps").string();
     const std::string blank = (sources / "blank_page.ps").string();
+    const std::string report = (sources / "report_pages.ps").string();
     if (!RunGs("ps2write", "", kA4Document, document, "a4_3pages.ps") ||
         !RunGs("pdfwrite", "", kA4Document, document, "a4_3pages.pdf") ||
         !RunGs("pdfwrite", "", kLetterDocument, document, "letter_2pages.pdf") ||
@@ -46,7 +47,11 @@ class Corpus {
         !RunGs("pxlcolor", "-r150", kLetterDocument, document, "letter_2pages.pxl") ||
         !RunGs("xpswrite", "", kA4Document, document, "a4_3pages.xps") ||
         !RunGs("pdfwrite", "", "", colour, "colour_a4.pdf") ||
-        !RunGs("pdfwrite", "", "", blank, "blank_a4.pdf")) {
+        !RunGs("pdfwrite", "", "", blank, "blank_a4.pdf") ||
+        !RunGs("pdfwrite", "-dAutoFilterColorImages=false -dColorImageFilter=/DCTEncode", "",
+               report, "report.pdf") ||
+        !RunGs("pxlcolor", "-r150", "", report, "report.pxl") ||
+        !RunGs("xpswrite", "", "", report, "report.xps")) {
       return false;
     }
     const std::string ljet4 = ReadFileBytes(Path("a4_3pages_reset.pcl"));
@@ -77,6 +82,14 @@ class Corpus {
         kUel + "@PJL\n@PJL SET PAPER = A4\n@PJL SET QTY=1\n@PJL ENTER LANGUAGE=PCL\n" + ljet4);
     WriteFileBytes(Path("pjl_xps_a4.prn"), kUel + "@PJL\n@PJL ENTER LANGUAGE=XPS\n" +
                                                ReadFileBytes(Path("a4_3pages.xps")) + kUel);
+    std::filesystem::copy_file(report, Path("report.ps"));
+    WriteFileBytes(Path("report_pjl.prn"),
+                   kUel +
+                       "@PJL JOB NAME = \"Quarterly report\"\r\n@PJL SET USERNAME=alice\r\n"
+                       "@PJL SET DUPLEX=ON\r\n@PJL SET QTY=2\r\n@PJL SET RESOLUTION=600\r\n"
+                       "@PJL ENTER LANGUAGE=PDF\r\n" +
+                       ReadFileBytes(Path("report.pdf")) + kUel);
+    WriteFileBytes(Path("report_broken.ps"), "%!PS\n/no-such-operator-here load\n");
     for (const CorpusEntry& entry : CorpusEntries()) {
       if (ReadFileBytes(Path(entry.name)).empty()) error_ = "corpus job " + entry.name + " missing";
     }
@@ -125,6 +138,12 @@ const std::vector<CorpusEntry>& CorpusEntries() {
   return entries;
 }
 
+const std::vector<std::string>& ReportCorpusJobs() {
+  static const std::vector<std::string> jobs = {"report.ps",  "report.pdf",     "report.pxl",
+                                                "report.xps", "report_pjl.prn", "report_broken.ps"};
+  return jobs;
+}
+
 std::string CorpusPath(const std::string& name) {
   static const Corpus corpus;
   if (!corpus.ok()) {
@@ -133,6 +152,9 @@ std::string CorpusPath(const std::string& name) {
   }
   for (const CorpusEntry& entry : CorpusEntries()) {
     if (entry.name == name) return corpus.Path(name);
+  }
+  for (const std::string& job : ReportCorpusJobs()) {
+    if (job == name) return corpus.Path(name);
   }
   ADD_FAILURE() << name << " is not a corpus job";
   return {};

@@ -38,7 +38,16 @@ struct CorpusEntry {
 // Every job of the corpus, in the order of the table above.
 const std::vector<CorpusEntry>& CorpusEntries();
 
-// Full path of the corpus job `name`, generating the corpus on first use.
+// The report corpus, made in the same run from report_pages.ps (six pages of six sheets, each
+// with what a colour verdict must tell apart; see that file): the PostScript itself
+// (report.ps), PDF from pdfwrite with its images JPEG-compressed (report.pdf), PCL XL from
+// pxlcolor (report.pxl: the A3 landscape page comes out as a portrait sheet) and XPS from
+// xpswrite (report.xps: it leaves the blank page out), and the PDF behind a PJL header with job
+// name "Quarterly report", user name "alice", DUPLEX=ON, QTY=2, RESOLUTION=600
+// (report_pjl.prn); and a PostScript job that fails (report_broken.ps).
+const std::vector<std::string>& ReportCorpusJobs();
+
+// Full path of the corpus or report-corpus job `name`, generating the corpus on first use.
 // Empty (and the current test failed) when the corpus cannot be made or
 // `name` is not a corpus job.
 std::string CorpusPath(const std::string& name);

@@ -1,0 +1,207 @@
+// The job report through the real service over the generated corpus: every other result stays
+// as it was, and every page of the report corpus gets its sheet and its ink verdict.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "report/page_verdict.h"
+#include "service/service_process.h"
+#include "support/corpus.h"
+
+namespace quillaro::testing {
+namespace {
+
+using Folder = std::map<std::string, std::string>;  // file name: bytes
+using Json = nlohmann::json;
+
+// A corpus job under a name whose STEM is its own (a4_3pages.ps and a4_3pages.pdf share one).
+std::string OwnStem(const std::string& name) {
+  return Stem(name) + "_" + name.substr(name.rfind('.') + 1) + name.substr(name.rfind('.'));
+}
+
+std::vector<std::string> AllJobs() {
+  std::vector<std::string> jobs = ReportCorpusJobs();
+  for (const CorpusEntry& entry : CorpusEntries()) jobs.push_back(entry.name);
+  return jobs;
+}
+
+struct CorpusRun {
+  Folder out;
+  Folder failed;
+  std::vector<std::string> log;  // messages, without time stamps and the folder, sorted
+  std::string csv;               // quillaro-report --csv out/
+};
+
+Folder ReadFolder(const fs::path& folder) {
+  Folder files;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error))
+    files[entry.path().filename().string()] = ReadFileBytes(entry.path());
+  return files;
+}
+
+// Every job through the service, Type `type`, with or without the report (and quarantine);
+// each combination runs once per test program.
+const CorpusRun& RunCorpus(int type, bool report) {
+  static std::map<std::pair<int, bool>, CorpusRun> runs;
+  CorpusRun& run = runs[{type, report}];
+  if (!run.out.empty()) return run;
+  ServiceProcess service("IsConvert=1\nIsLog=1\nType=" + std::to_string(type) +
+                         (report ? "\nIsReport=1\nIsQuarantine=1\n" : "\n"));
+  EXPECT_TRUE(service.Start()) << service.Errors();
+  for (const std::string& job : AllJobs()) CopyIn(CorpusPath(job), service, OwnStem(job));
+  for (const std::string& job : AllJobs())
+    EXPECT_TRUE(WaitForFile(service.out() / (OwnStem(job) + "_done"), 180)) << job;
+  EXPECT_EQ(service.Stop(), 0);
+  run.out = ReadFolder(service.out());
+  run.failed = ReadFolder(service.root() / "failed");
+  const std::string bytes = ReadFileBytes(service.root() / "log.txt");
+  std::string text;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i];  // UTF-16LE, ASCII here
+  SplitString(text, "\r\n", run.log, false);
+  for (std::string& line : run.log) {
+    line = line.substr(line.find('\t') + 1);
+    ReplaceAll(line, service.root().string(), "");
+  }
+  std::sort(run.log.begin(), run.log.end());
+  const fs::path tool = fs::path(ToNarrow(GetModuleFolder())).parent_path().parent_path();
+  std::system(("'" + (tool / "quillaro-report").string() + "' --csv '" + service.out().string() +
+               "' >'" + (service.root() / "csv").string() + "'")
+                  .c_str());
+  run.csv = ReadFileBytes(service.root() / "csv");
+  return run;
+}
+
+TEST(ReportTest, EveryOtherResultAndLogLineIsTheSameWithTheReport) {
+  for (int type : {0, 2}) {
+    SCOPED_TRACE(type);
+    const CorpusRun& without = RunCorpus(type, false);
+    Folder others = RunCorpus(type, true).out;
+    const size_t reports =
+        std::erase_if(others, [](const auto& file) { return file.first.ends_with("_report.json"); });
+    EXPECT_EQ(reports, AllJobs().size());
+    EXPECT_EQ(others.size(), without.out.size());
+    for (const auto& [name, bytes] : without.out) EXPECT_TRUE(others[name] == bytes) << name;
+    EXPECT_EQ(RunCorpus(type, true).log, without.log);
+  }
+}
+
+TEST(ReportTest, EveryPageGetsItsSheetAndInkVerdictAndTheTotalsAddUp) {
+  const struct {
+    double width_mm, height_mm;
+    const char* name;  // nullptr: no standard sheet
+    const char* ink;
+  } kPages[] = {{420, 297, "A3", "mono"},      {210, 297, "A4", "colour"},
+                {148, 210, "A5", "colour"},    {215.9, 279.4, "Letter", "blank"},
+                {215.9, 355.6, "Legal", "colour"}, {100, 150, nullptr, "mono"}};
+  const struct {
+    const char* job;
+    const char* language;
+    const char* source;
+    const char* interpreter;
+    int copies;
+    bool has_blank_page;  // xpswrite leaves it out
+    bool a3_portrait;     // pxlcolor turns the landscape page into a portrait sheet
+  } kJobs[] = {{"report.ps", "PS", "content", "gs", 1, true, false},
+               {"report.pdf", "PDF", "content", "gs", 1, true, false},
+               {"report.pxl", "PCLXL", "pjl", "gpcl6", 1, true, true},
+               {"report.xps", "XPS", "content", "gxps", 1, false, false},
+               {"report_pjl.prn", "PDF", "pjl", "gs", 2, true, false}};
+  for (int type : {2, 0}) {
+    const CorpusRun& run = RunCorpus(type, true);
+    for (const auto& job : kJobs) {
+      SCOPED_TRACE(std::string(job.job) + " Type=" + std::to_string(type));
+      const Json report = Json::parse(run.out.at(Stem(OwnStem(job.job)) + "_report.json"));
+      EXPECT_EQ(report["language"], job.language);
+      EXPECT_EQ(report["language_source"], job.source);
+      EXPECT_EQ(report["interpreter"]["name"], job.interpreter);
+      EXPECT_FALSE(report["interpreter"]["version"].is_null());
+      EXPECT_EQ(report["copies"], job.copies);
+      EXPECT_TRUE(report["failure"].is_null());
+      const size_t pages = job.has_blank_page ? 6 : 5;
+      EXPECT_EQ(report["page_count"], pages);
+      ASSERT_EQ(report["pages"].size(), pages);
+      std::map<std::string, int> verdicts, media;
+      for (size_t i = 0, sheet = 0; i < pages; ++i, ++sheet) {
+        if (!job.has_blank_page && sheet == 3) ++sheet;
+        const auto& expected = kPages[sheet];
+        const Json& page = report["pages"][i];
+        SCOPED_TRACE(page.dump());
+        EXPECT_EQ(page["number"], i + 1);
+        const bool swap = job.a3_portrait && sheet == 0;
+        EXPECT_NEAR(page["media"]["width_mm"], swap ? expected.height_mm : expected.width_mm, 1.5);
+        EXPECT_NEAR(page["media"]["height_mm"], swap ? expected.width_mm : expected.height_mm, 1.5);
+        EXPECT_EQ(page["media"]["name"], expected.name ? Json(expected.name) : Json());
+        EXPECT_EQ(page["media"]["orientation"], sheet == 0 && !swap ? "landscape" : "portrait");
+        EXPECT_EQ(page["ink"], type == 0 ? Json() : Json(expected.ink));
+        ++verdicts[expected.ink];
+        ++media[expected.name ? expected.name : "other"];
+      }
+      const Json& totals = report["totals"];
+      EXPECT_EQ(totals["media"], Json(media));
+      EXPECT_EQ(totals["sheets"], job.copies == 2 ? 3 : pages);  // the PJL job is duplex
+      for (const char* ink : {"colour", "mono", "blank"})
+        EXPECT_EQ(totals[std::string(ink) + "_pages"], type == 0 ? Json() : Json(verdicts[ink]));
+    }
+  }
+  const Json pjl = Json::parse(RunCorpus(2, true).out.at("report_pjl_prn_report.json"))["pjl"];
+  EXPECT_EQ(pjl, Json::parse(R"({"job_name": "Quarterly report", "user_name": "alice",
+                                 "duplex": "ON", "resolution": "600"})"));
+  EXPECT_NE(RunCorpus(2, true).csv.find(
+                "\r\nreport_pjl_prn.prn,6,3,2,1,3,2,A3:1;A4:1;A5:1;Legal:1;Letter:1;other:1,\r\n"),
+            std::string::npos)
+      << RunCorpus(2, true).csv;
+}
+
+TEST(ReportTest, AJobTheInterpretersCannotReadIsQuarantinedWithTheReasonItsReportGives) {
+  const CorpusRun& run = RunCorpus(2, true);
+  const Json report = Json::parse(run.out.at("report_broken_ps_report.json"));
+  const std::string failure = report["failure"];
+  EXPECT_TRUE(failure.starts_with("measurement failed: gs exit code 1: Error: /undefined"))
+      << failure;
+  ASSERT_EQ(report["errors"].size(), 2u);  // measurement and rendering
+  EXPECT_EQ(report["errors"][1]["stage"], "rendering");
+  EXPECT_EQ(report["errors"][1]["exit_code"], 1);
+  EXPECT_NE(report["errors"][1]["last_lines"].dump().find("no-such-operator-here"),
+            std::string::npos);
+  EXPECT_EQ(run.failed.at("report_broken_ps.ps"), ReadFileBytes(CorpusPath("report_broken.ps")));
+  EXPECT_EQ(run.failed.at("report_broken_ps.ps.reason.txt"), failure + "\n");
+  EXPECT_EQ(run.failed.size(), 2u);
+  EXPECT_EQ(run.out.count("report_broken_ps.ps_done"), 1u);
+  EXPECT_EQ(RunCorpus(2, false).failed.size(), 0u);
+}
+
+// Coloured and inked pixels are counted wherever they stand, including between the runs of
+// white that the scan steps over eight at a time, and the verdict falls at the thresholds.
+TEST(PageVerdictTest, CountsPixelsAnywhereAndJudgesAtTheThresholds) {
+  const struct {
+    int pixels;
+    uint8_t r, g, b;
+    InkVerdict verdict;
+  } kCases[] = {
+      {64, 255, 0, 0, InkVerdict::kColour},     {63, 255, 0, 0, InkVerdict::kMono},
+      {64, 200, 225, 212, InkVerdict::kColour}, {64, 200, 224, 212, InkVerdict::kMono},
+      {1, 247, 247, 247, InkVerdict::kMono},    {64, 248, 250, 252, InkVerdict::kBlank},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.pixels) + " of " + std::to_string(c.r) + "," +
+                 std::to_string(c.g) + "," + std::to_string(c.b));
+    std::vector<uint8_t> rgb(3 * 1001, 255);
+    for (int i = 0; i < c.pixels; ++i) {
+      uint8_t* pixel = &rgb[3 * (i * 13 + 7)];
+      pixel[0] = c.r, pixel[1] = c.g, pixel[2] = c.b;
+    }
+    PageInkCounts counts;
+    CountPageInk(rgb.data(), 1001, counts);
+    EXPECT_EQ(JudgeInk(counts), c.verdict);
+  }
+}
+
+}  // namespace
+}  // namespace quillaro::testing
