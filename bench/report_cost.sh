@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# What the job report costs a Type=2 job: the benchmark corpus (bench/corpus.sh,
-# 33 jobs) goes through the real service one job at a time, from the drop into
-# in/ to the completion marker, in rounds that alternate IsReport=0 and
-# IsReport=1 (the order swapped every round, so that the load of a shared
-# machine weighs on both alike). Prints each batch, the median of each
-# setting and the report's share, and the load average.
+# What the job report costs a Type=2 job: every job of the benchmark corpus
+# (bench/corpus.sh, 33 jobs) goes through the real service from the drop into
+# in/ to the completion marker, once with IsReport=0 and once with IsReport=1
+# right after each other, so that the load of a shared machine weighs on both
+# alike. Prints the sums of each round, the report's share over all rounds,
+# and the load average.
 #   bench/report_cost.sh [build folder] [rounds]   (default build, 3)
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -34,35 +34,40 @@ service=$!
 until grep -q running "$folder/stderr.txt" 2>/dev/null; do sleep 0.1; done
 sleep 0.5  # the watch on in/ stands just after "running"
 
-batch_ms() {  # IsReport value: every job, one at a time; prints milliseconds
-  settings "$1"
-  rm -f "$folder"/out/*
-  local start end job name
+job_ms() {  # job file, name in in/, IsReport value: one job from drop to marker, milliseconds
+  settings "$3"
+  local start end
   start=$(date +%s%N)
-  for job in "$folder"/jobs/*; do
-    name="$(basename "$job")"
-    cp "$job" "$folder/in/$name"
-    until [ -e "$folder/out/${name}_done" ]; do sleep 0.01; done
-    rm -f "$folder/in/$name"
-  done
+  cp "$1" "$folder/in/$2"
+  until [ -e "$folder/out/${2}_done" ]; do sleep 0.005; done
   end=$(date +%s%N)
+  rm -f "$folder/in/$2" "$folder"/out/*
   echo $(((end - start) / 1000000))
 }
 
-batch_ms 1 >/dev/null  # warm-up: caches, and the interpreter versions the report asks once
-without=()
-with=()
-for ((round = 1; round <= rounds; round++)); do
-  if ((round % 2)); then order="0 1"; else order="1 0"; fi
-  for report in $order; do
-    ms=$(batch_ms "$report")
-    echo "round $round IsReport=$report: $ms ms"
-    if [ "$report" = 0 ]; then without+=("$ms"); else with+=("$ms"); fi
+# Each job runs with and without the report back to back, the order
+# swapped from job to job and round to round, under names of their own (the
+# inbox takes a name dropped twice in a row for one job).
+total=(0 0)
+warm=1  # the first pass warms the caches and lets the report ask the interpreter versions
+for ((round = 0; round <= rounds; round++)); do
+  sums=(0 0)
+  index=0
+  for job in "$folder"/jobs/*; do
+    name="$(basename "$job")"
+    if (((round + index) % 2)); then order="1 0"; else order="0 1"; fi
+    for report in $order; do
+      ms=$(job_ms "$job" "${name%.*}_${round}_${report}.${name##*.}" "$report")
+      sums[report]=$((sums[report] + ms))
+    done
+    index=$((index + 1))
   done
+  if ((warm)); then warm=0; continue; fi
+  echo "round $round: IsReport=0 ${sums[0]} ms, IsReport=1 ${sums[1]} ms"
+  total[0]=$((total[0] + sums[0]))
+  total[1]=$((total[1] + sums[1]))
 done
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-m0=$(median "${without[@]}")
-m1=$(median "${with[@]}")
-awk -v a="$m0" -v b="$m1" 'BEGIN {
-  printf "median IsReport=0: %d ms, IsReport=1: %d ms, report: %+.1f %%\n", a, b, (b - a) * 100 / a }'
+awk -v a="${total[0]}" -v b="${total[1]}" -v n="$rounds" 'BEGIN {
+  printf "all rounds: IsReport=0 %d ms, IsReport=1 %d ms per corpus pass; the report adds %+.1f %%\n",
+    a / n, b / n, (b - a) * 100 / a }'
 echo "load: $(uptime)"
