@@ -9,8 +9,8 @@ std::string StageFailure(const char* stage, const StageNote& note) {
     const InterpreterRunNote& run = note.runs[i];
     reason += i == 0 ? " " : ", ";
     reason += InterpreterProgramName(run.interpreter);
-    reason += run.counted_no_pages ? " counted no pages"
-                                   : " exit code " + std::to_string(run.exit_code);
+    reason +=
+        run.counted_no_pages ? " counted no pages" : " exit code " + std::to_string(run.exit_code);
   }
   // The interpreters end with a summary ("Unrecoverable error, exit code
   // 1"); the line that names the error comes before it.

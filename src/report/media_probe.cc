@@ -64,9 +64,9 @@ std::optional<std::pair<int32_t, int32_t>> ReadPbmSize(const std::string& path) 
 void Job::ProbeMedia(std::u16string job_path) {
   FilePathA = ToNarrow(job_path);
   if (FilePathA.empty()) return;
-  const std::string pattern = EscapePagePattern(OutFolderA() + "/" +
-                                                ToNarrow(JobFileStem(job_path))) +
-                              "_%d" + kProbePageSuffix;
+  const std::string pattern =
+      EscapePagePattern(OutFolderA() + "/" + ToNarrow(JobFileStem(job_path))) + "_%d" +
+      kProbePageSuffix;
   const std::u16string command_line =
       u"-q -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=pbmraw -sOutputFile=" +
       ToWide(QuoteArgument(pattern)) + u" -dFirstPage=1 -dLastPage=" +

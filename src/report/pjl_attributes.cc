@@ -50,8 +50,7 @@ std::optional<std::string> ValueOf(std::string_view line, std::string_view keywo
   return std::string(rest);
 }
 
-void TakeFirst(std::optional<std::string>& field, std::string_view line,
-               std::string_view keyword) {
+void TakeFirst(std::optional<std::string>& field, std::string_view line, std::string_view keyword) {
   if (!field) field = ValueOf(line, keyword);
 }
 

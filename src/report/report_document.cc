@@ -41,10 +41,9 @@ json CoverageJson(const PageInk& ink) {
 
 json ErrorsJson(const ReportNotes& notes) {
   json errors = json::array();
-  const std::pair<const char*, const StageNote*> stages[] = {
-      {"measurement", &notes.measurement},
-      {"rendering", &notes.rendering},
-      {"media_probe", &notes.media_probe}};
+  const std::pair<const char*, const StageNote*> stages[] = {{"measurement", &notes.measurement},
+                                                             {"rendering", &notes.rendering},
+                                                             {"media_probe", &notes.media_probe}};
   for (const auto& [name, stage] : stages) {
     if (!stage->ran() || stage->succeeded_run() != nullptr) continue;
     for (const InterpreterRunNote& run : stage->runs) {
@@ -80,8 +79,8 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
   json pages = json::array();
   json media_totals = json::object();
   int64_t ink_totals[3] = {0, 0, 0};  // colour, mono, blank
-  const int64_t listed = std::min(kMaxReportedPages,
-                                  std::max(page_count, static_cast<int64_t>(noted.size())));
+  const int64_t listed =
+      std::min(kMaxReportedPages, std::max(page_count, static_cast<int64_t>(noted.size())));
   for (int64_t number = 1; number <= listed; ++number) {
     const PageNote* note =
         number <= static_cast<int64_t>(noted.size()) ? &noted[number - 1] : nullptr;

@@ -2,10 +2,9 @@
 #define QUILLARO_REPORT_REPORT_DOCUMENT_H_
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "report/job_language.h"
 #include "report/pjl_attributes.h"

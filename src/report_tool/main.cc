@@ -23,17 +23,20 @@ int main(int argc, char** argv) {
     }
   }
   if (folder.empty()) {
-    std::fputs("usage: quillaro-report [--csv] FOLDER\n"
-               "  Sums up FOLDER/*_report.json: one line per job (pages of one copy,\n"
-               "  colour, mono, blank, sheets, copies, media) and a total in which\n"
-               "  every figure is multiplied by its job's copies.\n",
-               stderr);
+    std::fputs(
+        "usage: quillaro-report [--csv] FOLDER\n"
+        "  Sums up FOLDER/*_report.json: one line per job (pages of one copy,\n"
+        "  colour, mono, blank, sheets, copies, media) and a total in which\n"
+        "  every figure is multiplied by its job's copies.\n",
+        stderr);
     return 2;
   }
   std::vector<std::string> skipped;
   const std::vector<quillaro::JobSummary> jobs = quillaro::SummariseFolder(folder, skipped);
-  for (const std::string& file : skipped) std::fprintf(stderr, "skipped (no report): %s\n", file.c_str());
-  const std::string text = csv ? quillaro::FormatSummaryCsv(jobs) : quillaro::FormatSummaryTable(jobs);
+  for (const std::string& file : skipped)
+    std::fprintf(stderr, "skipped (no report): %s\n", file.c_str());
+  const std::string text =
+      csv ? quillaro::FormatSummaryCsv(jobs) : quillaro::FormatSummaryTable(jobs);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return 0;
 }

@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <system_error>
-
-#include <nlohmann/json.hpp>
 
 namespace quillaro {
 namespace {
@@ -40,7 +39,7 @@ std::string MediaText(const JobSummary& job, char separator) {
 
 // The rows of both formats: one per job, then the total, each a list of
 // fields in the order of kColumns.
-constexpr const char* kColumns[] = {"job",  "pages",  "colour", "mono", "blank",
+constexpr const char* kColumns[] = {"job",    "pages",  "colour", "mono",   "blank",
                                     "sheets", "copies", "media",  "failure"};
 
 std::vector<std::vector<std::string>> Rows(const std::vector<JobSummary>& jobs, char separator) {
@@ -65,11 +64,11 @@ std::vector<std::vector<std::string>> Rows(const std::vector<JobSummary>& jobs, 
     for (const auto& [name, pages] : job.media) total_media[name] += pages * job.copies;
   }
   total.media.assign(total_media.begin(), total_media.end());
-  const size_t failed = static_cast<size_t>(
-      std::count_if(jobs.begin(), jobs.end(), [](const JobSummary& j) { return !j.failure.empty(); }));
-  rows.push_back({total.job, Count(total.pages), Count(total.colour_pages),
-                  Count(total.mono_pages), Count(total.blank_pages), Count(total.sheets),
-                  std::to_string(total.copies), MediaText(total, separator),
+  const size_t failed = static_cast<size_t>(std::count_if(
+      jobs.begin(), jobs.end(), [](const JobSummary& j) { return !j.failure.empty(); }));
+  rows.push_back({total.job, Count(total.pages), Count(total.colour_pages), Count(total.mono_pages),
+                  Count(total.blank_pages), Count(total.sheets), std::to_string(total.copies),
+                  MediaText(total, separator),
                   failed == 0 ? "" : std::to_string(failed) + " failed"});
   return rows;
 }
@@ -109,7 +108,8 @@ std::optional<JobSummary> SummariseReport(const std::string& json_text) {
     }
   }
   const auto failure = report.find("failure");
-  if (failure != report.end() && failure->is_string()) summary.failure = failure->get<std::string>();
+  if (failure != report.end() && failure->is_string())
+    summary.failure = failure->get<std::string>();
   return summary;
 }
 
@@ -169,7 +169,8 @@ std::string FormatSummaryTable(const std::vector<JobSummary>& jobs) {
 
 std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs) {
   std::string text;
-  for (size_t i = 0; i < std::size(kColumns); ++i) text += (i == 0 ? "" : ",") + std::string(kColumns[i]);
+  for (size_t i = 0; i < std::size(kColumns); ++i)
+    text += (i == 0 ? "" : ",") + std::string(kColumns[i]);
   text += "\r\n";
   for (const auto& row : Rows(jobs, ';')) {
     for (size_t i = 0; i < row.size(); ++i) {

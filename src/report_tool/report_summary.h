@@ -21,7 +21,7 @@ struct JobSummary {
   std::optional<int64_t> sheets;
   int64_t copies = 1;
   std::vector<std::pair<std::string, int64_t>> media;  // name, pages; in name order
-  std::string failure;                                  // empty when none
+  std::string failure;                                 // empty when none
 };
 
 // The summary of the report text `json_text`; none when it is no report

@@ -83,8 +83,8 @@ TEST(ReportTest, EveryOtherResultAndLogLineIsTheSameWithTheReport) {
     SCOPED_TRACE(type);
     const CorpusRun& without = RunCorpus(type, false);
     Folder others = RunCorpus(type, true).out;
-    const size_t reports =
-        std::erase_if(others, [](const auto& file) { return file.first.ends_with("_report.json"); });
+    const size_t reports = std::erase_if(
+        others, [](const auto& file) { return file.first.ends_with("_report.json"); });
     EXPECT_EQ(reports, AllJobs().size());
     EXPECT_EQ(others.size(), without.out.size());
     for (const auto& [name, bytes] : without.out) EXPECT_TRUE(others[name] == bytes) << name;
@@ -97,8 +97,8 @@ TEST(ReportTest, EveryPageGetsItsSheetAndInkVerdictAndTheTotalsAddUp) {
     double width_mm, height_mm;
     const char* name;  // nullptr: no standard sheet
     const char* ink;
-  } kPages[] = {{420, 297, "A3", "mono"},      {210, 297, "A4", "colour"},
-                {148, 210, "A5", "colour"},    {215.9, 279.4, "Letter", "blank"},
+  } kPages[] = {{420, 297, "A3", "mono"},          {210, 297, "A4", "colour"},
+                {148, 210, "A5", "colour"},        {215.9, 279.4, "Letter", "blank"},
                 {215.9, 355.6, "Legal", "colour"}, {100, 150, nullptr, "mono"}};
   const struct {
     const char* job;
