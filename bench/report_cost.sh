@@ -3,8 +3,8 @@
 # (bench/corpus.sh, 33 jobs) goes through the real service from the drop into
 # in/ to the completion marker, once with IsReport=0 and once with IsReport=1
 # right after each other, so that the load of a shared machine weighs on both
-# alike. Prints the sums of each round, the report's share over all rounds,
-# and the load average.
+# alike. Prints the sum over the jobs of each job's median time, for each
+# setting, the report's share, and the load average.
 #   bench/report_cost.sh [build folder] [rounds]   (default build, 3)
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -47,27 +47,35 @@ job_ms() {  # job file, name in in/, IsReport value: one job from drop to marker
 
 # Each job runs with and without the report back to back, the order
 # swapped from job to job and round to round, under names of their own (the
-# inbox takes a name dropped twice in a row for one job).
-total=(0 0)
-warm=1  # the first pass warms the caches and lets the report ask the interpreter versions
+# inbox takes a name dropped twice in a row for one job). A job that waited
+# for the machine-wide interpreter lock (other services, other test runs)
+# would weigh on one setting alone, so each job counts with its median over
+# the rounds.
+times="$folder/times"
+: >"$times"
 for ((round = 0; round <= rounds; round++)); do
-  sums=(0 0)
   index=0
   for job in "$folder"/jobs/*; do
     name="$(basename "$job")"
     if (((round + index) % 2)); then order="1 0"; else order="0 1"; fi
     for report in $order; do
       ms=$(job_ms "$job" "${name%.*}_${round}_${report}.${name##*.}" "$report")
-      sums[report]=$((sums[report] + ms))
+      # The first round warms the caches and lets the report ask the
+      # interpreter versions; it is not counted.
+      ((round == 0)) || echo "$name $report $ms" >>"$times"
     done
     index=$((index + 1))
   done
-  if ((warm)); then warm=0; continue; fi
-  echo "round $round: IsReport=0 ${sums[0]} ms, IsReport=1 ${sums[1]} ms"
-  total[0]=$((total[0] + sums[0]))
-  total[1]=$((total[1] + sums[1]))
+  echo "round $round done"
 done
-awk -v a="${total[0]}" -v b="${total[1]}" -v n="$rounds" 'BEGIN {
-  printf "all rounds: IsReport=0 %d ms, IsReport=1 %d ms per corpus pass; the report adds %+.1f %%\n",
-    a / n, b / n, (b - a) * 100 / a }'
+sort -k1,1 -k2,2n -k3,3n "$times" | awk '
+  { key = $1 " " $2; v[key, ++n[key]] = $3 }
+  END {
+    for (key in n) {
+      split(key, part, " ")
+      sum[part[2]] += v[key, int((n[key] + 1) / 2)]
+    }
+    printf "sum of per-job medians: IsReport=0 %d ms, IsReport=1 %d ms; the report adds %+.1f %%\n",
+      sum[0], sum[1], (sum[1] - sum[0]) * 100 / sum[0]
+  }'
 echo "load: $(uptime)"
