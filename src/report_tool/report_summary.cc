@@ -169,13 +169,17 @@ std::string FormatSummaryTable(const std::vector<JobSummary>& jobs) {
 
 std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs) {
   std::string text;
-  for (size_t i = 0; i < std::size(kColumns); ++i)
-    text += (i == 0 ? "" : ",") + std::string(kColumns[i]);
+  // Appended piece by piece: GCC 12 sees a false overlap (-Wrestrict) in "..." + string.
+  for (size_t i = 0; i < std::size(kColumns); ++i) {
+    if (i != 0) text += ',';
+    text += kColumns[i];
+  }
   text += "\r\n";
   for (const auto& row : Rows(jobs, ';')) {
     for (size_t i = 0; i < row.size(); ++i) {
       const bool no_figure = row[i].size() == 1 && row[i][0] == kNoFigure && i != 0;
-      text += (i == 0 ? "" : ",") + (no_figure ? std::string() : CsvField(row[i]));
+      if (i != 0) text += ',';
+      if (!no_figure) text += CsvField(row[i]);
     }
     text += "\r\n";
   }
