@@ -23,7 +23,6 @@
 namespace quillaro {
 namespace {
 
-const std::string kUel = "\x1b%-12345X";
 constexpr size_t kMaxLines = 100;
 constexpr size_t kMaxValueBytes = 4096;
 
