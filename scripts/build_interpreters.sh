@@ -7,6 +7,7 @@
 #   QUILLARO_CACHE   cache root (default /var/cache/quillaro)
 # Prints the folder holding gpcl6 and gxps on its last line.
 set -euo pipefail
+scripts="$(cd "$(dirname "$0")" && pwd)"
 
 cache_root="${QUILLARO_CACHE:-/var/cache/quillaro}"
 fail() { echo "[interpreters] FAILED: $*" >&2; exit 1; }
@@ -54,27 +55,9 @@ dsc=$(ls ./*.dsc | head -n 1)
 dpkg-source --no-check -x "$dsc" src >/dev/null || fail "unpacking $dsc"
 cd src
 
-# Debian strips the jpegxr library; GhostXPS only needs it for JPEG XR images,
-# which we report as unsupported.
-sed -i -e 's/\$(JPEGXR_GENDIR)\$(D)jpegxr\.dev//g' xps/xps.mak
-cat > xps/xpsjxr.c <<'CEOF'
-/* JPEG XR images are not supported in this build: the decoder library is absent. */
-#include "ghostxps.h"
-
-int
-xps_decode_jpegxr(xps_context_t *ctx, byte *buf, int len, xps_image_t *image)
-{
-    (void)buf; (void)len; (void)image;
-    return gs_throw(-1, "JPEG XR images are not supported");
-}
-
-int
-xps_jpegxr_has_alpha(xps_context_t *ctx, byte *buf, int len)
-{
-    (void)ctx; (void)buf; (void)len;
-    return 0;
-}
-CEOF
+# GhostXPS without the JPEG XR library Debian strips (see xps_jpegxr_stub.sh).
+source "$scripts/xps_jpegxr_stub.sh"
+stub_jpegxr
 
 echo "[interpreters] configuring" >&2
 ./configure --without-x --disable-cups --disable-gtk --without-tesseract --without-libpaper >configure.log 2>&1 \

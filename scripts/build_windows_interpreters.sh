@@ -173,27 +173,9 @@ src=$(fetch_source ghostscript "$version")
 log="$work/ghostpdl.log"
 : > "$log"
 cd "$src"
-# Debian strips the jpegxr library; GhostXPS only needs it for JPEG XR images,
-# which we report as unsupported (the same stub as the Linux build).
-sed -i -e 's/\$(JPEGXR_GENDIR)\$(D)jpegxr\.dev//g' xps/xps.mak
-cat > xps/xpsjxr.c <<'CEOF'
-/* JPEG XR images are not supported in this build: the decoder library is absent. */
-#include "ghostxps.h"
-
-int
-xps_decode_jpegxr(xps_context_t *ctx, byte *buf, int len, xps_image_t *image)
-{
-    (void)buf; (void)len; (void)image;
-    return gs_throw(-1, "JPEG XR images are not supported");
-}
-
-int
-xps_jpegxr_has_alpha(xps_context_t *ctx, byte *buf, int len)
-{
-    (void)ctx; (void)buf; (void)len;
-    return 0;
-}
-CEOF
+# GhostXPS without the JPEG XR library Debian strips (see xps_jpegxr_stub.sh).
+source "$here/xps_jpegxr_stub.sh"
+stub_jpegxr
 # Debian's reproducible-timestamp patch fixes TZ with setenv, which msvcrt
 # lacks; its own call does the same.
 grep -q '^#include "gp.h"' base/gp_unix.c || fail "base/gp_unix.c has no gp.h include to patch"
