@@ -9,12 +9,12 @@
 # the exe has to be copied to a Windows machine.
 #
 # Everything is cached outside the clone, keyed by the ghostscript version:
-#   ${QUILLARO_CACHE:-/var/cache/quillaro}/windows-<version>/
+#   ${QUILLARO_CACHE:-/var/cache/quillaro}/windows-<version>-r<recipe>/
 #     deps/        the static libraries (one .complete-<name> marker each, so an
 #                  interrupted build resumes with the next library)
 #     bin/         the three exes
 #     source-version, timings.txt
-#   windows-<version>.complete marks a finished build; without it, it is rebuilt.
+#   windows-<version>-r<recipe>.complete marks a finished build; without it, it is rebuilt.
 # Installs what it needs with install_deps.sh windows. Prints the bin folder on its last line.
 #   JOBS   parallel make jobs (default 2; the machine is shared)
 set -euo pipefail
@@ -26,7 +26,10 @@ fail() { echo "[windows-interpreters] FAILED: $*" >&2; exit 1; }
 say() { echo "[windows-interpreters] $*" >&2; }
 
 version=$(dpkg-query -W -f='${Version}' ghostscript 2>/dev/null) || fail "ghostscript is not installed (run install_deps.sh)"
-out_dir="$cache_root/windows-$version"
+# The recipe revision is part of the key: a build made with another device
+# list (or other patches) is not the one this script makes.
+recipe=2
+out_dir="$cache_root/windows-$version-r$recipe"
 marker="$out_dir.complete"
 if [ -f "$marker" ] && [ -f "$out_dir/bin/gswin32c.exe" ] && [ -f "$out_dir/bin/gpcl6win32.exe" ] \
    && [ -f "$out_dir/bin/gxpswin32.exe" ]; then
@@ -187,8 +190,9 @@ grep -q -- '--enable-auxtools_only' configure || fail "configure has no auxtools
 sed -i -e 's/--enable-auxtools_only /--enable-auxtools_only --with-pdf=no --without-pcl --without-xps /' configure
 
 # Exactly the devices the service's command lines use: bbox (page counting),
-# png16m and ppmraw (page rendering), ps2write and pxlcolor (watermarking).
-drivers=bbox,png16m,ppmraw,ps2write,pxlcolor
+# png16m and ppmraw (page rendering), pbmraw (the report's media probe),
+# ps2write and pxlcolor (watermarking).
+drivers=bbox,png16m,ppmraw,pbmraw,ps2write,pxlcolor
 say "ghostpdl: configuring (devices $drivers)"
 run_logged "$log" nice -n 19 ./configure --host="$host" --build=x86_64-linux-gnu CCAUX=gcc \
   CPPFLAGS="-I$prefix/include -I$prefix/include/freetype2 -I$prefix/include/openjpeg-2.5 -DOPJ_STATIC" \
