@@ -7,6 +7,8 @@
 #include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -160,6 +162,36 @@ TEST(ReportTest, EveryPageGetsItsSheetAndInkVerdictAndTheTotalsAddUp) {
                 "\r\nreport_pjl_prn.prn,6,3,2,1,3,2,A3:1;A4:1;A5:1;Legal:1;Letter:1;other:1,\r\n"),
             std::string::npos)
       << RunCorpus(2, true).csv;
+}
+
+// Every report the corpus gives, rendered or not, failed or not, follows the published schema,
+// and the check itself tells a report that does not.
+TEST(ReportTest, EveryReportFollowsThePublishedSchema) {
+  const fs::path repo = fs::path(QUILLARO_TEST_DATA_DIR).parent_path().parent_path();
+  const fs::path folder = fs::temp_directory_path() / ("quillaro-schema-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  std::string files;
+  for (int type : {0, 2}) {
+    for (const auto& [name, bytes] : RunCorpus(type, true).out) {
+      if (!name.ends_with("_report.json")) continue;
+      const fs::path file = folder / (std::to_string(type) + "_" + name);
+      WriteFileBytes(file, bytes);
+      files.append(" '").append(file.string()).append("'");
+    }
+  }
+  Json broken = Json::parse(RunCorpus(2, true).out.at("report_ps_report.json"));
+  broken["pages"][0]["ink"] = "grey";
+  WriteFileBytes(folder / "broken.json", broken.dump());
+  std::string check = "/usr/bin/python3 '";
+  check.append((repo / "scripts" / "check_json_schema.py").string()).append("' '");
+  check.append((repo / "docs" / "report.schema.json").string()).append("'");
+  const int good = std::system((check + files).c_str());
+  const int bad = std::system((check + " '" + (folder / "broken.json").string() + "'").c_str());
+  fs::remove_all(folder);
+  if (WIFEXITED(good) && WEXITSTATUS(good) == 2)
+    GTEST_SKIP() << "python3-jsonschema is missing: bash scripts/install_deps.sh installs it";
+  EXPECT_EQ(good, 0);
+  EXPECT_TRUE(WIFEXITED(bad) && WEXITSTATUS(bad) == 1) << bad;
 }
 
 TEST(ReportTest, AJobTheInterpretersCannotReadIsQuarantinedWithTheReasonItsReportGives) {
