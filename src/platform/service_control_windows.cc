@@ -12,6 +12,8 @@
 #include "platform/wait.h"
 #include "platform/windows_util_windows.h"
 
+#include <tlhelp32.h>
+
 namespace quillaro {
 namespace {
 
@@ -116,6 +118,27 @@ bool RunInConsole(const std::function<void()>& service_main) {
   return started;
 }
 
+// Whether the control manager (services.exe) started this process. Asking
+// StartServiceCtrlDispatcherW instead costs ten seconds under Wine when the
+// answer is no.
+bool StartedByControlManager() {
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) return true;  // cannot tell: let the dispatcher find out
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  const DWORD self = ::GetCurrentProcessId();
+  DWORD parent = 0;
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  }
+  for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+       more = ::Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ProcessID == parent) return ::_wcsicmp(entry.szExeFile, L"services.exe") == 0;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool RunServiceDispatcher(const std::u16string& service_name,
@@ -134,9 +157,10 @@ bool RunServiceDispatcher(const std::u16string& service_name,
   }
   std::wstring name = ToWin(service_name);
   SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMainTrampoline}, {nullptr, nullptr}};
-  bool ran = ::StartServiceCtrlDispatcherW(table) != 0;
+  const bool by_manager = StartedByControlManager();
+  bool ran = by_manager && ::StartServiceCtrlDispatcherW(table) != 0;
   // Not started by the control manager: run in the foreground until Ctrl-C.
-  if (!ran && ::GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+  if (!ran && (!by_manager || ::GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)) {
     ran = RunInConsole(service_main);
   }
   std::lock_guard<std::mutex> lock(dispatcher.mu);
