@@ -24,8 +24,9 @@ constexpr uint32_t kSettleCheckMs = 50;
 
 // Windows reports a file as soon as it is created and at each write; it has
 // no "closed after writing" record. A file is therefore held back until it
-// opens with no sharing (no writer has it open) and its size is the same on
-// two looks in a row, so a consumer never reads one half-written.
+// opens without sharing write access (so no writer has it open) and its size
+// is the same on two looks in a row, so a consumer never reads one
+// half-written. Sharing reading keeps the look from disturbing other readers.
 struct DirectoryWatch::State {
   struct Folder {
     State* state = nullptr;
@@ -131,8 +132,8 @@ struct DirectoryWatch::State {
         it = pending.erase(it);  // gone again (its removal is reported), or a folder
         continue;
       }
-      UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
       LARGE_INTEGER size = {};
       if (!file.Valid() || !::GetFileSizeEx(file.Get(), &size)) {
         ++it;  // a writer still has it open
