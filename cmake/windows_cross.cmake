@@ -14,9 +14,11 @@ target_include_directories(nlohmann_json SYSTEM INTERFACE ${_json_root})
 add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
 
 if(QUILLARO_TESTS)
-  set(QUILLARO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's sources (Debian googletest)")
+  set(QUILLARO_GTEST_SOURCE /usr/src/googletest
+      CACHE PATH "GoogleTest's sources (Debian googletest)")
   if(NOT EXISTS ${QUILLARO_GTEST_SOURCE}/CMakeLists.txt)
-    message(FATAL_ERROR "No GoogleTest sources in ${QUILLARO_GTEST_SOURCE}: apt-get install googletest")
+    message(FATAL_ERROR
+            "No GoogleTest sources in ${QUILLARO_GTEST_SOURCE}: apt-get install googletest")
   endif()
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

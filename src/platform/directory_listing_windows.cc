@@ -11,11 +11,9 @@ namespace {
 // beside the write time (a rename sets it), readable through a handle opened
 // for attributes only. The write time stands in when that fails.
 int64_t ChangeTimeNs(const std::wstring& path, const WIN32_FIND_DATAW& data) {
-  UniqueHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
+  UniqueHandle file(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   FILE_BASIC_INFO info;
   if (file.Valid() &&
       ::GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &info, sizeof info)) {

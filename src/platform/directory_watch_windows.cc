@@ -53,10 +53,10 @@ struct DirectoryWatch::State {
     if (folder.buffer.size() != buffer_bytes) folder.buffer.assign(buffer_bytes, 0);
     folder.overlapped = OVERLAPPED{};
     folder.overlapped.hEvent = &folder;  // unused by completion routines: ours to carry
-    folder.armed = ::ReadDirectoryChangesW(folder.handle.Get(), folder.buffer.data(),
-                                           static_cast<DWORD>(folder.buffer.size()), FALSE,
-                                           kNotifyFilter, nullptr, &folder.overlapped,
-                                           Completed) != 0;
+    folder.armed =
+        ::ReadDirectoryChangesW(folder.handle.Get(), folder.buffer.data(),
+                                static_cast<DWORD>(folder.buffer.size()), FALSE, kNotifyFilter,
+                                nullptr, &folder.overlapped, Completed) != 0;
     return folder.armed;
   }
 
@@ -155,14 +155,16 @@ DirectoryWatch::DirectoryWatch() : state_(std::make_unique<State>()) {}
 DirectoryWatch::~DirectoryWatch() { Close(); }
 
 bool DirectoryWatch::AddFolder(const std::string& folder, OsError* error) {
-  if (state_->closed) return FailWith(error, OsError{"ReadDirectoryChangesW", ERROR_INVALID_HANDLE, folder});
+  if (state_->closed) {
+    return FailWith(error, OsError{"ReadDirectoryChangesW", ERROR_INVALID_HANDLE, folder});
+  }
   State::Folder& entry = state_->folders.emplace_back();
   entry.state = state_.get();
   entry.name = folder;
   entry.handle.Reset(::CreateFileW(ToWin(folder).c_str(), FILE_LIST_DIRECTORY,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                                   nullptr));
   OsError failure;
   if (!entry.handle.Valid()) {
     failure = LastOsError("CreateFileW", folder);

@@ -14,10 +14,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // Opens the entry itself (a link is not followed) for its attributes only.
 UniqueHandle OpenEntry(const std::wstring& path) {
-  return UniqueHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                    OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+  return UniqueHandle(
+      ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
 }  // namespace
@@ -32,8 +31,8 @@ bool PathExists(const std::string& path) {
     return ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileExW(wide.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                   nullptr, 0);
+  HANDLE find =
+      ::FindFirstFileExW(wide.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) return false;
   bool found = false;
   do {
@@ -116,12 +115,11 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
 bool WriteNewFile(const std::string& path, const std::string& bytes, OsError* error) {
   const std::wstring wide = ToWin(path);
   ::DeleteFileW(wide.c_str());
-  UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return FailWith(error, LastOsError("CreateFileW", path));
   DWORD written = 0;
-  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) ||
+  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
       written != bytes.size()) {
     return FailWith(error, LastOsError("WriteFile", path));
   }

@@ -49,7 +49,8 @@ class NamedLock {
   void Release();
   bool held() const { return held_; }
 
-  // The lock file a name maps to (for tests and diagnostics).
+  // The lock file a name maps to on Linux, the mutex name of the first
+  // slot on Windows (for tests and diagnostics).
   static std::string LockFilePath(const std::u16string& name);
 
  private:

@@ -24,9 +24,9 @@ namespace quillaro {
 struct NamedLock::Gate {
   explicit Gate(int32_t slots) : free(slots) {}
 
-  std::mutex mu;                              // free, waiters
-  int32_t free;                               // slots no thread of ours has
-  std::deque<ManualResetEvent*> waiters;      // their turn events, in order
+  std::mutex mu;                          // free, waiters
+  int32_t free;                           // slots no thread of ours has
+  std::deque<ManualResetEvent*> waiters;  // their turn events, in order
 
   // One gate per lock file and slot count for the whole process, as one
   // kernel object serves every handle to a named mutex.

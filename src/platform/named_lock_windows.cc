@@ -1,8 +1,8 @@
 #include "platform/named_lock.h"
 
 #include <algorithm>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "platform/code_page.h"
@@ -69,8 +69,8 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
     names.push_back(std::move(name));
   }
   if (cancel != nullptr) handles.push_back(cancel->native_handle());
-  const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
-                                                handles.data(), FALSE, INFINITE);
+  const DWORD result =
+      ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
   // A mutex whose holder died without releasing it is ours all the same.
   DWORD index = MAXDWORD;
   if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + handles.size()) {

@@ -20,8 +20,7 @@ std::string OsError::ToString() const {
                               message.back() == L' ' || message.back() == L'.')) {
     message.pop_back();
   }
-  return call + "(\"" + path + "\"): " + FromWin(message) + " (error " + std::to_string(code) +
-         ")";
+  return call + "(\"" + path + "\"): " + FromWin(message) + " (error " + std::to_string(code) + ")";
 }
 
 OsError LastOsError(std::string call, std::string path) {

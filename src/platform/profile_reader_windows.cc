@@ -6,8 +6,7 @@ namespace quillaro {
 
 // The system's own profile reader: its rules are the ones the header states.
 std::u16string GetProfileText(std::u16string_view section, std::u16string_view key,
-                              std::u16string_view default_value,
-                              const std::string& file_path) {
+                              std::u16string_view default_value, const std::string& file_path) {
   wchar_t value[kProfileValueMaxLength + 1];
   const DWORD length = ::GetPrivateProfileStringW(
       ToWin(section).c_str(), ToWin(key).c_str(), ToWin(default_value).c_str(), value,

@@ -1,7 +1,7 @@
 #include "platform/semaphore.h"
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 #include "platform/windows_util_windows.h"

@@ -11,7 +11,7 @@
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "platform/windows_util_windows.h"
-
+// Needs <windows.h> before it.
 #include <tlhelp32.h>
 
 namespace quillaro {
@@ -27,7 +27,7 @@ struct Dispatcher {
   bool running = false;
   SERVICE_STATUS_HANDLE status_handle = nullptr;  // set under the control manager
   uint32_t accepted = 0;
-  std::vector<uint32_t> held;  // console controls not yet accepted
+  std::vector<uint32_t> held;       // console controls not yet accepted
   ManualResetEvent changed{false};  // held or accepted changed (console mode)
 };
 
@@ -38,19 +38,27 @@ Dispatcher& TheDispatcher() {
 
 const char* StateName(uint32_t state) {
   switch (state) {
-    case kServiceStopped: return "stopped";
-    case kServiceStartPending: return "start pending";
-    case kServiceStopPending: return "stop pending";
-    case kServiceRunning: return "running";
-    default: return "unknown state";
+    case kServiceStopped:
+      return "stopped";
+    case kServiceStartPending:
+      return "start pending";
+    case kServiceStopPending:
+      return "stop pending";
+    case kServiceRunning:
+      return "running";
+    default:
+      return "unknown state";
   }
 }
 
 bool Accepts(uint32_t accepted, uint32_t control) {
   switch (control) {
-    case kServiceControlStop: return (accepted & kServiceAcceptStop) != 0;
-    case kServiceControlShutdown: return (accepted & kServiceAcceptShutdown) != 0;
-    default: return true;
+    case kServiceControlStop:
+      return (accepted & kServiceAcceptStop) != 0;
+    case kServiceControlShutdown:
+      return (accepted & kServiceAcceptShutdown) != 0;
+    default:
+      return true;
   }
 }
 

@@ -16,8 +16,8 @@ int WaitAny(std::span<const Waitable> objects, uint32_t timeout_ms) {
     handles.push_back(object.event_ != nullptr ? object.event_->native_handle()
                                                : object.semaphore_->native_handle());
   }
-  const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
-                                                handles.data(), FALSE, timeout_ms);
+  const DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                                FALSE, timeout_ms);
   if (result == WAIT_TIMEOUT) return kWaitTimeout;
   if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + handles.size()) {
     return static_cast<int>(result - WAIT_OBJECT_0);

@@ -24,7 +24,9 @@ inline std::wstring ToWin(std::string_view narrow) {
   const std::u16string wide = NarrowToWide(narrow);
   return std::wstring(wide.begin(), wide.end());
 }
-inline std::wstring ToWin(std::u16string_view wide) { return std::wstring(wide.begin(), wide.end()); }
+inline std::wstring ToWin(std::u16string_view wide) {
+  return std::wstring(wide.begin(), wide.end());
+}
 inline std::string FromWin(std::wstring_view wide) {
   return WideToNarrow(std::u16string(wide.begin(), wide.end()));
 }
