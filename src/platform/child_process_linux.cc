@@ -113,7 +113,7 @@ int ApplyChildProtections(const ChildSetup& setup, const char** call) {
   if (::getppid() != setup.parent_pid) return ESRCH;
   // Last: the file-system confinement and the resource limits. A child that
   // cannot be confined does not run at all.
-  return setup.confinement->ApplyInChild(call);
+  return setup.confinement->ApplyToChild(0, call);
 }
 
 // A private scratch folder for one run (the PDF and PostScript writers keep
