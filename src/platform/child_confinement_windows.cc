@@ -55,8 +55,7 @@ PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
                            JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS | JOB_OBJECT_UILIMIT_WRITECLIPBOARD;
   // Without kill-on-close the job would not end the process tree: no job
   // then. The UI limits are a nicety a system may refuse.
-  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
-                                 sizeof limits)) {
+  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
     ::CloseHandle(job);
     return;
   }

@@ -160,10 +160,11 @@ std::wstring ChildEnvironmentBlock(const std::wstring& scratch,
     ::FreeEnvironmentStringsW(strings);
   }
   for (const auto& [name, value] : set) entries.push_back(name + L"=" + value);
-  std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.find(L'=', 1)), b.c_str(),
-                                  static_cast<int>(b.find(L'=', 1)), TRUE) == CSTR_LESS_THAN;
-  });
+  std::stable_sort(
+      entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+        return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.find(L'=', 1)), b.c_str(),
+                                      static_cast<int>(b.find(L'=', 1)), TRUE) == CSTR_LESS_THAN;
+      });
   std::wstring block;
   for (const std::wstring& entry : entries) {
     block += entry;

@@ -19,7 +19,6 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -134,8 +133,7 @@ std::optional<std::vector<uint8_t>> Encode(Gdiplus::Image& image, const CLSID& c
                                            const Gdiplus::EncoderParameters* parameters) {
   IStream* raw_stream = nullptr;
   if (::CreateStreamOnHGlobal(nullptr, TRUE, &raw_stream) != S_OK) return std::nullopt;
-  std::unique_ptr<IStream, void (*)(IStream*)> stream(raw_stream,
-                                                      [](IStream* s) { s->Release(); });
+  std::unique_ptr<IStream, void (*)(IStream*)> stream(raw_stream, [](IStream* s) { s->Release(); });
   if (image.Save(stream.get(), &clsid, parameters) != Gdiplus::Ok) return std::nullopt;
   HGLOBAL memory = nullptr;
   if (::GetHGlobalFromStream(stream.get(), &memory) != S_OK) return std::nullopt;
@@ -153,7 +151,7 @@ std::optional<std::vector<uint8_t>> Encode(Gdiplus::Image& image, const CLSID& c
 // Readers look for a JPEG's resolution in its JFIF header: make sure there
 // is one, version 1.01, 100 by 100 dots per inch, right after the start.
 void EnsureJfifHeader(std::vector<uint8_t>& jpeg) {
-  static constexpr uint8_t kJfifHeader[] = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F', 0x00,
+  static constexpr uint8_t kJfifHeader[] = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
                                             0x01, 0x01, 0x01, 0x00, 0x64, 0x00, 0x64, 0x00, 0x00};
   if (jpeg.size() < 4) return;
   if (jpeg[2] == 0xFF && jpeg[3] == 0xE0) {
@@ -242,7 +240,8 @@ std::unique_ptr<Gdiplus::Bitmap> ToIndexed(Gdiplus::Bitmap& pixels) {
       int channel[3];
       for (int c = 0; c < 3; ++c) {
         const int stored = static_cast<int>((colour >> (16 - 8 * c)) & 0xFF);
-        channel[c] = std::clamp(stored + error_now[static_cast<size_t>(x + 1) * 3 + c] / 16, 0, 255);
+        channel[c] =
+            std::clamp(stored + error_now[static_cast<size_t>(x + 1) * 3 + c] / 16, 0, 255);
       }
       const int r = (channel[0] * 5 + 127) / 255;
       const int g = (channel[1] * 6 + 127) / 255;
