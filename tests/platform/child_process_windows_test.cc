@@ -24,14 +24,16 @@ int RunSystemFakeChild(const std::string& mode) {
   } else if (mode == "family") {
     // A grandchild outside any job of its own: only ending the whole tree
     // (the runner's job object) ends it.
-    const std::string& self = FakeChildPath();
-    std::wstring application(self.begin(), self.end());
+    // This program, by its module: a fake child's argv[0] is whatever name
+    // the command line gave it.
+    wchar_t application[MAX_PATH];
+    if (::GetModuleFileNameW(nullptr, application, MAX_PATH) == 0) return 9;
     std::wstring line = L"fake --fake-child=sleep";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &started)) {
+    if (!::CreateProcessW(application, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started)) {
       return 9;
     }
     ::CloseHandle(started.hThread);
