@@ -164,6 +164,19 @@ void EnsureJfifHeader(std::vector<uint8_t>& jpeg) {
   jpeg.insert(jpeg.begin() + 2, std::begin(kJfifHeader), std::end(kJfifHeader));
 }
 
+// Some TIFF encoders (Wine's among them) write uncompressed pixels right
+// after the 8-byte header and leave the byte that aligns the directory
+// behind odd-length pixel data unset. It is zeroed, so that equal pixels
+// always give equal files.
+void ClearTiffAlignmentByte(std::vector<uint8_t>& tiff, size_t pixel_bytes) {
+  if (tiff.size() < 8 || tiff[0] != 'I' || tiff[1] != 'I') return;
+  const size_t directory = static_cast<size_t>(tiff[4]) | static_cast<size_t>(tiff[5]) << 8 |
+                           static_cast<size_t>(tiff[6]) << 16 | static_cast<size_t>(tiff[7]) << 24;
+  if (pixel_bytes % 2 == 1 && directory == 8 + pixel_bytes + 1 && directory < tiff.size()) {
+    tiff[directory - 1] = 0;
+  }
+}
+
 // An 8-bit indexed copy of 32-bit `pixels` (opaque) for the GIF encoder,
 // which writes no image from a true-colour bitmap on every system. With at
 // most 256 colours the palette is exact; otherwise a 6x7x6 colour cube with
@@ -347,6 +360,10 @@ bool WriteScaled(Gdiplus::Bitmap& source, const std::string& path, int32_t targe
     }
     encoded = Encode(rgb, *clsid, parameters.Count != 0 ? &parameters : nullptr);
     if (encoded && format == ImageFileFormat::kJpeg) EnsureJfifHeader(*encoded);
+    if (encoded && format == ImageFileFormat::kTiff) {
+      ClearTiffAlignmentByte(
+          *encoded, static_cast<size_t>(target_width) * static_cast<size_t>(target_height) * 3);
+    }
   }
   // An encoder that reports success but writes next to nothing made no image.
   if (!encoded || encoded->size() < 32) return false;
