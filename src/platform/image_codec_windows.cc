@@ -19,9 +19,13 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -300,6 +304,75 @@ bool WriteNewFile(const std::string& path, const std::vector<uint8_t>& bytes, Os
   return ok;
 }
 
+// GDI+ reads no PNM, which the interpreters write pages in: binary grey
+// (P5) and colour (P6) maps are read here, 8 or 16 bits per sample (16-bit
+// samples keep their high byte, as the Linux backend does).
+struct PnmLayout {
+  int32_t width = 0;
+  int32_t height = 0;
+  int channels = 0;          // 1 (grey) or 3 (RGB)
+  int bytes_per_sample = 0;  // 1 or 2
+  size_t pixel_offset = 0;   // where the samples start in the file
+};
+
+std::optional<PnmLayout> ReadPnmLayout(const std::string& path) {
+  std::ifstream file(std::filesystem::path(WidePath(path)), std::ios::binary);
+  char head[512] = {};
+  file.read(head, sizeof head);
+  const size_t size = static_cast<size_t>(file.gcount());
+  if (size < 3 || head[0] != 'P' || (head[1] != '5' && head[1] != '6')) return std::nullopt;
+  PnmLayout layout;
+  layout.channels = head[1] == '6' ? 3 : 1;
+  size_t at = 2;
+  long values[3] = {};
+  for (long& value : values) {
+    // Blanks and comments (to the end of their line) before each number.
+    for (;;) {
+      while (at < size && std::isspace(static_cast<unsigned char>(head[at]))) ++at;
+      if (at < size && head[at] == '#') {
+        while (at < size && head[at] != '\n' && head[at] != '\r') ++at;
+        continue;
+      }
+      break;
+    }
+    if (at >= size || !std::isdigit(static_cast<unsigned char>(head[at]))) return std::nullopt;
+    while (at < size && std::isdigit(static_cast<unsigned char>(head[at]))) {
+      value = value * 10 + (head[at++] - '0');
+      if (value > 1000000) return std::nullopt;
+    }
+  }
+  // Exactly one blank ends the header.
+  if (at >= size || !std::isspace(static_cast<unsigned char>(head[at]))) return std::nullopt;
+  if (values[0] <= 0 || values[1] <= 0 || values[2] <= 0 || values[2] > 65535) return std::nullopt;
+  layout.width = static_cast<int32_t>(values[0]);
+  layout.height = static_cast<int32_t>(values[1]);
+  layout.bytes_per_sample = values[2] > 255 ? 2 : 1;
+  layout.pixel_offset = at + 1;
+  return layout;
+}
+
+// Decodes the whole rows the file holds, at most `layout.height`, into RGB.
+std::vector<uint8_t> DecodePnmRows(const std::string& path, const PnmLayout& layout) {
+  std::ifstream file(std::filesystem::path(WidePath(path)), std::ios::binary);
+  file.seekg(static_cast<std::streamoff>(layout.pixel_offset));
+  const size_t width = static_cast<size_t>(layout.width);
+  const size_t row_bytes = width * static_cast<size_t>(layout.channels * layout.bytes_per_sample);
+  std::vector<char> row(row_bytes);
+  std::vector<uint8_t> rgb;
+  for (int32_t y = 0; y < layout.height; ++y) {
+    if (!file.read(row.data(), static_cast<std::streamsize>(row_bytes))) break;
+    for (size_t x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const size_t sample = x * static_cast<size_t>(layout.channels) +
+                              static_cast<size_t>(layout.channels == 3 ? c : 0);
+        rgb.push_back(
+            static_cast<uint8_t>(row[sample * static_cast<size_t>(layout.bytes_per_sample)]));
+      }
+    }
+  }
+  return rgb;
+}
+
 // Scales `source` to the target size with a high-quality filter, onto
 // opaque white, at 100 dpi, and writes it (see SaveScaled).
 bool WriteScaled(Gdiplus::Bitmap& source, const std::string& path, int32_t target_width,
@@ -407,6 +480,7 @@ struct ImageFile::Impl {
   std::string path;
   int32_t width = 0;
   int32_t height = 0;
+  std::optional<PnmLayout> pnm;  // set for maps read here rather than by GDI+
 };
 
 ImageFile::ImageFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -418,6 +492,14 @@ int32_t ImageFile::width() const { return impl_->width; }
 int32_t ImageFile::height() const { return impl_->height; }
 
 std::optional<ImageFile> ImageFile::Open(const std::string& path) {
+  if (std::optional<PnmLayout> pnm = ReadPnmLayout(path)) {
+    auto impl = std::make_unique<Impl>();
+    impl->width = pnm->width;
+    impl->height = pnm->height;
+    impl->pnm = pnm;
+    impl->path = path;
+    return ImageFile(std::move(impl));
+  }
   const std::unique_ptr<Gdiplus::Bitmap> bitmap = LoadBitmap(path);
   if (bitmap == nullptr) return std::nullopt;
   auto impl = std::make_unique<Impl>();
@@ -432,6 +514,16 @@ std::optional<RgbPixels> ImageFile::ReadRgb(size_t max_bytes) const {
   const size_t width = static_cast<size_t>(impl_->width);
   const size_t height = static_cast<size_t>(impl_->height);
   if (width > max_bytes / 3 / height) return std::nullopt;
+  if (impl_->pnm) {
+    const std::vector<uint8_t> rgb = DecodePnmRows(impl_->path, *impl_->pnm);
+    if (rgb.size() != width * height * 3) return std::nullopt;
+    RgbPixels pixels;
+    pixels.data_ = static_cast<uint8_t*>(std::malloc(rgb.size()));
+    if (pixels.data_ == nullptr) return std::nullopt;
+    std::memcpy(pixels.data_, rgb.data(), rgb.size());
+    pixels.size_ = rgb.size();
+    return pixels;
+  }
   const std::unique_ptr<Gdiplus::Bitmap> bitmap = LoadBitmap(impl_->path);
   if (bitmap == nullptr || bitmap->GetWidth() != width || bitmap->GetHeight() != height) {
     return std::nullopt;
@@ -453,6 +545,13 @@ std::optional<RgbPixels> ImageFile::ReadRgb(size_t max_bytes) const {
 
 int32_t ImageFile::ReadRgbRows(
     const std::function<void(int32_t y, const uint8_t* rgb)>& row) const {
+  if (impl_->pnm) {
+    const std::vector<uint8_t> rgb = DecodePnmRows(impl_->path, *impl_->pnm);
+    const size_t row_bytes = static_cast<size_t>(impl_->width) * 3;
+    const int32_t rows = static_cast<int32_t>(rgb.size() / row_bytes);
+    for (int32_t y = 0; y < rows; ++y) row(y, rgb.data() + static_cast<size_t>(y) * row_bytes);
+    return rows;
+  }
   // GDI+ decodes the whole image when it loads; only our own copy is kept
   // to one row at a time.
   const std::unique_ptr<Gdiplus::Bitmap> bitmap = LoadBitmap(impl_->path);
@@ -476,6 +575,14 @@ int32_t ImageFile::ReadRgbRows(
 
 bool ImageFile::SaveScaled(const std::string& path, int32_t target_width, int32_t target_height,
                            ImageFileFormat format, int32_t quality, OsError* error) const {
+  if (impl_->pnm) {
+    const std::vector<uint8_t> rgb = DecodePnmRows(impl_->path, *impl_->pnm);
+    if (rgb.size() != static_cast<size_t>(impl_->width) * static_cast<size_t>(impl_->height) * 3) {
+      return false;
+    }
+    return SaveScaledRgb(rgb.data(), impl_->width, impl_->height, path, target_width, target_height,
+                         format, quality, error);
+  }
   const std::unique_ptr<Gdiplus::Bitmap> bitmap = LoadBitmap(impl_->path);
   if (bitmap == nullptr) return false;
   return WriteScaled(*bitmap, path, target_width, target_height, format, quality, error);
