@@ -10,7 +10,7 @@ inline constexpr char kUnconfinedNotice[] =
     "interpreters run unconfined: this kernel offers no Landlock";
 
 // Called once at start with the kernel's Landlock ABI version
-// (LandlockAbiVersion()). When it is 0, writes kUnconfinedNotice as one line
+// (FileSystemSandboxVersion()). When it is 0, writes kUnconfinedNotice as one line
 // on standard error and, when settings.ini switches logging on, to log.txt,
 // and returns true; otherwise writes nothing and returns false.
 bool ReportInterpreterConfinement(int landlock_abi_version);

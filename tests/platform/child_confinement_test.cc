@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 TEST(ChildConfinementTest, JobRendersButCanNeitherReadSystemFilesNorWriteOutsideItsFolders) {
   testing::ServiceFolder folder;
   QUILLARO_SKIP_WITHOUT_INTERPRETERS();
-  if (LandlockAbiVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";
+  if (FileSystemSandboxVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";
   testing::TempDir outside;
   // The write to out/ shows that the writes themselves work.
   const fs::path planted[] = {outside.path() / "planted.txt", folder.root() / "planted.txt",
