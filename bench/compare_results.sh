@@ -28,17 +28,7 @@ settings=(${COMPARE_SETTINGS:+"$COMPARE_SETTINGS"})
 )
 run() {  # binary, folder, settings
   local service="$2"
-  mkdir -p "$service/in" "$service/out"
-  cp "$1" "$service/quillaro"
-  for link in gs gpcl6 gxps urwfonts; do ln -s "$(readlink -f "$kit/$link")" "$service/$link"; done
-  { echo "[Settings]"; echo "IsLog=1"; echo "WaitSeconds=30"; tr ' ' '\n' <<<"$3"; } >"$service/settings.ini"
-  # The interpreters stamp what they write with the time unless told a fixed one.
-  (cd "$service" && SOURCE_DATE_EPOCH=0 exec ./quillaro 2>stderr.txt) &
-  local pid=$!
-  until grep -q running "$service/stderr.txt" 2>/dev/null; do sleep 0.05; done
-  sleep 0.5  # older builds report running before in/ is watched
-  drop_jobs "$work/jobs" "$service/in" "$service/staging"
-  kill -TERM "$pid"; wait "$pid" || true
+  run_service_folder "$1" "$service" "$3" "$kit" "$work/jobs"
   # Log lines begin with their time stamp and name the service folder: mask both.
   if [ -f "$service/log.txt" ]; then
     iconv -f UTF-16LE -t UTF-8 "$service/log.txt" |

@@ -5,6 +5,11 @@
 #                                  (copied to STAGING, then renamed into IN, so the
 #                                  service sees it whole) and waits up to S seconds
 #                                  (default 60) for its completion marker
+#   run_service_folder BINARY FOLDER SETTINGS KIT JOBS
+#                                  lays out a service folder of BINARY with the
+#                                  interpreters of KIT, writes SETTINGS ("Key=Value ...",
+#                                  then IsLog=1 and WaitSeconds=30 unless set), runs
+#                                  it over JOBS and stops it
 
 # Watermark jobs with their texts: PJL jobs of each language (stamped), and one
 # without PJL and one without a text (refused).
@@ -37,4 +42,20 @@ drop_jobs() {
     until has_marker "$out" "$name" || [ "$tries" -eq 0 ]; do sleep 0.05; tries=$((tries - 1)); done
     [ "$tries" -gt 0 ] || echo "[jobs] no marker for $name after $seconds s" >&2
   done
+}
+
+run_service_folder() {
+  local binary="$1" service="$2" settings="$3" kit="$4" jobs="$5" link
+  mkdir -p "$service/in" "$service/out"
+  cp "$binary" "$service/quillaro"
+  for link in gs gpcl6 gxps urwfonts; do ln -s "$(readlink -f "$kit/$link")" "$service/$link"; done
+  # A key's first line counts: the defaults come after the settings asked for.
+  { echo "[Settings]"; tr ' ' '\n' <<<"$settings"; echo "IsLog=1"; echo "WaitSeconds=30"; } >"$service/settings.ini"
+  # The interpreters stamp what they write with the time unless told a fixed one.
+  (cd "$service" && SOURCE_DATE_EPOCH=0 exec ./quillaro 2>stderr.txt) &
+  local pid=$!
+  until grep -q running "$service/stderr.txt" 2>/dev/null; do sleep 0.05; done
+  sleep 0.5  # older builds report running before in/ is watched
+  drop_jobs "$jobs" "$service/in" "$service/staging"
+  kill -TERM "$pid"; wait "$pid" || true
 }

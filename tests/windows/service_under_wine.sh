@@ -38,7 +38,7 @@ wait_state() {  # state, seconds
   [ "$(service_state)" = "$1" ]
 }
 write_settings() {  # folder, "Key=Value ..."
-  { echo "[Settings]"; echo "IsLog=1"; echo "WaitSeconds=30"; tr ' ' '\n' <<<"$2"; } |
+  { echo "[Settings]"; tr ' ' '\n' <<<"$2"; echo "IsLog=1"; echo "WaitSeconds=30"; } |
     sed 's/$/\r/' >"$1/settings.ini"
 }
 # The log's messages with the time stamps and the service folder masked, and
@@ -66,18 +66,7 @@ settings=(
 )
 
 # The Linux side: the same runs as bench/compare_results.sh makes.
-linux_run() {  # folder, settings
-  local service="$1"
-  mkdir -p "$service/in" "$service/out"
-  cp "$linux" "$service/quillaro"
-  for link in gs gpcl6 gxps urwfonts; do ln -s "$(readlink -f "$kit/$link")" "$service/$link"; done
-  write_settings "$service" "$2"
-  (cd "$service" && SOURCE_DATE_EPOCH=0 exec ./quillaro 2>stderr.txt) &
-  local pid=$!
-  until grep -q running "$service/stderr.txt" 2>/dev/null; do sleep 0.05; done
-  drop_jobs "$work/jobs" "$service/in" "$service/staging"
-  kill -TERM "$pid"; wait "$pid" || true
-}
+linux_run() { run_service_folder "$linux" "$1" "$2" "$kit" "${3:-$work/jobs}"; }
 
 # The Windows side: the package installed once as the service; settings are
 # read afresh for every job, so each setting only rewrites settings.ini.
@@ -136,7 +125,7 @@ cp "$work/jobs/a4_3pages.ps" "$work/edge/"
 # A job whose interpreter never ends: the run is ended after WaitSeconds + 1.
 printf '%%!PS\n{ } loop\n' >"$work/edge/endless.ps"
 edge_settings="IsConvert=1 Type=1 ImageType=2 WaitSeconds=10"
-linux_run "$work/linux-edge" "$edge_settings"
+linux_run "$work/linux-edge" "$edge_settings" "$work/edge"
 clear_results "$win"
 write_settings "$win" "$edge_settings"
 # A job still being written when it is first seen: 1 KiB every 0.2 s, held open
