@@ -19,7 +19,7 @@ case "${1:-linux}" in
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
              libz-mingw-w64-dev wine64 wine
-             autoconf automake libtool cmake pkg-config dpkg-dev
+             autoconf automake libtool cmake pkg-config dpkg-dev libvips-tools
              googletest nlohmann-json3-dev
            ) ;;
   *) echo "[deps] unknown package set $1" >&2; exit 1 ;;
