@@ -25,14 +25,19 @@ start_wine() {
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
   mkdir -p "$WINEPREFIX"
-  # Persistent: each program then starts in well under a second. Started
-  # first, so that the prefix's first boot runs on it too.
-  wineserver -p || fail "wineserver -p"
   trap stop_wine EXIT
+  # A new prefix boots on a server of its own, which ends with the boot: the
+  # first boot's services.exe and a service manager started by an early
+  # `sc` could otherwise both run on a persistent server, and sc then sees a
+  # service it cannot open.
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "making the Wine prefix $WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || fail "wineboot -i"
+    { wineboot -i && wineserver -w; } </dev/null >/dev/null 2>&1 || fail "wineboot -i"
   fi
+  # Persistent: each program then starts in well under a second. Its output
+  # goes nowhere, so that no caller's pipe stays open behind it.
+  wineserver -p </dev/null >/dev/null 2>&1 || fail "wineserver -p"
+  wineboot </dev/null >/dev/null 2>&1 || fail "wineboot"
 }
 
 stop_wine() {
@@ -56,12 +61,26 @@ run_platform_tests() {
   (cd "$build" && ctest --output-on-failure -R '^platform_tests$') || fail "platform tests"
 }
 
+# The package installed as a service in the prefix, and the jobs of every
+# language through it against the Linux build (scripts/setup.sh makes that one,
+# with the Linux interpreters it compares against).
+run_service_tests() {
+  say "Linux build to compare with"
+  bash "$repo/scripts/setup.sh" release >&2 || fail "the Linux build"
+  local dist="$build/dist"
+  bash "$repo/scripts/package_windows.sh" "$dist" >/dev/null || fail "package_windows.sh"
+  say "the package as a service under Wine"
+  bash "$repo/tests/windows/service_under_wine.sh" "$dist" "$repo/build/quillaro" \
+    "$repo/build/tests/service" || fail "the service under Wine"
+}
+
 main() {
   install_deps
   mkdir -p "$build"
   start_wine
   cross_build
   run_platform_tests
+  run_service_tests
   say "done"
 }
 

@@ -28,6 +28,11 @@ struct ConfinementPolicy {
 // its job object's limits and has no per-process file-system rules.
 int FileSystemSandboxVersion();
 
+// Why the children run without a file-system sandbox when
+// FileSystemSandboxVersion() is 0, as a clause for the service's start-up
+// notice ("this kernel offers no Landlock" on Linux). Safe from any thread.
+const char* NoFileSystemSandboxReason();
+
 // The policy for interpreter runs of the service in `module_folder`: read the
 // system's libraries and interpreter resources, the module folder and what
 // its links point to (interpreters, font kit); write only in/, out/ and

@@ -84,6 +84,8 @@ int FileSystemSandboxVersion() {
   return abi < 0 ? 0 : static_cast<int>(abi);
 }
 
+const char* NoFileSystemSandboxReason() { return "this kernel offers no Landlock"; }
+
 ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
                                          const std::string& scratch_folder) {
   ConfinementPolicy policy;

@@ -35,6 +35,8 @@ ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
   return policy;
 }
 
+const char* NoFileSystemSandboxReason() { return "Windows has no file-system sandbox for a child; its job object limits memory and ends its tree"; }
+
 PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
     : address_space_bytes_(policy.address_space_bytes), file_size_bytes_(policy.file_size_bytes) {
   HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
