@@ -71,7 +71,7 @@ run_service_tests() {
   bash "$repo/scripts/package_windows.sh" "$dist" >/dev/null || fail "package_windows.sh"
   say "the package as a service under Wine"
   bash "$repo/tests/windows/service_under_wine.sh" "$dist" "$repo/build/quillaro" \
-    "$repo/build/tests/service" || fail "the service under Wine"
+    "$repo/build/tests/service" "$build/tests/windows/slow_writer.exe" || fail "the service under Wine"
 }
 
 main() {

@@ -9,12 +9,13 @@
 #   - the outcomes that depend on the platform: a job still being written when
 #     it is first seen, a job whose interpreter never ends, 1000 files at once,
 #     an unreadable settings.ini, and a stop during a job.
-#   service_under_wine.sh DIST_FOLDER LINUX_QUILLARO KIT_FOLDER
+#   service_under_wine.sh DIST_FOLDER LINUX_QUILLARO KIT_FOLDER SLOW_WRITER_EXE
 # KIT_FOLDER holds the Linux gs, gpcl6, gxps and urwfonts. WINEPREFIX must name
 # a prefix of the caller's with a persistent wineserver running.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 dist="$(readlink -f "$1")" linux="$(readlink -f "$2")" kit="$(readlink -f "$3")"
+slow_writer="$(readlink -f "$4")"
 : "${WINEPREFIX:?WINEPREFIX must name the Wine prefix}"
 source "$repo/bench/service_kit.sh"
 work="$(mktemp -d)"
@@ -116,12 +117,14 @@ compare_out() {  # linux out, windows out, label
 
 for i in "${!settings[@]}"; do
   label="${settings[$i]}"
+  t0=$(date +%s.%N)
   linux_run "$work/linux$i" "$label"
+  linux_seconds=$(elapsed "$t0")
   clear_results "$win"
   write_settings "$win" "$label"
   t0=$(date +%s.%N)
   drop_jobs "$work/jobs" "$win/in" "$work/staging" 120
-  say "$label: Windows $(elapsed "$t0") s for $(ls "$work/jobs" | grep -vc _watermark.txt) jobs"
+  say "$label: $(ls "$work/jobs" | grep -vc _watermark.txt) jobs in $(elapsed "$t0") s under Wine, $linux_seconds s on Linux"
   compare_out "$work/linux$i/out" "$win/out" "$label"
   masked_log "$work/linux$i" "$work/linux$i" >"$work/linux$i.log"
   masked_log "$win" "$win" >"$work/win$i.log"
@@ -140,14 +143,11 @@ linux_run "$work/linux-edge" "$edge_settings" "$work/edge"
 clear_results "$win"
 write_settings "$win" "$edge_settings"
 # A job still being written when it is first seen: 1 KiB every 0.2 s, held open
-# by its writer throughout.
-python3 -c '
-import sys, time
-data = open(sys.argv[1], "rb").read()
-with open(sys.argv[2], "wb", buffering=0) as f:
-    for i in range(0, len(data), 1024):
-        f.write(data[i:i + 1024]); time.sleep(0.2)
-' "$work/jobs/a4_3pages.pdf" "$win/in/slow.pdf" &
+# by its writer throughout. The writer is a Windows program: Wine enforces
+# share modes among Windows processes only, so a Linux process holding the file
+# open would go unseen (a real Windows client is always seen).
+wine "$slow_writer" "$(winepath -w "$work/jobs/a4_3pages.pdf")" "$(winepath -w "$win/in/slow.pdf")" \
+  </dev/null >/dev/null 2>&1 &
 writer=$!
 drop_jobs "$work/edge" "$win/in" "$work/staging" 60
 wait "$writer"
@@ -158,6 +158,9 @@ for name in $(ls "$work/linux-edge/out"); do
 done
 [ "$(cat "$win/out/slow_pagescount.txt" 2>/dev/null)" = 3 ] ||
   fail "a job still being written was read early: pages $(cat "$win/out/slow_pagescount.txt" 2>/dev/null)"
+sleep 2  # a second, late run of the job would show as a second log line
+[ "$(masked_log "$win" "$win" | grep -c 'slow\.pdf')" -eq 2 ] ||
+  fail "the job written slowly was not run exactly once: $(masked_log "$win" "$win" | grep 'slow\.pdf')"
 say "edge: an endless job and a job still being written give Linux's results"
 
 # 1000 files at once: every one gets its marker.
