@@ -14,14 +14,8 @@ kit="$(readlink -f "${3:-$repo/build/tests/service}")"
 work="$(mktemp -d)"
 trap 'pkill -TERM -f "$work/" 2>/dev/null; [ -n "${COMPARE_KEEP:-}" ] || rm -rf "$work"' EXIT
 bash "$repo/bench/corpus.sh" "$kit/gs" "$work/jobs"
-# Watermark jobs with their texts: PJL jobs of each language (stamped), and one without PJL and one
-# without a text (refused).
-for job in pjl_ps_a4_qty2.prn pjl_pcl_letter_qty3.prn pjl_pdf_letter.prn pjl_pcl_a4_notrailer.prn \
-           letter_2pages.pxl pjl_xps_a4.prn a4_3pages.ps; do
-  cp "$work/jobs/$job" "$work/jobs/WTR_$job"
-  printf 'SAMPLE (%s)\n' "$job" >"$work/jobs/WTR_${job}_watermark.txt"
-done
-cp "$work/jobs/pjl_ps_a4_qty2.prn" "$work/jobs/WTR_without_text.prn"
+source "$repo/bench/service_kit.sh"
+add_watermark_jobs "$work/jobs"
 
 settings=(${COMPARE_SETTINGS:+"$COMPARE_SETTINGS"})
 [ ${#settings[@]} -gt 0 ] || settings=(
@@ -34,27 +28,7 @@ settings=(${COMPARE_SETTINGS:+"$COMPARE_SETTINGS"})
 )
 run() {  # binary, folder, settings
   local service="$2"
-  mkdir -p "$service/in" "$service/out" "$service/staging"
-  cp "$1" "$service/quillaro"
-  for link in gs gpcl6 gxps urwfonts; do ln -s "$(readlink -f "$kit/$link")" "$service/$link"; done
-  { echo "[Settings]"; echo "IsLog=1"; echo "WaitSeconds=30"; tr ' ' '\n' <<<"$3"; } >"$service/settings.ini"
-  # The interpreters stamp what they write with the time unless told a fixed one.
-  (cd "$service" && SOURCE_DATE_EPOCH=0 exec ./quillaro 2>stderr.txt) &
-  local pid=$!
-  until grep -q running "$service/stderr.txt" 2>/dev/null; do sleep 0.05; done
-  sleep 0.5  # older builds report running before in/ is watched
-  for path in "$work"/jobs/*; do
-    local name; name="$(basename "$path")"
-    case "$name" in *_watermark.txt) continue ;; esac
-    [ -e "$work/jobs/${name}_watermark.txt" ] && cp "$work/jobs/${name}_watermark.txt" "$service/in/"
-    cp "$path" "$service/staging/$name"
-    mv "$service/staging/$name" "$service/in/$name"
-    for _ in $(seq 1200); do
-      ls "$service/out/$name"_* 2>/dev/null | grep -qE '_(done|watermark_done_ok|watermark_done_error)$' && break
-      sleep 0.05
-    done
-  done
-  kill -TERM "$pid"; wait "$pid" || true
+  run_service_folder "$1" "$service" "$3" "$kit" "$work/jobs"
   # Log lines begin with their time stamp and name the service folder: mask both.
   if [ -f "$service/log.txt" ]; then
     iconv -f UTF-16LE -t UTF-8 "$service/log.txt" |

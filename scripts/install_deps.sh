@@ -4,7 +4,8 @@
 #   install_deps.sh [linux|windows]   (default linux)
 # windows: what the Windows port is cross-built and tested with, mingw-w64
 # (the posix thread variant: the win32 one has no std::thread) and Wine,
-# which runs the cross-built programs here.
+# which runs the cross-built programs here; GoogleTest's sources and the
+# JSON headers, which the cross-build compiles itself.
 set -euo pipefail
 
 case "${1:-linux}" in
@@ -18,7 +19,8 @@ case "${1:-linux}" in
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
              libz-mingw-w64-dev wine64 wine
-             autoconf automake libtool cmake pkg-config dpkg-dev
+             autoconf automake libtool cmake pkg-config dpkg-dev libvips-tools
+             googletest nlohmann-json3-dev
            ) ;;
   *) echo "[deps] unknown package set $1" >&2; exit 1 ;;
 esac

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test.
-#   run_tests.sh [release|asan|tsan]   (default release)
+#   run_tests.sh [release|asan|tsan|windows]   (default release)
+# windows cross-builds with mingw-w64 and runs the tests under Wine
+# (scripts/run_windows_tests.sh).
 # tsan runs the platform and service tests only, and of the service tests
 # those that render no page images: libvips and glib are not instrumented, so
 # ThreadSanitizer takes their own thread hand-offs for races, and it slows
@@ -10,6 +12,9 @@
 set -euo pipefail
 variant="${1:-release}"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
+if [ "$variant" = windows ]; then
+  exec bash "$repo/scripts/run_windows_tests.sh"
+fi
 bash "$repo/scripts/setup.sh" "$variant"
 build="$repo/build"
 filter=()

@@ -12,6 +12,7 @@
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 #include "platform/os_error.h"
+#include "platform/system_files.h"
 
 namespace quillaro {
 namespace {
@@ -51,8 +52,8 @@ int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
   // environment variable, not a command-line option, is the one way it
   // takes a font folder.
   if (interpreter == Interpreter::kPcl) {
-    environment.emplace_back("PCLFONTSOURCE", ModuleFolder() + kPathSeparator + "urwfonts" +
-                                                  kPathSeparator);
+    environment.emplace_back("PCLFONTSOURCE",
+                             PclFontSource(ModuleFolder() + kPathSeparator + "urwfonts"));
   }
   OsError error;
   const int code = ProcessRunner::Run(InterpreterPath(interpreter), command_line, output,
@@ -63,13 +64,15 @@ int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
 }
 
 std::u16string InterpreterPath(Interpreter interpreter) {
+  const std::u16string folder = GetModuleFolder() + static_cast<char16_t>(kPathSeparator);
+  const InterpreterFileNames files = InterpreterFiles();
   switch (interpreter) {
     case Interpreter::kPs:
-      return GetModuleFolder() + u"/gs";
+      return folder + files.postscript;
     case Interpreter::kPcl:
-      return GetModuleFolder() + u"/gpcl6";
+      return folder + files.pcl;
     case Interpreter::kXps:
-      return GetModuleFolder() + u"/gxps";
+      return folder + files.xps;
   }
   return std::u16string();
 }

@@ -12,6 +12,7 @@
 #include "inspect/pjl_header.h"
 #include "interp/interpreter_runs.h"
 #include "platform/file_system.h"
+#include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 
 namespace quillaro {
@@ -121,7 +122,7 @@ int Job::MeasurePages(std::u16string job_path) {
   FilePathA = ToNarrow(job_path);
   if (FilePathA.empty()) return 0;
 
-  const std::string stem_path = OutFolderA() + "/" + ToNarrow(JobFileStem(job_path));
+  const std::string stem_path = OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path));
   PagesCountFile = stem_path + "_pagescount.txt";
   ColorCoverageFile = stem_path + "_colorcoverage.txt";
   PaperSizeFile = stem_path + "_papersize.txt";

@@ -5,6 +5,7 @@
 #include "config/text_utils.h"
 #include "interp/interpreter_runs.h"
 #include "interp/page_file_pattern.h"
+#include "platform/module_path.h"
 
 namespace quillaro {
 
@@ -25,7 +26,7 @@ int Job::RenderPages(std::u16string job_path) {
   // interpreter a fraction of the time (compression is most of a PNG run),
   // and reading it back needs no decoding. All three interpreters have the
   // device.
-  OutputFile = EscapePagePattern(OutFolderA() + "/" + ToNarrow(JobFileStem(job_path))) + "_%d" +
+  OutputFile = EscapePagePattern(OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path))) + "_%d" +
                std::string(PngPageFiles ? kPngPageSuffix : kRasterPageSuffix);
 
   const ScopedJobArguments arguments(*this, {

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/event.h"
 
 namespace quillaro {
 
-// What an interpreter child may touch. Everything else on the file system is
-// denied to it, whatever the options it was started with (a job run with
-// -dNOSAFER can still not read /etc/passwd or write outside its folders).
+// What an interpreter child may touch. Where the system has a file-system
+// sandbox, everything else on the file system is denied to it, whatever the
+// options it was started with (a job run with -dNOSAFER can still not read
+// /etc/passwd or write outside its folders).
 struct ConfinementPolicy {
   // Files or folder trees the child may read and execute.
   std::vector<std::string> readable;
@@ -22,9 +22,16 @@ struct ConfinementPolicy {
   uint64_t file_size_bytes = 0;
 };
 
-// The Landlock ABI version the kernel offers; 0 when it has none (the child
-// then runs with the resource limits only).
-int LandlockAbiVersion();
+// The version of the kernel's file-system sandbox that interpreter children
+// are confined with; 0 when the system has none (the children then run with
+// the resource limits only). Always 0 on Windows, which confines a child by
+// its job object's limits and has no per-process file-system rules.
+int FileSystemSandboxVersion();
+
+// Why the children run without a file-system sandbox when
+// FileSystemSandboxVersion() is 0, as a clause for the service's start-up
+// notice ("this kernel offers no Landlock" on Linux). Safe from any thread.
+const char* NoFileSystemSandboxReason();
 
 // The policy for interpreter runs of the service in `module_folder`: read the
 // system's libraries and interpreter resources, the module folder and what
@@ -33,30 +40,46 @@ int LandlockAbiVersion();
 ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
                                          const std::string& scratch_folder);
 
-// A policy made ready in the parent before the fork: the rules are built
-// there, so that the forked child, which may only make system calls, just
-// has to apply them. Move-only.
+// What the runner's child is handed to ApplyToChild: unused on Linux, the
+// started but still suspended process on Windows.
+using ChildProcessHandle = std::intptr_t;
+
+// A policy made ready in the runner before the child starts, so that
+// applying it to the child is a few system calls. Move-only; used by one
+// thread at a time.
+//
+// On Linux the file-system rules are built here and applied in the forked
+// child before exec. On Windows this object owns a job object holding the
+// limits (process memory = address_space_bytes, no access to the desktop
+// and clipboard, every process killed when the job closes); destroying it
+// ends every process it was applied to and everything they started.
 class PreparedConfinement {
  public:
   // Builds the rules of `policy`. Paths that do not exist are left out. When
-  // the kernel has no Landlock, only the resource limits will apply.
+  // the system has no file-system sandbox, only the resource limits apply.
   explicit PreparedConfinement(const ConfinementPolicy& policy);
   PreparedConfinement(PreparedConfinement&& other) noexcept;
   PreparedConfinement& operator=(PreparedConfinement&&) = delete;
   PreparedConfinement(const PreparedConfinement&) = delete;
   ~PreparedConfinement();
 
-  // True when the file-system rules will be enforced.
-  bool sandboxed() const { return ruleset_ >= 0; }
+  // True when the file-system rules will be enforced (never on Windows).
+  bool sandboxed() const;
 
-  // In the forked child, before exec: turns core dumps off, sets the
-  // resource limits and confines the process. Uses only async-signal-safe
-  // system calls. Returns 0, or the errno of the call that failed, named in
-  // `*failed_call` (a string literal); the child must then not exec.
-  int ApplyInChild(const char** failed_call) const noexcept;
+  // Puts the child under the limits (and rules) before it runs the program.
+  // On Linux: call in the forked child before exec, with `child` unused;
+  // turns core dumps off, sets the resource limits and confines the process
+  // with async-signal-safe system calls only. On Windows: call in the runner
+  // with the suspended child, which joins the job object (and with it every
+  // process it starts). Returns 0, or the system's error number of the call
+  // that failed, named in `*failed_call` (a string literal); the child must
+  // then not run.
+  int ApplyToChild(ChildProcessHandle child, const char** failed_call) const noexcept;
 
  private:
-  NativeHandle ruleset_ = -1;  // a Landlock ruleset descriptor on Linux
+  // The sandbox ruleset descriptor on Linux, the job object on Windows; -1
+  // when there is none.
+  std::intptr_t handle_ = -1;
   uint64_t address_space_bytes_ = 0;
   uint64_t file_size_bytes_ = 0;
 };

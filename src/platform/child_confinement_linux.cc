@@ -79,10 +79,12 @@ std::string RealPath(const std::string& path) {
 
 }  // namespace
 
-int LandlockAbiVersion() {
+int FileSystemSandboxVersion() {
   long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
   return abi < 0 ? 0 : static_cast<int>(abi);
 }
+
+const char* NoFileSystemSandboxReason() { return "this kernel offers no Landlock"; }
 
 ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
                                          const std::string& scratch_folder) {
@@ -131,7 +133,7 @@ ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
 
 PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
     : address_space_bytes_(policy.address_space_bytes), file_size_bytes_(policy.file_size_bytes) {
-  const int abi = LandlockAbiVersion();
+  const int abi = FileSystemSandboxVersion();
   if (abi <= 0) return;
   landlock_ruleset_attr attr = {};
   attr.handled_access_fs = HandledRights(abi);
@@ -149,19 +151,22 @@ PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
 #endif
     AddPathRule(ruleset.Get(), path, rights, file_rights);
   }
-  ruleset_ = ruleset.Release();
+  handle_ = ruleset.Release();
 }
 
 PreparedConfinement::PreparedConfinement(PreparedConfinement&& other) noexcept
-    : ruleset_(std::exchange(other.ruleset_, -1)),
+    : handle_(std::exchange(other.handle_, -1)),
       address_space_bytes_(other.address_space_bytes_),
       file_size_bytes_(other.file_size_bytes_) {}
 
 PreparedConfinement::~PreparedConfinement() {
-  if (ruleset_ >= 0) ::close(ruleset_);
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-int PreparedConfinement::ApplyInChild(const char** failed_call) const noexcept {
+bool PreparedConfinement::sandboxed() const { return handle_ >= 0; }
+
+int PreparedConfinement::ApplyToChild(ChildProcessHandle /*child*/,
+                                      const char** failed_call) const noexcept {
   // A crashing interpreter must not fill the disk with core files.
   *failed_call = "setrlimit";
   rlimit no_core = {0, 0};
@@ -174,11 +179,11 @@ int PreparedConfinement::ApplyInChild(const char** failed_call) const noexcept {
     rlimit limit = {file_size_bytes_, file_size_bytes_};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return errno;
   }
-  if (ruleset_ < 0) return 0;
+  if (handle_ < 0) return 0;
   *failed_call = "prctl";
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return errno;
   *failed_call = "landlock_restrict_self";
-  if (::syscall(SYS_landlock_restrict_self, ruleset_, 0) != 0) return errno;
+  if (::syscall(SYS_landlock_restrict_self, static_cast<int>(handle_), 0) != 0) return errno;
   return 0;
 }
 

@@ -113,7 +113,7 @@ int ApplyChildProtections(const ChildSetup& setup, const char** call) {
   if (::getppid() != setup.parent_pid) return ESRCH;
   // Last: the file-system confinement and the resource limits. A child that
   // cannot be confined does not run at all.
-  return setup.confinement->ApplyInChild(call);
+  return setup.confinement->ApplyToChild(0, call);
 }
 
 // A private scratch folder for one run (the PDF and PostScript writers keep
@@ -352,63 +352,6 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   DrainAvailable(output_read.Get(), output);
   const int exit_code = child.Reap();
   return ended ? exit_code : kTimedOut;
-}
-
-std::vector<std::string> SplitCommandLine(const std::string& command_line) {
-  std::vector<std::string> arguments;
-  const size_t size = command_line.size();
-  if (size == 0) return arguments;
-  auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
-
-  // The program name: quotes toggle and vanish, no escapes.
-  size_t i = 0;
-  std::string program;
-  bool in_quotes = false;
-  for (; i < size; ++i) {
-    const char c = command_line[i];
-    if (c == '"') {
-      in_quotes = !in_quotes;
-    } else if (!in_quotes && is_blank(c)) {
-      break;
-    } else {
-      program.push_back(c);
-    }
-  }
-  arguments.push_back(std::move(program));
-
-  for (;;) {
-    while (i < size && is_blank(command_line[i])) ++i;
-    if (i >= size) break;
-    std::string argument;
-    in_quotes = false;
-    while (i < size && (in_quotes || !is_blank(command_line[i]))) {
-      size_t backslashes = 0;
-      while (i < size && command_line[i] == '\\') {
-        ++backslashes;
-        ++i;
-      }
-      if (i < size && command_line[i] == '"') {
-        argument.append(backslashes / 2, '\\');
-        if (backslashes % 2 == 1) {
-          argument.push_back('"');
-        } else if (in_quotes && i + 1 < size && command_line[i + 1] == '"') {
-          argument.push_back('"');
-          ++i;
-        } else {
-          in_quotes = !in_quotes;
-        }
-        ++i;
-        continue;
-      }
-      argument.append(backslashes, '\\');
-      if (i < size && (in_quotes || !is_blank(command_line[i]))) {
-        argument.push_back(command_line[i]);
-        ++i;
-      }
-    }
-    arguments.push_back(std::move(argument));
-  }
-  return arguments;
 }
 
 }  // namespace quillaro

@@ -36,6 +36,13 @@ struct DirectoryChange {
 // symbolic link, a pipe or other special file, a hard link to an existing
 // file), is reported as added when it is created. Folders created inside
 // are not reported. Short 8.3 names do not exist here.
+//
+// On Windows (ReadDirectoryChangesW), which has no "closed after writing"
+// record, a file created or written is reported once it opens without
+// sharing write access (no writer holds it) and its size is the same on two looks 50 ms
+// apart, as what it was first (added or modified); moves and removals are
+// reported at once. Folders are not reported. Long names are reported,
+// never 8.3 short ones.
 class DirectoryWatch {
  public:
   enum class Result {

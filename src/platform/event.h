@@ -5,16 +5,24 @@
 
 namespace quillaro {
 
-// What a platform object is to the operating system: an eventfd on Linux (a
-// HANDLE in a Windows backend). Only code in src/platform/ looks inside.
+// What a platform object is to the operating system: a descriptor (an
+// eventfd) on Linux, a HANDLE on Windows. Only code in src/platform/ looks
+// inside.
+#ifdef _WIN32
+using NativeHandle = void*;
+inline constexpr NativeHandle kNoNativeHandle = nullptr;
+#else
 using NativeHandle = int;
+inline constexpr NativeHandle kNoNativeHandle = -1;
+#endif
 
 // Wait time meaning "no limit".
 inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 // A manual-reset event: once Set(), it stays signalled until Reset().
-// Thread-safe. Backed by an eventfd, so it can be polled together with other
-// descriptors (see WaitAny in platform/wait.h and the child-process runner).
+// Thread-safe. Backed by an eventfd on Linux and an event object on Windows,
+// so it can be waited on together with other objects (see WaitAny in
+// platform/wait.h and the child-process runner).
 class ManualResetEvent {
  public:
   explicit ManualResetEvent(bool signalled = false);

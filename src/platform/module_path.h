@@ -7,13 +7,16 @@
 namespace quillaro {
 
 // The separator the rest of the system joins and splits paths with.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
 inline constexpr char kPathSeparator = '/';
+#endif
 
 // Full path of the running executable in the system's narrow encoding, with
 // symbolic links resolved (so a link to the binary still finds its real
 // folder). Empty optional when the system cannot tell.
-// On Linux this is /proc/self/exe; a Windows backend would use
-// GetModuleFileNameW.
+// On Linux this is /proc/self/exe; on Windows GetModuleFileNameW.
 std::optional<std::string> ExecutablePath();
 
 // The folder of ExecutablePath() without a trailing separator, narrow; empty

@@ -20,10 +20,11 @@ namespace quillaro {
 // On Linux the "Global\" namespace is a lock folder (/run/lock when
 // writable, else /tmp), the lock is a file named after the rest of the name,
 // and slot k is an open-file-description lock on its byte k, so a lock of the
-// whole file (as other programs may take it) excludes every slot. A Windows
-// backend would give each slot a named mutex of its own (the name, then the
-// slot number after the first), which abandonment frees as a dead holder's
-// file lock is freed here.
+// whole file (as other programs may take it) excludes every slot.
+// On Windows each slot is a named mutex of its own (the name, then the slot
+// number after the first slot); a mutex a dead holder left (abandoned) is
+// taken over. A mutex belongs to a thread: call Release() on the thread that
+// acquired.
 class NamedLock {
  public:
   enum class Result {
@@ -48,7 +49,8 @@ class NamedLock {
   void Release();
   bool held() const { return held_; }
 
-  // The lock file a name maps to (for tests and diagnostics).
+  // The lock file a name maps to on Linux, the mutex name of the first
+  // slot on Windows (for tests and diagnostics).
   static std::string LockFilePath(const std::u16string& name);
 
  private:
@@ -56,7 +58,7 @@ class NamedLock {
   std::string path_;
   int32_t slots_;
   std::shared_ptr<Gate> gate_;
-  int fd_ = -1;
+  NativeHandle handle_ = kNoNativeHandle;  // the lock file, or the held slot's mutex
   bool held_ = false;
   bool gate_held_ = false;
 };

@@ -6,19 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <deque>
-#include <map>
-#include <mutex>
 
 #include "platform/code_page.h"
-#include "platform/wait.h"
+#include "platform/named_lock_gate.h"
 
 namespace quillaro {
 namespace {
 
 // How often the one thread of this process that is next in line retries a
 // lock that another process holds. Threads of this process never poll: they
-// queue at the gate below and are woken one by one.
+// queue at the gate (named_lock_gate.h) and are woken one by one.
 constexpr uint32_t kForeignHolderRetryMs = 50;
 
 std::string LockFolder() {
@@ -26,70 +23,6 @@ std::string LockFolder() {
 }
 
 }  // namespace
-
-// The in-process half of the lock: a first-come first-served queue of the
-// threads of this process that want the same name, letting as many past as
-// the lock has slots. Record locks on Linux make no promise of order between
-// waiters, and a blocked F_OFD_SETLKW cannot be cancelled; the gate provides
-// both, and only the threads past it try the file's slots.
-struct NamedLock::Gate {
-  explicit Gate(int32_t slots) : free(slots) {}
-
-  std::mutex mu;                              // free, waiters
-  int32_t free;                               // slots no thread of ours has
-  std::deque<ManualResetEvent*> waiters;      // their turn events, in order
-
-  // One gate per lock file and slot count for the whole process, as one
-  // kernel object serves every handle to a named mutex.
-  static std::shared_ptr<Gate> For(const std::string& path, int32_t slots) {
-    static std::mutex registry_mu;  // registry
-    static std::map<std::pair<std::string, int32_t>, std::shared_ptr<Gate>>* registry =
-        new std::map<std::pair<std::string, int32_t>, std::shared_ptr<Gate>>();
-    std::lock_guard<std::mutex> lock(registry_mu);
-    std::shared_ptr<Gate>& gate = (*registry)[{path, slots}];
-    if (!gate) gate = std::make_shared<Gate>(slots);
-    return gate;
-  }
-
-  bool Enter(const ManualResetEvent* cancel) {
-    ManualResetEvent turn(false);
-    {
-      std::lock_guard<std::mutex> lock(mu);
-      if (free > 0 && waiters.empty()) {
-        --free;
-        return true;
-      }
-      waiters.push_back(&turn);
-    }
-    int index = cancel == nullptr ? (turn.Wait(kInfinite) ? 0 : kWaitFailed)
-                                  : WaitAny({turn, *cancel}, kInfinite);
-    // The releaser sets `turn` under `mu`: taking it here also makes sure
-    // that Set() is over before `turn` goes away.
-    std::lock_guard<std::mutex> lock(mu);
-    if (turn.IsSet()) {
-      if (index == 0) return true;
-      // Handed a place while being cancelled: pass it on.
-      LeaveLocked();
-      return false;
-    }
-    waiters.erase(std::remove(waiters.begin(), waiters.end(), &turn), waiters.end());
-    return false;
-  }
-
-  void Leave() {
-    std::lock_guard<std::mutex> lock(mu);
-    LeaveLocked();
-  }
-
-  void LeaveLocked() {
-    if (waiters.empty()) {
-      ++free;
-      return;
-    }
-    waiters.front()->Set();  // the place passes straight to the next in line
-    waiters.pop_front();
-  }
-};
 
 namespace {
 
@@ -130,19 +63,19 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
 
   // Every holder opens its own description: an OFD lock excludes other
   // descriptions, including those of this process, and dies with it.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd_ < 0) {
+  handle_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (handle_ < 0) {
     // Without the file the other processes cannot be excluded; the threads
     // of this one still are, by the gate.
     FailWith(error, LastOsError("open", path_));
     return Result::kUnavailable;
   }
   // Let other accounts share the lock whatever our umask.
-  ::fchmod(fd_, 0666);
+  ::fchmod(handle_, 0666);
   for (;;) {
     bool interrupted = false;
     for (int32_t slot = 0; slot < slots_; ++slot) {
-      if (TryLockSlot(fd_, slot)) {
+      if (TryLockSlot(handle_, slot)) {
         held_ = true;
         return Result::kAcquired;
       }
@@ -152,8 +85,8 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
       }
       if (errno != EAGAIN && errno != EACCES) {
         FailWith(error, LastOsError("fcntl", path_));
-        ::close(fd_);
-        fd_ = -1;
+        ::close(handle_);
+        handle_ = -1;
         return Result::kUnavailable;
       }
     }
@@ -172,10 +105,10 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
 }
 
 void NamedLock::Release() {
-  if (fd_ >= 0) {
+  if (handle_ >= 0) {
     // Closing the description drops its lock.
-    ::close(fd_);
-    fd_ = -1;
+    ::close(handle_);
+    handle_ = -1;
   }
   held_ = false;
   if (gate_held_) {

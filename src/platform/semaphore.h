@@ -10,8 +10,9 @@ namespace quillaro {
 
 // A counting semaphore with a maximum count, as the change queue needs it:
 // Release() refuses to go past the maximum (and then changes nothing), and a
-// successful wait takes one count. Thread-safe. Backed by an eventfd, so it
-// can be waited on together with events (WaitAny in platform/wait.h).
+// successful wait takes one count. Thread-safe. Backed by an eventfd on
+// Linux and a semaphore object on Windows, so it can be waited on together
+// with events (WaitAny in platform/wait.h).
 class CountingSemaphore {
  public:
   CountingSemaphore(uint32_t initial_count, uint32_t maximum_count);
@@ -36,7 +37,7 @@ class CountingSemaphore {
  private:
   const uint32_t maximum_;
   NativeHandle handle_;
-  mutable std::mutex mu_;  // count_, and keeps it in step with the eventfd
+  mutable std::mutex mu_;  // count_, and keeps it in step with the eventfd (Linux)
   uint32_t count_ = 0;
 };
 

@@ -48,6 +48,12 @@ struct ServiceStatus {
 // other thread starts) and taken by the dispatcher; no signal handlers run.
 // Status reports go to systemd through sd_notify when NOTIFY_SOCKET is set,
 // and as one line each on standard error.
+//
+// On Windows the dispatcher is StartServiceCtrlDispatcherW with the one entry
+// `service_name`; the handler then runs on a thread of the control manager
+// (not the dispatcher's) and reports go to SetServiceStatus and standard
+// error. Started from a console instead, the service runs in the foreground
+// and Ctrl-C, Ctrl-Break or closing the console is a stop.
 bool RunServiceDispatcher(const std::u16string& service_name,
                           const std::function<void()>& service_main);
 
@@ -57,6 +63,11 @@ using ServiceControlHandler = std::function<void(uint32_t control)>;
 // dispatcher runs under `service_name`.
 bool RegisterServiceControlHandler(const std::u16string& service_name,
                                    ServiceControlHandler handler);
+
+// Hands `control` to the registered handler on the calling thread, as the
+// control manager would; nothing when none is registered. For controls a
+// test cannot make the system send (shutdown under Wine).
+void DeliverServiceControl(uint32_t control);
 
 // Reports `status`. Returns false when the report could not be delivered.
 bool ReportServiceStatus(const ServiceStatus& status);

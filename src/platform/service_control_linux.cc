@@ -154,6 +154,16 @@ bool RegisterServiceControlHandler(const std::u16string& service_name,
   return true;
 }
 
+void DeliverServiceControl(uint32_t control) {
+  ServiceControlHandler handler;
+  {
+    Dispatcher& dispatcher = TheDispatcher();
+    std::lock_guard<std::mutex> lock(dispatcher.mu);
+    handler = dispatcher.handler;
+  }
+  if (handler) handler(control);
+}
+
 bool ReportServiceStatus(const ServiceStatus& status) {
   std::string name;
   {

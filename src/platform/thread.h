@@ -11,9 +11,9 @@ namespace quillaro {
 enum class ThreadPriority {
   kNormal,
   // Below the service's own threads, so a busy job never starves the inbox
-  // watcher or the stop sequence (the Windows backend would use
-  // THREAD_PRIORITY_LOWEST). Child processes started from such a thread
-  // inherit its priority on Linux.
+  // watcher or the stop sequence (THREAD_PRIORITY_LOWEST on Windows).
+  // Child processes started from such a thread inherit its priority on
+  // Linux.
   kLowest,
 };
 

@@ -15,6 +15,7 @@
 #include "interp/interpreter_runs.h"
 #include "interp/page_file_pattern.h"
 #include "platform/file_system.h"
+#include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 
 namespace quillaro {
@@ -65,7 +66,7 @@ void Job::ProbeMedia(std::u16string job_path) {
   FilePathA = ToNarrow(job_path);
   if (FilePathA.empty()) return;
   const std::string pattern =
-      EscapePagePattern(OutFolderA() + "/" + ToNarrow(JobFileStem(job_path))) + "_%d" +
+      EscapePagePattern(OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path))) + "_%d" +
       kProbePageSuffix;
   const std::u16string command_line =
       u"-q -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=pbmraw -sOutputFile=" +

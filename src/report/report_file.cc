@@ -8,6 +8,7 @@
 #include "config/text_utils.h"
 #include "inspect/pjl_header.h"
 #include "platform/file_system.h"
+#include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 #include "report/interpreter_version.h"
 #include "report/report_document.h"
@@ -31,7 +32,7 @@ void Job::WriteReport(std::u16string job_path) {
   facts.report_elapsed_ms = MonotonicMilliseconds() - started_ms;
   // Replaces the report of an earlier job of the same name; a link planted
   // under the name is removed, not written through.
-  WriteNewFile(OutFolderA() + "/" + ToNarrow(JobFileStem(job_path)) + "_report.json",
+  WriteNewFile(OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path)) + "_report.json",
                ReportFileBytes(BuildReportDocument(facts)));
 }
 

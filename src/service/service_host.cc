@@ -52,7 +52,7 @@ void ServiceHost::ServiceMain() {
     return;
   }
   // After StartThreads, which makes the service folder the current folder.
-  ReportInterpreterConfinement(LandlockAbiVersion());
+  ReportInterpreterConfinement(FileSystemSandboxVersion());
   {
     std::lock_guard<std::mutex> lock(mu_);
     current_state_ = kServiceRunning;

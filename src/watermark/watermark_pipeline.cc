@@ -20,12 +20,10 @@
 #include "interp/page_file_pattern.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
+#include "platform/system_files.h"
 
 namespace quillaro {
 namespace {
-
-// Font folder handed to the stamping run.
-constexpr char kSystemFontFolder[] = "/usr/share/fonts";
 
 // Only this much of the side file's first line is read: the prolog has room
 // for less, and a side file without line ends must not be read whole.
@@ -215,7 +213,7 @@ int Job::RunWatermark(std::u16string job_path) {
   {
     const ScopedJobArguments stamp(
         *this, {kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER", "-sDEVICE=ps2write",
-                "-sFONTDIR=" + QuoteArgument(kSystemFontFolder), OutputFileArgument(stamped_path),
+                "-sFONTDIR=" + QuoteArgument(SystemFontFolder()), OutputFileArgument(stamped_path),
                 QuoteArgument(prolog_path), QuoteArgument(body_copy_path)});
     stamped = ConvertPs();
   }

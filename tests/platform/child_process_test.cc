@@ -1,22 +1,18 @@
 #include "platform/child_process.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "config/text_utils.h"
+#include "fake_child.h"
 #include "platform/cancellation.h"
 #include "platform/event.h"
 
@@ -36,27 +32,19 @@ std::string Flood() {
 }
 
 int RunFakeChild(const std::string& mode, int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IONBF, 0);  // so stdout and stderr mix in the order written
+  // Unbuffered, so that stdout and stderr mix in the order written.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   if (mode.rfind("exit:", 0) == 0) return std::atoi(mode.c_str() + 5);
   if (mode == "args") {
     for (int i = 0; i < argc; ++i) std::fprintf(i % 2 ? stderr : stdout, "[%s]", argv[i]);
   } else if (mode == "flood") {
     std::fputs(Flood().c_str(), stdout);
     return 3;
-  } else if (mode == "inherit") {
+  } else if (mode == "input") {
     std::fputs(std::getchar() == EOF ? "no input" : "input", stdout);
-    // Any descriptor beyond the standard three is a leak from the service.
-    for (int fd = 3; fd < 1024; ++fd) {
-      if (::fcntl(fd, F_GETFD) >= 0) std::printf(" open %d", fd);
-    }
-  } else if (mode == "segv") {
-    ::signal(SIGSEGV, SIG_DFL);  // past any handler a sanitizer installed
-    ::raise(SIGSEGV);
-  } else if (mode == "family") {
-    // A grandchild that outlives its parent unless the runner kills the group.
-    const pid_t grandchild = ::fork();
-    if (grandchild > 0) std::printf("%d", grandchild);
-    for (;;) ::pause();
+  } else {
+    return testing::RunSystemFakeChild(mode);
   }
   return 0;
 }
@@ -64,18 +52,6 @@ int RunFakeChild(const std::string& mode, int argc, char** argv) {
 int RunSelf(const std::string& mode, std::string& output, int32_t limit_seconds) {
   return ProcessRunner::Run(ToWide(self_path), ToWide("fake --fake-child=" + mode), output,
                             limit_seconds);
-}
-
-// True once the process `pid_text` names is gone or a zombie.
-bool GoneSoon(const std::string& pid_text) {
-  const int pid = std::atoi(pid_text.c_str());
-  for (int i = 0; pid > 0 && i < 200; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.find(") Z ") != std::string::npos) return true;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return false;
 }
 
 TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
@@ -93,33 +69,27 @@ TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
 }
 
 TEST(ProcessRunnerTest, ReturnsTheResultAndAppendsExactlyWhatTheChildWrote) {
-  // Opened the plain C way, so inheritable: the runner must still not hand it on.
-  std::FILE* inheritable = std::fopen(self_path.c_str(), "rb");
-  ASSERT_NE(inheritable, nullptr);
+  const std::string missing = testing::MissingProgramPath();
   const struct {
     std::string application, line, output;  // an application "." is this program
     int result;
-    int exec_errno = 0;  // what the child reports (for execve) when it cannot exec
   } cases[] = {{".", "f --fake-child=exit:255", "", 255},
-               {".", "f --fake-child=segv", "", 128 + SIGSEGV},
-               {"/nonexistent/gs", "gs", "", -1, ENOENT},
-               {"", "gs", "", -1, ENOENT},
-               {"/tmp", "gs", "", -1, EACCES},  // a folder is no program
+               {missing, "gs", "", -1},
                {".", "\"my prog\" --fake-child=args \"a b\" c\\\"d",
                 "[my prog][--fake-child=args][a b][c\"d]", 0},
-               {".", "f --fake-child=inherit", "no input", 0},
+               {".", "f --fake-child=input", "no input", 0},
                {".", "f --fake-child=flood", Flood(), 3}};
   for (const auto& c : cases) {
     std::string output = "before:";
     const std::string application = c.application == "." ? self_path : c.application;
     OsError e;
     EXPECT_EQ(ProcessRunner::Run(ToWide(application), ToWide(c.line), output, 10, &e), c.result);
+    const OsError expected = c.result < 0 ? testing::MissingProgramError(application) : OsError{};
     EXPECT_EQ(e.call + e.path + std::to_string(e.code),
-              (c.result < 0 ? "execve" + application : "") + std::to_string(c.exec_errno))
+              expected.call + expected.path + std::to_string(expected.code))
         << c.line;
     EXPECT_TRUE(output == "before:" + c.output) << c.line << ": " << output.substr(0, 200);
   }
-  std::fclose(inheritable);
 }
 
 // Both end a run by killing the child's whole group, keeping what it wrote.
@@ -142,12 +112,17 @@ TEST(ProcessRunnerTest, TimeLimitAndCancellationKillTheWholeGroup) {
       EXPECT_GE(elapsed, milliseconds(10900));
     }
     ASSERT_EQ(output.substr(0, 2), "> ");
-    EXPECT_TRUE(GoneSoon(output.substr(2))) << output;
+    EXPECT_TRUE(testing::ProcessGoneSoon(output.substr(2))) << output;
     EXPECT_EQ(RunSelf("exit:0", output, 10), cancelled ? 123 : 0);  // once cancelled, none starts
   }
 }
 
 }  // namespace
+
+namespace testing {
+const std::string& FakeChildPath() { return self_path; }
+}  // namespace testing
+
 }  // namespace quillaro
 
 int main(int argc, char** argv) {

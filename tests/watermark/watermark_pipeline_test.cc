@@ -136,7 +136,7 @@ TEST(WatermarkPipelineTest, PjlJobsAreStampedBetweenTheirOwnHeaderAndTrailer) {
     EXPECT_EQ(ReadFileBytes(folder.out() / (c.name + "_watermark_done_ok")), "watermark done");
   }
   EXPECT_EQ(WatermarkInk(kPage, false), 0);
-  if (LandlockAbiVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";
+  if (FileSystemSandboxVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";
   EXPECT_FALSE(fs::exists(outside.path() / "escaped.txt"));
 }
 

@@ -15,13 +15,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// gs runs without its own safe mode (as the watermark route runs it), so only
-// the confinement stands between a hostile job and the machine; the same run
-// renders a page, so the confinement still lets an ordinary job through.
+// Landlock confines the child on Linux (Windows has no file-system sandbox for
+// it, only the job object the runner tests show). gs runs without its own safe
+// mode (as the watermark route runs it), so only the confinement stands
+// between a hostile job and the machine; the same run renders a page, so the
+// confinement still lets an ordinary job through.
 TEST(ChildConfinementTest, JobRendersButCanNeitherReadSystemFilesNorWriteOutsideItsFolders) {
   testing::ServiceFolder folder;
   QUILLARO_SKIP_WITHOUT_INTERPRETERS();
-  if (LandlockAbiVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";
+  if (FileSystemSandboxVersion() <= 0) GTEST_SKIP() << "this kernel has no Landlock";
   testing::TempDir outside;
   // The write to out/ shows that the writes themselves work.
   const fs::path planted[] = {outside.path() / "planted.txt", folder.root() / "planted.txt",

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the Windows package: dist/windows/ holding quillaro.exe, the three
+# interpreters, the PCL font kit as urwfonts\, settings.ini and README.txt.
+# Copy that folder to a Windows machine (or a Wine prefix) and install it as
+# README.txt says.
+#   package_windows.sh [DIST_FOLDER]   (default dist/windows in the clone)
+# Cross-builds Quillaro in build-windows/ (Release) and takes the interpreters
+# and the font kit from their caches, building them when absent.
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+dist="${1:-$repo/dist/windows}"
+say() { echo "[package] $*" >&2; }
+
+interp_bin=$(bash "$repo/scripts/build_windows_interpreters.sh" | tail -n 1)
+# The font kit is made from the Linux interpreter cache's copy of the resident-font
+# table, which is the same source as the Windows interpreters'.
+linux_bin=$(bash "$repo/scripts/build_interpreters.sh" | tail -n 1)
+fonts=$(bash "$repo/scripts/make_fonts.sh" "$(dirname "$linux_bin")" | tail -n 1)
+
+build="$repo/build-windows"
+say "cross-building quillaro.exe in $build"
+nice cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON >"$build.configure.log" 2>&1 ||
+  { cat "$build.configure.log" >&2; exit 1; }
+nice cmake --build "$build" --target quillaro -j"$(nproc)" >&2
+
+rm -rf "$dist.tmp"
+mkdir -p "$dist.tmp/in" "$dist.tmp/out"
+install -m 755 "$build/quillaro.exe" "$dist.tmp/quillaro.exe"
+for exe in gswin32c.exe gpcl6win32.exe gxpswin32.exe; do
+  install -m 755 "$interp_bin/$exe" "$dist.tmp/$exe"
+done
+cp -r "$fonts" "$dist.tmp/urwfonts"
+# Windows editors and the profile functions both expect CR LF.
+sed 's/$/\r/' "$repo/packaging/settings.ini" >"$dist.tmp/settings.ini"
+sed 's/$/\r/' "$repo/packaging/windows/README.txt" >"$dist.tmp/README.txt"
+rm -rf "$dist"
+mv "$dist.tmp" "$dist"
+say "package ready: $dist ($(du -sh "$dist" | cut -f1))"
+echo "$dist"

@@ -1,0 +1,39 @@
+#include "platform/os_error.h"
+
+#include <io.h>
+
+#include <utility>
+
+#include "platform/windows_util_windows.h"
+
+namespace quillaro {
+
+std::string OsError::ToString() const {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = length > 0 ? std::wstring(text, length) : L"Unknown error";
+  if (text != nullptr) ::LocalFree(text);
+  // The system's texts end in a line break (and often a full stop): one line here.
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return call + "(\"" + path + "\"): " + FromWin(message) + " (error " + std::to_string(code) + ")";
+}
+
+OsError LastOsError(std::string call, std::string path) {
+  const int code = static_cast<int>(::GetLastError());
+  return OsError{std::move(call), code, std::move(path)};
+}
+
+void ReportOsError(const OsError& error, std::string_view what) {
+  std::string line = "quillaro: ";
+  if (!what.empty()) line.append(what).append(": ");
+  line.append(error.ToString()).append("\n");
+  // One write: lines of concurrent workers stay whole.
+  [[maybe_unused]] const int written = ::_write(2, line.data(), static_cast<unsigned>(line.size()));
+}
+
+}  // namespace quillaro
