@@ -78,6 +78,10 @@ bool ServiceFolder::Submit(const std::string& name, const std::string& bytes,
     return false;
   }
   std::error_code code;
+  // Safe job names never start with '.': this one is no job's.
+  const std::string turn = folder_ + "/in/.node-turn";
+  std::filesystem::create_directory(turn, code);
+  std::filesystem::remove(turn, code);
   std::filesystem::rename(staged, folder_ + "/in/" + name, code);
   if (code) {
     *error = "rename(\"" + staged + "\"): " + code.message();

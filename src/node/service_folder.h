@@ -26,7 +26,10 @@ class ServiceFolder {
 
   // Hands the job to the service: writes it into staging/ and renames it
   // into in/, on the same file system, so the service never sees half a
-  // job. False with the reason in `*error`.
+  // job. The service drops a change that names the same file as the one
+  // before it (copies make several), so a folder made and removed in in/
+  // first makes sure a job of the same name as the last one is seen too.
+  // False with the reason in `*error`.
   bool Submit(const std::string& name, const std::string& bytes, std::string* error) const;
 
   // Waits until the job's completion marker (NAME_done,

@@ -13,7 +13,7 @@ fi
 source "$repo/scripts/broker.sh"
 source "$repo/scripts/fleet_members.sh"
 work="$(mktemp -d)"
-trap 'fleet_stop_members; broker_stop; rm -rf "$work"' EXIT
+trap 'fleet_stop_members; broker_stop; [ -n "${FLEET_TEST_KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 check() {  # check WHAT CONDITION...
   local what="$1"; shift
