@@ -3,9 +3,9 @@
 # service folder and a lock folder of its own, and its quillaro-node), and
 # JOBS generated one-page jobs (PS, PDF, PCL; Type=1: measurement, rendering
 # and a JPEG per page) sent by quillaro-submit. One node is SIGKILLed once a
-# third of the results are in (its service is left running, as a machine's
-# would be, but nothing feeds it any more); with N=1 a new node takes its
-# place, as an orchestrator would start one. Ends with
+# third of the results are in; a new node then takes its place on the same
+# service folder, as an orchestrator restarts a dead container, and the job
+# it held goes to whichever node the broker picks. Ends with
 #   fleet: JOBS submitted, R results, L lost, D duplicates, T s, X jobs/s
 # where D counts results that came twice and that the collector dropped.
 #   bench/fleet.sh [N] [JOBS] [BUILD_FOLDER]   (default 2, 200, build/)
@@ -34,11 +34,10 @@ submitter=$!
 until (( $(find "$work/out" -name '*_done' | wc -l) >= jobs / 3 )); do sleep 0.1; done
 kill -KILL "${NODE_PIDS[0]}"
 echo "[fleet] killed node 0 after $(find "$work/out" -name '*_done' | wc -l) results" >&2
-if ((nodes == 1)); then
-  "$build/src/node/quillaro-node" --url "$BROKER_URL" --service "$work/member-0/service" \
-    2>>"$work/member-0/node.err" &
-  NODE_PIDS+=($!)
-fi
+wait "${NODE_PIDS[0]}" 2>/dev/null || true
+"$build/src/node/quillaro-node" --url "$BROKER_URL" --service "$work/member-0/service" \
+  2>>"$work/member-0/node.err" &
+NODE_PIDS[0]=$!
 code=0
 wait "$submitter" || code=$?
 sed 's/^submit:/fleet:/' "$work/line"

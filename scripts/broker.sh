@@ -44,12 +44,12 @@ broker_start() {
 broker_stop() {
   if [ -n "${BROKER_PID:-}" ]; then
     kill -TERM "$BROKER_PID" 2>/dev/null
-    wait "$BROKER_PID" 2>/dev/null
+    wait "$BROKER_PID" 2>/dev/null || true
     BROKER_PID=""
   fi
   if [ -n "${BROKER_EPMD_PID:-}" ]; then
     kill -TERM "$BROKER_EPMD_PID" 2>/dev/null
-    wait "$BROKER_EPMD_PID" 2>/dev/null
+    wait "$BROKER_EPMD_PID" 2>/dev/null || true
     BROKER_EPMD_PID=""
   fi
 }
