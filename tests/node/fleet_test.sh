@@ -46,6 +46,7 @@ wait "$submitter"
 check "all 12 results after a node was killed: $(cat "$work/line1")" \
   grep -q '^submit: 12 submitted, 12 results, 0 lost' "$work/line1"
 check "each job's marker once in the collector" [ "$(markers "$work/out1")" -eq 12 ]
+check "node 1's service took its lock in its own lock folder" [ -n "$(ls "$work/member-1/lock")" ]
 
 # 2. A job the service never takes (its name is one of the service's own
 # result names) gets no marker: after 2 tries it is dead-lettered with why.
@@ -70,5 +71,5 @@ check "all 12 results across a broker restart: $(cat "$work/line3")" \
   grep -q '^submit: 12 submitted, 12 results, 0 lost' "$work/line3"
 check "each job's marker once after the restart" [ "$(markers "$work/out3")" -eq 12 ]
 
-echo "$((7 - failures)) passed, $failures failed"
+echo "$((8 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
