@@ -15,6 +15,7 @@ case "${1:-linux}" in
            libvips-dev libsystemd-dev nlohmann-json3-dev
            ghostscript fonts-urw-base35 fontforge
            clang libclang-rt-14-dev python3 python3-jsonschema
+           rabbitmq-server librabbitmq-dev
          ) ;;
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools

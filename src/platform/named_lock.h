@@ -17,7 +17,8 @@ namespace quillaro {
 // for it. When a holder dies, its slot is free for the next waiter (an
 // abandoned lock counts as taken).
 //
-// On Linux the "Global\" namespace is a lock folder (/run/lock when
+// On Linux the "Global\" namespace is a lock folder (the environment
+// variable QUILLARO_LOCK_FOLDER when set and not empty, else /run/lock when
 // writable, else /tmp), the lock is a file named after the rest of the name,
 // and slot k is an open-file-description lock on its byte k, so a lock of the
 // whole file (as other programs may take it) excludes every slot.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/code_page.h"
 #include "platform/named_lock_gate.h"
@@ -18,7 +19,14 @@ namespace {
 // queue at the gate (named_lock_gate.h) and are woken one by one.
 constexpr uint32_t kForeignHolderRetryMs = 50;
 
+// QUILLARO_LOCK_FOLDER, when set and not empty, stands for /run/lock: several
+// services on one machine, each with a folder of its own, then exclude each
+// other no more than services on different machines do (a local fleet).
 std::string LockFolder() {
+  if (const char* folder = std::getenv("QUILLARO_LOCK_FOLDER");
+      folder != nullptr && folder[0] != '\0') {
+    return folder;
+  }
   return ::access("/run/lock", W_OK | X_OK) == 0 ? "/run/lock" : "/tmp";
 }
 
