@@ -49,6 +49,12 @@ class Thread {
   std::unique_ptr<State> state_;
 };
 
+// Lowers the calling thread below the service's own threads (a nice step on
+// Linux, THREAD_PRIORITY_LOWEST on Windows); failing leaves it as it was.
+// The one system-specific part of Thread, which calls it from the new thread
+// for ThreadPriority::kLowest.
+void LowerCallingThreadPriority();
+
 }  // namespace quillaro
 
 #endif  // QUILLARO_PLATFORM_THREAD_H_
