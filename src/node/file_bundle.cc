@@ -1,7 +1,10 @@
 #include "node/file_bundle.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
+
+#include "platform/file_system.h"
 
 namespace quillaro {
 namespace {
@@ -62,6 +65,19 @@ std::optional<std::vector<BundledFile>> DecodeBundle(const std::string& body) {
     pos += content_size;
   }
   return files;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::FILE* file = OpenRegularFileForReading(path);
+  if (file == nullptr) return std::nullopt;
+  std::string bytes;
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace quillaro

@@ -24,6 +24,11 @@ std::string EncodeBundle(const std::vector<BundledFile>& files);
 // never trusted to name a path.
 std::optional<std::vector<BundledFile>> DecodeBundle(const std::string& body);
 
+// The bytes of the regular file at `path` (a link or a folder is refused, as
+// the service refuses them), or nullopt when it cannot be opened or read.
+// Used for the jobs a submitter sends and the results a node collects.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
 }  // namespace quillaro
 
 #endif  // QUILLARO_NODE_FILE_BUNDLE_H_

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "node/file_bundle.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"
 #include "platform/monotonic_clock.h"
@@ -23,19 +24,6 @@ std::string Stem(const std::string& name) {
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::optional<std::string> ReadFile(const std::string& path) {
-  std::FILE* file = OpenRegularFileForReading(path);
-  if (file == nullptr) return std::nullopt;
-  std::string bytes;
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return std::nullopt;
-  return bytes;
 }
 
 }  // namespace
@@ -105,9 +93,9 @@ bool ServiceFolder::WaitForMarker(const std::string& name, uint32_t timeout_ms) 
 std::vector<BundledFile> ServiceFolder::CollectResults(const std::string& name) const {
   std::vector<BundledFile> files;
   for (const std::string& result : ResultNames(name)) {
-    if (auto bytes = ReadFile(folder_ + "/out/" + result)) files.push_back({result, *bytes});
+    if (auto bytes = ReadWholeFile(folder_ + "/out/" + result)) files.push_back({result, *bytes});
   }
-  if (auto reason = ReadFile(folder_ + "/failed/" + name + ".reason.txt")) {
+  if (auto reason = ReadWholeFile(folder_ + "/failed/" + name + ".reason.txt")) {
     files.push_back({name + ".reason.txt", *reason});
   }
   return files;

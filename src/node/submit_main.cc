@@ -106,19 +106,6 @@ std::string RandomHex(int bytes) {
   return hex;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::FILE* file = OpenRegularFileForReading(path);
-  if (file == nullptr) return std::nullopt;
-  std::string bytes;
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return std::nullopt;
-  return bytes;
-}
-
 std::string BaseName(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
