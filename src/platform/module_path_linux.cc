@@ -21,11 +21,4 @@ std::optional<std::string> ExecutablePath() {
   return std::nullopt;
 }
 
-std::string ModuleFolder() {
-  std::optional<std::string> exe = ExecutablePath();
-  if (!exe) return std::string();
-  const size_t slash = exe->rfind(kPathSeparator);
-  return slash == std::string::npos ? *exe : exe->substr(0, slash);
-}
-
 }  // namespace quillaro
