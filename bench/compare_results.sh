@@ -12,7 +12,7 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 old="$(readlink -f "$1")"; new="$(readlink -f "$2")"
 kit="$(readlink -f "${3:-$repo/build/tests/service}")"
 work="$(mktemp -d)"
-trap 'pkill -TERM -f "$work/" 2>/dev/null; [ -n "${COMPARE_KEEP:-}" ] || rm -rf "$work"' EXIT
+trap 'pkill -TERM -f "$work/" 2>/dev/null || true; [ -n "${COMPARE_KEEP:-}" ] || rm -rf "$work"' EXIT
 bash "$repo/bench/corpus.sh" "$kit/gs" "$work/jobs"
 source "$repo/bench/service_kit.sh"
 add_watermark_jobs "$work/jobs"
