@@ -31,7 +31,7 @@ fault src/inspect/paper_sizes.cc \
   'return measured_height > height - height_margin;' \
   'return double{measured_height} > double{height} - double{height_margin};' \
   inspect 'PaperSizes*' 'the paper tolerance is computed in double precision'
-fault src/platform/child_process_linux.cc \
+fault src/platform/command_line.cc \
   "argument.append(backslashes / 2, '\\\\');" "argument.append(backslashes, '\\\\');" \
   platform 'SplitCommandLine*' 'backslashes before a quote are not halved'
 fault src/service/last_name_filter.cc \
