@@ -1,14 +1,8 @@
 #include "platform/child_confinement.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include <utility>
+
+#include "platform/windows_util_windows.h"
 
 namespace quillaro {
 namespace {

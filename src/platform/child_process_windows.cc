@@ -1,13 +1,5 @@
 #include "platform/child_process.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -25,6 +17,7 @@
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 #include "platform/os_error.h"
+#include "platform/windows_util_windows.h"
 
 namespace quillaro {
 namespace {
@@ -36,32 +29,6 @@ constexpr DWORD kReadChunkBytes = 64 * 1024;
 // After the whole process tree is killed the pipe reaches its end at once;
 // this only bounds the wait should a system keep it open.
 constexpr DWORD kFinalDrainMs = 5000;
-
-// Closes a kernel handle on destruction. Move-only.
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE handle = nullptr) noexcept : handle_(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    Reset(std::exchange(other.handle_, nullptr));
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { Reset(); }
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  void Reset(HANDLE handle = nullptr) {
-    if (Valid()) ::CloseHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-std::wstring ToWindowsWide(std::u16string_view text) { return {text.begin(), text.end()}; }
 
 // The event's kernel object, whatever integer or pointer type the platform
 // layer carries it in.
@@ -138,11 +105,11 @@ std::wstring ChildEnvironmentBlock(const std::wstring& scratch,
   // The scratch folder wins over a run's own TEMP or TMP, as it does on Linux.
   std::vector<std::pair<std::wstring, std::wstring>> set = {{L"TEMP", scratch}, {L"TMP", scratch}};
   for (const auto& [name, value] : overrides) {
-    std::wstring wide_name = ToWindowsWide(NarrowToWide(name));
+    std::wstring wide_name = ToWin(name);
     const bool named = std::any_of(set.begin(), set.end(), [&](const auto& variable_set) {
       return SameName(wide_name, variable_set.first);
     });
-    if (!named) set.emplace_back(std::move(wide_name), ToWindowsWide(NarrowToWide(value)));
+    if (!named) set.emplace_back(std::move(wide_name), ToWin(value));
   }
 
   std::vector<std::wstring> entries;
@@ -358,9 +325,9 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   startup.StartupInfo.hStdError = pipe->write.Get();
   startup.lpAttributeList = attributes;
 
-  const std::wstring wide_application = ToWindowsWide(application);
+  const std::wstring wide_application = ToWin(application);
   // CreateProcessW may write into the command line it is given.
-  std::wstring mutable_line = ToWindowsWide(command_line);
+  std::wstring mutable_line = ToWin(command_line);
   PROCESS_INFORMATION started = {};
   // Suspended, so that the child is in the job before it runs a single
   // instruction or starts a process of its own.
