@@ -19,9 +19,10 @@ fonts=$(bash "$repo/scripts/make_fonts.sh" "$(dirname "$linux_bin")" | tail -n 1
 
 build="$repo/build-windows"
 say "cross-building quillaro.exe in $build"
+mkdir -p "$build"
 nice cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log" >&2; exit 1; }
+  -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON >"$build/package-configure.log" 2>&1 ||
+  { cat "$build/package-configure.log" >&2; exit 1; }
 nice cmake --build "$build" --target quillaro -j"$(nproc)" >&2
 
 rm -rf "$dist.tmp"
