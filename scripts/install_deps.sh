@@ -12,7 +12,7 @@ case "${1:-linux}" in
   linux) packages=(
            build-essential cmake pkg-config git ca-certificates dpkg-dev
            libgtest-dev libgmock-dev libbenchmark-dev
-           libvips-dev libsystemd-dev nlohmann-json3-dev
+           libvips-dev libsystemd-dev libseccomp-dev nlohmann-json3-dev
            ghostscript fonts-urw-base35 fontforge
            clang libclang-rt-14-dev python3 python3-jsonschema
            rabbitmq-server librabbitmq-dev

@@ -100,7 +100,13 @@ struct Job {
   // uncompressed raster files. The results are the same either way; tests
   // use this to show that they are.
   bool PngPageFiles = false;
+  // The job file the interpreters read: the job's private copy, in the
+  // folder that is the only one its runs may write in.
   std::string FilePathA;
+  // The job's path as log.txt names it (its place in in/), when that is not
+  // FilePathA; see LoggedPath().
+  std::string LogPathA;
+  const std::string& LoggedPath() const { return LogPathA.empty() ? FilePathA : LogPathA; }
   std::string PagesCountFile;
   std::string ColorCoverageFile;
   std::string PaperSizeFile;
@@ -125,7 +131,13 @@ struct Job {
   // 1: move jobs whose interpretation failed to failed/.
   bool IsQuarantine = false;
   int32_t WaitSeconds = 0;
+  // The largest job read, in MiB (1 MiB = 1048576 bytes); a larger one is
+  // refused with its marker and a failure.
+  int32_t MaxJobMegabytes = 0;
   bool WMEnable = false;
+  // 1: watermark jobs even where the kernel cannot confine the interpreter
+  // runs (no Landlock); otherwise such jobs are refused.
+  bool WMUnconfined = false;
   std::u16string WMGrayLevel;
   int32_t WMFontSize = 0;
   std::u16string WMFontType;

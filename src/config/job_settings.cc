@@ -14,6 +14,7 @@ constexpr char16_t kSection[] = u"Settings";
 // Far above the ten job workers: a mistyped value must not make the lock
 // try millions of slots.
 constexpr int32_t kMaxParallel = 64;
+constexpr int32_t kDefaultMaxJobMegabytes = 1024;
 
 // Leading decimal number of a text, as the C runtime reads it (blanks, sign,
 // digits, fraction, exponent; 0 when the text does not start with a number).
@@ -52,6 +53,9 @@ void Job::LoadSettings() {
   IsLog = read_int(u"IsLog", 0) == 1;
   IsReport = read_int(u"IsReport", 0) == 1;
   IsQuarantine = read_int(u"IsQuarantine", 0) == 1;
+  MaxJobMegabytes = read_int(u"MaxJobMegabytes", kDefaultMaxJobMegabytes);
+  if (MaxJobMegabytes < 1) MaxJobMegabytes = kDefaultMaxJobMegabytes;
+  WMUnconfined = read_int(u"WMUnconfined", 0) == 1;
   WaitSeconds = read_int(u"WaitSeconds", 30);
   if (WaitSeconds < 10) WaitSeconds = 10;
   if (WaitSeconds > 60) WaitSeconds = 60;

@@ -17,6 +17,7 @@
 #include "config/text_utils.h"
 #include "imaging/color_coverage.h"
 #include "imaging/raster_page.h"
+#include "interp/interpreter_runs.h"
 #include "interp/page_file_pattern.h"
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
@@ -136,7 +137,13 @@ void Job::ConvertPageImages(std::u16string job_path,
   const OutputImageType output = OutputImageTypeOf(ImageType);
   ImageFileFormat format = ImageFileFormat::kJpeg;
   const bool has_encoder = FindImageEncoder(output.mime_type, &format) >= 0;
-  const std::string image_pattern = ImagePattern(OutputFile, output.extension);
+  // The pages are in the job's private folder; their images go to out/
+  // under the same names.
+  const size_t separator = OutputFile.find_last_of(kPathSeparator);
+  const std::string image_pattern = ImagePattern(
+      EscapePagePattern(OutFolderA() + kPathSeparator) +
+          (separator == std::string::npos ? OutputFile : OutputFile.substr(separator + 1)),
+      output.extension);
   // A name without the page placeholder would name one file for every page
   // (and that file might be anything): then there are no rendered pages.
   const bool has_pages = !OutputFile.empty() && PageFileName(OutputFile, 1) !=
@@ -222,7 +229,7 @@ void Job::ConvertPageImages(std::u16string job_path,
       RemoveFile(image.target);
     }
   }
-  RemoveLeftoverPageFiles(OutFolderA(), ToNarrow(JobFileStem(job_path)));
+  RemoveLeftoverPageFiles(FolderOf(ToNarrow(job_path)), ToNarrow(JobFileStem(job_path)));
 }
 
 }  // namespace quillaro

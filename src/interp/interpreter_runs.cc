@@ -30,10 +30,11 @@ int RunArgumentList(Job& job, Interpreter interpreter) {
   }
   std::string output;  // only the job report looks at it, when the run fails
   const uint64_t started_ms = MonotonicMilliseconds();
-  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
+  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds,
+                                  FolderOf(job.FilePathA));
   job.Report.rendering.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
   const std::u16string message =
-      u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
+      u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.LoggedPath());
   if (code == 0) {
     if (job.IsLog) WriteLog(message + u" OK");
     return 1;
@@ -45,8 +46,12 @@ int RunArgumentList(Job& job, Interpreter interpreter) {
 }  // namespace
 
 int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
-                   std::string& output, int32_t time_limit_seconds) {
-  ProcessRunner::Environment environment;
+                   std::string& output, int32_t time_limit_seconds,
+                   const std::string& private_folder, std::string* device_output) {
+  ProcessRunner::Options options;
+  options.private_folder = private_folder;
+  options.error_output = device_output;
+  ProcessRunner::Environment& environment = options.environment;
   // GhostPCL looks for its fonts in "urwfonts/" of the current folder
   // unless told otherwise, and crashes when they are not there. The
   // environment variable, not a command-line option, is the one way it
@@ -57,10 +62,15 @@ int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
   }
   OsError error;
   const int code = ProcessRunner::Run(InterpreterPath(interpreter), command_line, output,
-                                      time_limit_seconds, &error, environment);
+                                      time_limit_seconds, &error, options);
   // A failed wait for the child gives kCannotStart with no cause to name.
   if (code == ProcessRunner::kCannotStart && !error.call.empty()) ReportOsError(error);
   return code;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t separator = path.find_last_of(kPathSeparator);
+  return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
 std::u16string InterpreterPath(Interpreter interpreter) {

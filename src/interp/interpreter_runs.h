@@ -26,12 +26,21 @@ std::u16string InterpreterWord(Interpreter interpreter);
 
 // Runs `interpreter` with `command_line` (see ProcessRunner::Run: the
 // output is appended to `output`, the result is the exit code, 123 on time
-// out, -1 when it cannot start). GhostPCL is told where its fonts are (the
-// urwfonts folder in the module folder), so that no run depends on the
-// current folder. When nothing could start, the cause is reported once on
-// standard error; log.txt is the caller's business. Blocks; any thread.
+// out, -1 when it cannot start). The run may write only in `private_folder`
+// (the folder of the job file it reads; empty: a scratch folder of its own).
+// `device_output`, when not null, receives the interpreter's standard error
+// alone, where its devices report and a job's printed text does not go.
+// GhostPCL is told where its fonts are (the urwfonts folder in the module
+// folder), so that no run depends on the current folder. When nothing could
+// start, the cause is reported once on standard error; log.txt is the
+// caller's business. Blocks; any thread.
 int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
-                   std::string& output, int32_t time_limit_seconds);
+                   std::string& output, int32_t time_limit_seconds,
+                   const std::string& private_folder = {}, std::string* device_output = nullptr);
+
+// The folder of the file at `path`: for a job the stages were given, its
+// private folder, where its interpreter runs write.
+std::string FolderOf(const std::string& path);
 
 // `text` in double quotes as one argument of a command line that is split by
 // the Windows rules: for an ordinary path this is just the quotes around it;

@@ -45,14 +45,19 @@ int CalculatePages(Job& job, Interpreter interpreter, const char16_t* options,
                    bool logs_paper_names) {
   const std::u16string command_line = options + ToWide(QuoteArgument(job.FilePathA));
   std::string output;
+  // The pages are counted, and their sizes read, from what the bbox device
+  // reports on standard error alone: a job can print the same words to
+  // standard output, and must not set its own page count that way.
+  std::string device_output;
   const uint64_t started_ms = MonotonicMilliseconds();
-  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds);
-  const int64_t pages = code == 0 ? CountPages(output) : 0;
+  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds,
+                                  FolderOf(job.FilePathA), &device_output);
+  const int64_t pages = code == 0 ? CountPages(device_output) : 0;
   job.Report.measurement.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms,
                                  code == 0 && pages == 0);
   job.Report.measured_pages = pages;
   const std::u16string message =
-      u"Calculating " + InterpreterWord(interpreter) + u" file " + ToWide(job.FilePathA);
+      u"Calculating " + InterpreterWord(interpreter) + u" file " + ToWide(job.LoggedPath());
   if (code != 0) {
     if (job.IsLog) WriteLog(message + u" ERROR (" + FormatIntW(code) + u")");
     return 0;
@@ -73,14 +78,14 @@ int CalculatePages(Job& job, Interpreter interpreter, const char16_t* options,
   if (!PathExists(job.PaperSizeFile)) {
     float width_mm = 0;
     float height_mm = 0;
-    ReadBoundingBox(output, width_mm, height_mm);
+    ReadBoundingBox(device_output, width_mm, height_mm);
     PaperTable names;
     MatchPaperSizes(names, width_mm, height_mm, kPaperToleranceMm);
     std::string text;
     for (const auto& [key, paper] : names) text += paper.Name + "\r\n";
     WriteResultFile(job.PaperSizeFile, text);
     if (logs_paper_names && job.IsLog) {
-      WriteLog(u"Calculating page size PCL file " + ToWide(job.FilePathA) + u" OK");
+      WriteLog(u"Calculating page size PCL file " + ToWide(job.LoggedPath()) + u" OK");
     }
   }
   return 1;
@@ -96,7 +101,7 @@ void WritePjlPaperName(const Job& job) {
   for (const auto& [key, paper] : table) {
     if (ToUpperAscii(paper.PjlName) != value) continue;
     WriteResultFile(job.PaperSizeFile, paper.Name);
-    if (job.IsLog) WriteLog(u"Calculating page size file " + ToWide(job.FilePathA) + u" OK");
+    if (job.IsLog) WriteLog(u"Calculating page size file " + ToWide(job.LoggedPath()) + u" OK");
     return;
   }
 }

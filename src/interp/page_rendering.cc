@@ -26,8 +26,12 @@ int Job::RenderPages(std::u16string job_path) {
   // interpreter a fraction of the time (compression is most of a PNG run),
   // and reading it back needs no decoding. All three interpreters have the
   // device.
-  OutputFile = EscapePagePattern(OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path))) + "_%d" +
-               std::string(PngPageFiles ? kPngPageSuffix : kRasterPageSuffix);
+  //
+  // They are written beside the job file, in its private folder: the one
+  // folder its interpreter runs may write in.
+  OutputFile = EscapePagePattern(FolderOf(FilePathA) + kPathSeparator +
+                                 ToNarrow(JobFileStem(job_path))) +
+               "_%d" + std::string(PngPageFiles ? kPngPageSuffix : kRasterPageSuffix);
 
   const ScopedJobArguments arguments(*this, {
       "ps2pdf",

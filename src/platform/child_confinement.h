@@ -12,6 +12,18 @@ namespace quillaro {
 // sandbox, everything else on the file system is denied to it, whatever the
 // options it was started with (a job run with -dNOSAFER can still not read
 // /etc/passwd or write outside its folders).
+//
+// On Linux every child also runs, whatever the policy:
+// - as kJobUserId / kJobGroupId with no supplementary groups and no
+//   capabilities when the service runs as root (a service of its own user
+//   keeps that user: it has nothing more to give away), with no way to gain
+//   privileges again (PR_SET_NO_NEW_PRIVS);
+// - under a seccomp filter that refuses new processes (threads are allowed),
+//   new sockets other than a socketpair, tracing and reading other
+//   processes, namespaces, mounts, keys, BPF and io_uring;
+// - where Landlock has them, with every TCP bind and connect refused (ABI 4)
+//   and no signal or abstract unix socket reaching outside its own run
+//   (ABI 6).
 struct ConfinementPolicy {
   // Files or folder trees the child may read and execute.
   std::vector<std::string> readable;
@@ -33,12 +45,22 @@ int FileSystemSandboxVersion();
 // notice ("this kernel offers no Landlock" on Linux). Safe from any thread.
 const char* NoFileSystemSandboxReason();
 
+// The user and group a child of a service running as root runs as: ids
+// from the range systemd keeps for users it makes on the fly, held by no
+// account, so that a child owns nothing and shares nothing with anyone.
+inline constexpr unsigned kJobUserId = 61874;
+inline constexpr unsigned kJobGroupId = 61874;
+
+// True when the children run as kJobUserId (the service runs as root).
+bool ChildrenChangeUser();
+
 // The policy for interpreter runs of the service in `module_folder`: read the
-// system's libraries and interpreter resources, the module folder and what
-// its links point to (interpreters, font kit); write only in/, out/ and
-// `scratch_folder`.
+// system's libraries and interpreter resources, the interpreters and font
+// kit the module folder holds or links to (not the module folder itself:
+// in/, out/, settings.ini and the log stay out of reach), and
+// `private_folder`; write only in `private_folder`.
 ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
-                                         const std::string& scratch_folder);
+                                         const std::string& private_folder);
 
 // What the runner's child is handed to ApplyToChild: unused on Linux, the
 // started but still suspended process on Windows.
@@ -56,7 +78,9 @@ using ChildProcessHandle = std::intptr_t;
 class PreparedConfinement {
  public:
   // Builds the rules of `policy`. Paths that do not exist are left out. When
-  // the system has no file-system sandbox, only the resource limits apply.
+  // the system has no file-system sandbox, the other protections and the
+  // resource limits still apply. A seccomp program that cannot be built
+  // makes ApplyToChild fail: no child runs without it.
   explicit PreparedConfinement(const ConfinementPolicy& policy);
   PreparedConfinement(PreparedConfinement&& other) noexcept;
   PreparedConfinement& operator=(PreparedConfinement&&) = delete;
@@ -68,8 +92,10 @@ class PreparedConfinement {
 
   // Puts the child under the limits (and rules) before it runs the program.
   // On Linux: call in the forked child before exec, with `child` unused;
-  // turns core dumps off, sets the resource limits and confines the process
-  // with async-signal-safe system calls only. On Windows: call in the runner
+  // turns core dumps off, sets the resource limits, changes to the job user,
+  // and confines the process (Landlock, then seccomp) with async-signal-safe
+  // system calls only. A child that changed user has lost its parent-death
+  // signal: set it again after this call. On Windows: call in the runner
   // with the suspended child, which joins the job object (and with it every
   // process it starts). Returns 0, or the system's error number of the call
   // that failed, named in `*failed_call` (a string literal); the child must
@@ -82,6 +108,10 @@ class PreparedConfinement {
   std::intptr_t handle_ = -1;
   uint64_t address_space_bytes_ = 0;
   uint64_t file_size_bytes_ = 0;
+  // Linux: the compiled seccomp program (one 8-byte instruction each), and
+  // whether the child changes to the job user.
+  std::vector<uint64_t> system_call_filter_;
+  bool change_user_ = false;
 };
 
 }  // namespace quillaro

@@ -1,6 +1,7 @@
 #ifndef QUILLARO_PLATFORM_CHILD_PROCESS_H_
 #define QUILLARO_PLATFORM_CHILD_PROCESS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -10,14 +11,49 @@
 
 namespace quillaro {
 
+// Variables (name, value) a run sets for its child.
+using ChildEnvironmentVariables = std::vector<std::pair<std::string, std::string>>;
+
+// What one run may use beyond the program and its command line.
+struct ChildRunOptions {
+  // Variables for the child. On Linux the child gets these and TMPDIR,
+  // TEMP and PATH, plus the few variables that only make its output
+  // reproducible or its sanitizer quiet (SOURCE_DATE_EPOCH, *SAN_OPTIONS),
+  // and nothing else of the service's environment; on Windows they are set
+  // on top of the service's own environment.
+  ChildEnvironmentVariables environment;
+  // The one folder the child may write in (and its temporary folder):
+  // made by the caller, which owns it and everything in it. Empty: the
+  // runner makes a scratch folder of its own for the run and removes it
+  // afterwards.
+  std::string private_folder;
+  // When not null, also receives what the child writes to its standard
+  // error alone (at most ProcessRunner::kMaxErrorStreamBytes of it).
+  // Interpreter devices report there, while a job's own text output goes to
+  // standard output, so a reader of this stream never sees what the job
+  // printed with PostScript's "print". On Windows both streams share one pipe and this
+  // receives a copy of the whole output. On Linux the two streams then
+  // come through pipes of their own, and `output` holds them in the order
+  // they were read rather than exactly as written.
+  std::string* error_output = nullptr;
+};
+
 // Runs one external program as a hidden child process and collects what it
 // writes. This is the only place where the service starts another program,
 // so every protection that applies to the interpreters is applied here.
 class ProcessRunner {
  public:
-  // Variables (name, value) a run sets for its child on top of the service's
-  // own environment, each replacing one of the same name.
-  using Environment = std::vector<std::pair<std::string, std::string>>;
+  using Environment = ChildEnvironmentVariables;
+  using Options = ChildRunOptions;
+
+  // How much of a run's output the runner keeps: the first and the last
+  // kKeptOutputBytes, with a line saying how much was left out between them.
+  // A job that prints without end cannot grow the service.
+  static constexpr size_t kKeptOutputBytes = size_t{1} << 20;
+  // How much of the standard error stream `Options::error_output` keeps:
+  // enough for the device lines of far more pages than a run can render in
+  // its time limit.
+  static constexpr size_t kMaxErrorStreamBytes = size_t{32} << 20;
 
   // Result when the time limit passed or the calling thread's work was
   // cancelled; the child's exit code 123 looks the same.
@@ -30,7 +66,8 @@ class ProcessRunner {
   // Windows rules (see SplitCommandLine). The child reads nothing (standard
   // input is empty) and its standard output and standard error go, in the
   // order written, into one stream whose bytes are appended to `output`
-  // exactly; text already in `output` stays.
+  // exactly (up to kKeptOutputBytes at its head and at its tail); text
+  // already in `output` stays.
   //
   // Returns as soon as the child ends, with its exit code; 128 + the signal
   // number when a signal ended it. After `time_limit_seconds` + 1 seconds
@@ -48,11 +85,13 @@ class ProcessRunner {
   //
   // On Linux: the child runs in a process group of its own, with no
   // descriptor of the service other than the three standard ones, the
-  // default signal mask and dispositions, no core dumps, and it is killed
-  // when the thread that started it ends.
+  // default signal mask and dispositions, no core dumps, under the
+  // confinement of child_confinement.h (another user when the service runs
+  // as root, no new processes or sockets, only its private folder to write),
+  // and it is killed when the thread that started it ends.
   static int Run(const std::u16string& application, const std::u16string& command_line,
                  std::string& output, int32_t time_limit_seconds, OsError* error = nullptr,
-                 const Environment& environment = {});
+                 const Options& options = {});
 };
 
 // Splits a command line into arguments as a Windows program's C runtime

@@ -6,13 +6,16 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,6 +90,7 @@ struct ChildSetup {
   const PreparedConfinement* confinement;
   int stdin_fd;
   int output_fd;
+  int error_fd;   // the same as output_fd unless standard error is read apart
   int status_fd;  // close-on-exec; receives a ChildFailure when the child cannot go on
   pid_t parent_pid;
 };
@@ -105,15 +109,17 @@ struct ChildFailure {
 // no core dumps among them, come with the confinement). Returns 0 or an
 // errno, with the failed call in `*call`.
 int ApplyChildProtections(const ChildSetup& setup, const char** call) {
+  // The confinement (limits, user, Landlock, seccomp): a child that cannot
+  // be confined does not run at all.
+  if (const int error = setup.confinement->ApplyToChild(0, call); error != 0) return error;
   // Should the service die while the child runs, the child dies with it
-  // rather than living on unsupervised. The parent may already be gone.
+  // rather than living on unsupervised. Set after the change of user, which
+  // clears it. The parent may already be gone.
   *call = "prctl";
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) < 0) return errno;
   *call = "getppid";
   if (::getppid() != setup.parent_pid) return ESRCH;
-  // Last: the file-system confinement and the resource limits. A child that
-  // cannot be confined does not run at all.
-  return setup.confinement->ApplyToChild(0, call);
+  return 0;
 }
 
 // A private scratch folder for one run (the PDF and PostScript writers keep
@@ -126,10 +132,18 @@ class ScratchFolder {
     std::string base = "/tmp";
     if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && tmp[0] == '/') base = tmp;
     std::string pattern = base + "/quillaro-run-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-    } else {
+    if (::mkdtemp(pattern.data()) == nullptr) {
       FailWith(error, LastOsError("mkdtemp", pattern));
+      return;
+    }
+    path_ = pattern;
+    // A child that runs as the job user writes here through its group.
+    if (ChildrenChangeUser() && (::chown(path_.c_str(), 0, kJobGroupId) != 0 ||
+                                 ::chmod(path_.c_str(), 0770) != 0)) {
+      FailWith(error, LastOsError("chown", path_));
+      std::error_code ignored;
+      std::filesystem::remove(path_, ignored);
+      path_.clear();
     }
   }
   ScratchFolder(const ScratchFolder&) = delete;
@@ -146,32 +160,69 @@ class ScratchFolder {
   std::string path_;
 };
 
-// The service's environment with TMPDIR pointing at the run's scratch folder
-// and the run's own variables in place of any of the same name.
-std::vector<std::string> ChildEnvironment(const std::string& scratch,
-                                          const ProcessRunner::Environment& overrides) {
-  auto replaced = [&](std::string_view variable) {
-    if (variable.starts_with("TMPDIR=") || variable.starts_with("TEMP=") ||
-        variable.starts_with("TMP=")) {
-      return true;
-    }
-    for (const auto& [name, value] : overrides) {
-      if (variable.size() > name.size() && variable.starts_with(name) &&
-          variable[name.size()] == '=') {
-        return true;
-      }
-    }
-    return false;
-  };
-  std::vector<std::string> environment;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    if (!replaced(*entry)) environment.emplace_back(*entry);
+// The child's environment: its temporary folder, a plain PATH and the run's
+// own variables. Nothing else of the service's environment reaches a job,
+// but for the variables that make an interpreter's output reproducible
+// (SOURCE_DATE_EPOCH) and those of the sanitizers a test build runs under.
+std::vector<std::string> ChildEnvironment(const std::string& temporary_folder,
+                                          const ProcessRunner::Environment& variables) {
+  std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "TMPDIR=" + temporary_folder,
+                                          "TEMP=" + temporary_folder};
+  for (const char* name : {"SOURCE_DATE_EPOCH", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) environment.push_back(name + std::string("=") + value);
   }
-  environment.push_back("TMPDIR=" + scratch);
-  environment.push_back("TEMP=" + scratch);
-  for (const auto& [name, value] : overrides) environment.push_back(name + "=" + value);
+  // The leak check at a sanitized child's exit traces the process, which its
+  // system-call filter refuses.
+  for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS"}) {
+    const char* value = std::getenv(name);
+    environment.push_back(name + std::string("=") + (value != nullptr ? value : "") +
+                          ":detect_leaks=0");
+  }
+  for (const auto& [name, value] : variables) environment.push_back(name + "=" + value);
   return environment;
 }
+
+// Keeps the head and the tail of a stream, so that a child printing without
+// end costs a bounded amount of memory; Finish() puts them together.
+class BoundedStream {
+ public:
+  BoundedStream(size_t head_bytes, size_t tail_bytes)
+      : head_bytes_(head_bytes), tail_bytes_(tail_bytes) {}
+
+  void Append(const char* data, size_t size) {
+    const size_t to_head = std::min(size, head_bytes_ - std::min(head_bytes_, head_.size()));
+    head_.append(data, to_head);
+    data += to_head;
+    size -= to_head;
+    if (size == 0) return;
+    tail_.append(data, size);
+    if (tail_.size() > 2 * tail_bytes_) {
+      left_out_ += tail_.size() - tail_bytes_;
+      tail_.erase(0, tail_.size() - tail_bytes_);
+    }
+  }
+
+  // Appends what was kept to `target`, with one line in place of what was
+  // left out.
+  void Finish(std::string& target) {
+    if (tail_.size() > tail_bytes_) {
+      left_out_ += tail_.size() - tail_bytes_;
+      tail_.erase(0, tail_.size() - tail_bytes_);
+    }
+    target += head_;
+    if (left_out_ > 0) {
+      target += "\n[quillaro: " + std::to_string(left_out_) + " bytes of output left out]\n";
+    }
+    target += tail_;
+  }
+
+ private:
+  size_t head_bytes_;
+  size_t tail_bytes_;
+  std::string head_;
+  std::string tail_;
+  size_t left_out_ = 0;
+};
 
 [[noreturn]] void ReportAndExit(int status_fd, const char* call, int error) {
   const ChildFailure failure = {call, error};
@@ -196,7 +247,7 @@ std::vector<std::string> ChildEnvironment(const std::string& scratch,
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
   if (::dup2(setup.stdin_fd, STDIN_FILENO) < 0 || ::dup2(setup.output_fd, STDOUT_FILENO) < 0 ||
-      ::dup2(setup.output_fd, STDERR_FILENO) < 0) {
+      ::dup2(setup.error_fd, STDERR_FILENO) < 0) {
     ReportAndExit(setup.status_fd, "dup2", errno);
   }
   // Every other descriptor closes at exec, also those a library opened
@@ -214,14 +265,23 @@ std::vector<std::string> ChildEnvironment(const std::string& scratch,
   ReportAndExit(setup.status_fd, "execve", errno);
 }
 
+// Where what the child writes goes: everything into `all`, and what comes
+// through the separate standard-error pipe, when there is one, also into
+// `errors`.
+struct OutputSinks {
+  BoundedStream all{ProcessRunner::kKeptOutputBytes, ProcessRunner::kKeptOutputBytes};
+  BoundedStream errors{ProcessRunner::kMaxErrorStreamBytes, 0};
+};
+
 // Appends what the pipe holds now. Returns false once the pipe is at its
 // end (every writer gone) or broken.
-bool DrainAvailable(int fd, std::string& output) {
+bool DrainAvailable(int fd, OutputSinks& sinks, bool error_stream) {
   char buffer[kReadChunkBytes];
   for (;;) {
     ssize_t count = ::read(fd, buffer, sizeof buffer);
     if (count > 0) {
-      output.append(buffer, static_cast<size_t>(count));
+      sinks.all.Append(buffer, static_cast<size_t>(count));
+      if (error_stream) sinks.errors.Append(buffer, static_cast<size_t>(count));
       continue;
     }
     if (count < 0 && errno == EINTR) continue;
@@ -247,27 +307,31 @@ bool ExecFailed(int status_fd, const std::string& program, OsError* error) {
 
 // Waits for the child's end, its output, the deadline and the cancel event
 // together. Returns true when the child ended by itself, false when the
-// deadline passed or the work was cancelled.
-bool Supervise(const ChildProcess& child, int output_fd, uint64_t deadline_ms,
-               std::string& output) {
+// deadline passed or the work was cancelled. `error_fd` is -1 when standard
+// error shares the output pipe.
+bool Supervise(const ChildProcess& child, int output_fd, int error_fd, uint64_t deadline_ms,
+               OutputSinks& sinks) {
   const ManualResetEvent* cancel = CurrentCancellation();
   bool output_open = true;
+  bool error_open = error_fd >= 0;
   for (;;) {
-    pollfd fds[3] = {{child.pidfd(), POLLIN, 0},
+    pollfd fds[4] = {{child.pidfd(), POLLIN, 0},
                      {output_open ? output_fd : -1, POLLIN, 0},
+                     {error_open ? error_fd : -1, POLLIN, 0},
                      {cancel != nullptr ? cancel->native_handle() : -1, POLLIN, 0}};
     const uint64_t now = MonotonicMilliseconds();
     if (now >= deadline_ms) return false;
     const uint64_t left_ms = deadline_ms - now;
-    int ready = ::poll(fds, 3, left_ms > INT32_MAX ? INT32_MAX : static_cast<int>(left_ms));
+    int ready = ::poll(fds, 4, left_ms > INT32_MAX ? INT32_MAX : static_cast<int>(left_ms));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return false;  // cannot wait any more: treat as a run that never ended
     }
     // Output first, so that whatever the child wrote before it ended or was
     // stopped is kept.
-    if (fds[1].revents != 0) output_open = DrainAvailable(output_fd, output);
-    if (fds[2].revents != 0) return false;
+    if (fds[1].revents != 0) output_open = DrainAvailable(output_fd, sinks, false);
+    if (fds[2].revents != 0) error_open = DrainAvailable(error_fd, sinks, true);
+    if (fds[3].revents != 0) return false;
     if (fds[0].revents != 0) return true;
   }
 }
@@ -276,11 +340,18 @@ bool Supervise(const ChildProcess& child, int output_fd, uint64_t deadline_ms,
 
 int ProcessRunner::Run(const std::u16string& application, const std::u16string& command_line,
                        std::string& output, int32_t time_limit_seconds, OsError* error,
-                       const Environment& environment_overrides) {
+                       const Options& options) {
   const uint64_t start_ms = MonotonicMilliseconds();
   if (CancellationRequested()) return kTimedOut;
 
   const std::string program = WideToNarrow(application);
+  // The program is started where its links lead: a child that runs as the
+  // job user may not be able to look into the service's folder.
+  std::string program_file = program;
+  if (char* resolved = ::realpath(program.c_str(), nullptr)) {
+    program_file = resolved;
+    std::free(resolved);
+  }
   std::vector<std::string> arguments = SplitCommandLine(WideToNarrow(command_line));
   // Windows always has a program name; execve needs at least argv[0].
   if (arguments.empty()) arguments.emplace_back();
@@ -289,34 +360,61 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
-  const ScratchFolder scratch(error);
-  if (!scratch.Valid()) return kCannotStart;
-  std::vector<std::string> environment = ChildEnvironment(scratch.path(), environment_overrides);
+  std::optional<ScratchFolder> scratch;
+  if (options.private_folder.empty()) {
+    scratch.emplace(error);
+    if (!scratch->Valid()) return kCannotStart;
+  }
+  const std::string& private_folder =
+      scratch ? scratch->path() : options.private_folder;
+  std::vector<std::string> environment = ChildEnvironment(private_folder, options.environment);
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
   for (std::string& variable : environment) envp.push_back(variable.data());
   envp.push_back(nullptr);
-  const PreparedConfinement confinement(InterpreterConfinement(ModuleFolder(), scratch.path()));
+  ConfinementPolicy policy = InterpreterConfinement(ModuleFolder(), private_folder);
+  // The program itself, wherever it is, may be read and run.
+  policy.readable.push_back(program_file);
+  const PreparedConfinement confinement(policy);
 
   // Every failure before the child runs is reported with the program it was for.
   auto cannot_start = [&](const char* call) {
     FailWith(error, LastOsError(call, program));
     return kCannotStart;
   };
+  // A pipe whose reading end polls and whose writing end blocks, as an
+  // ordinary standard output would.
+  auto make_output_pipe = [](UniqueFd& read_end, UniqueFd& write_end) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) < 0) return false;
+    read_end = UniqueFd(fds[0]);
+    write_end = UniqueFd(fds[1]);
+    return ::fcntl(write_end.Get(), F_SETFL, 0) == 0;
+  };
+  UniqueFd output_read;
+  UniqueFd output_write;
+  if (!make_output_pipe(output_read, output_write)) return cannot_start("pipe2");
+  UniqueFd error_read;
+  UniqueFd error_write;
+  if (options.error_output != nullptr && !make_output_pipe(error_read, error_write)) {
+    return cannot_start("pipe2");
+  }
   int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) < 0) return cannot_start("pipe2");
-  UniqueFd output_read(pipe_fds[0]);
-  UniqueFd output_write(pipe_fds[1]);
-  // The child's end blocks as an ordinary standard output would.
-  if (::fcntl(output_write.Get(), F_SETFL, 0) < 0) return cannot_start("fcntl");
   if (::pipe2(pipe_fds, O_CLOEXEC) < 0) return cannot_start("pipe2");
   UniqueFd status_read(pipe_fds[0]);
   UniqueFd status_write(pipe_fds[1]);
   UniqueFd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!null_input.Valid()) return cannot_start("open");
 
-  const ChildSetup setup = {program.c_str(), argv.data(), envp.data(), &confinement, null_input.Get(),
-                            output_write.Get(), status_write.Get(), ::getpid()};
+  const ChildSetup setup = {program_file.c_str(),
+                            argv.data(),
+                            envp.data(),
+                            &confinement,
+                            null_input.Get(),
+                            output_write.Get(),
+                            error_write.Valid() ? error_write.Get() : output_write.Get(),
+                            status_write.Get(),
+                            ::getpid()};
   const pid_t pid = ::fork();
   if (pid < 0) return cannot_start("fork");
   if (pid == 0) ExecChild(setup);
@@ -328,6 +426,7 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   // From here on the child is owned: every return kills and reaps it.
   ChildProcess child(pid, std::move(pidfd));
   output_write.Reset();
+  error_write.Reset();
   status_write.Reset();
   null_input.Reset();
 
@@ -342,14 +441,19 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
 
   const int64_t limit_seconds = time_limit_seconds < 0 ? 0 : time_limit_seconds;
   const uint64_t deadline_ms = start_ms + static_cast<uint64_t>(limit_seconds + 1) * 1000;
-  const bool ended = Supervise(child, output_read.Get(), deadline_ms, output);
+  OutputSinks sinks;
+  const int error_fd = error_read.Valid() ? error_read.Get() : -1;
+  const bool ended = Supervise(child, output_read.Get(), error_fd, deadline_ms, sinks);
 
   // Whatever the child started is stopped with it; the child itself, ended
   // or not, is still unreaped here, so its group id is still its own.
   child.KillGroup();
   // The child's own output is all in the pipe by now; output of processes
   // outside its group that hold the pipe is not waited for.
-  DrainAvailable(output_read.Get(), output);
+  DrainAvailable(output_read.Get(), sinks, false);
+  if (error_fd >= 0) DrainAvailable(error_fd, sinks, true);
+  sinks.all.Finish(output);
+  if (options.error_output != nullptr) sinks.errors.Finish(*options.error_output);
   const int exit_code = child.Reap();
   return ended ? exit_code : kTimedOut;
 }

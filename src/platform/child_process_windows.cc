@@ -274,14 +274,15 @@ bool Supervise(HANDLE process, PipeReader& reader, uint64_t deadline_ms) {
 
 int ProcessRunner::Run(const std::u16string& application, const std::u16string& command_line,
                        std::string& output, int32_t time_limit_seconds, OsError* error,
-                       const Environment& environment_overrides) {
+                       const Options& options) {
   const uint64_t start_ms = MonotonicMilliseconds();
+  const size_t output_start = output.size();
   if (CancellationRequested()) return kTimedOut;
 
   const std::string program = WideToNarrow(application);
   const ScratchFolder scratch(error);
   if (!scratch.Valid()) return kCannotStart;
-  std::wstring environment = ChildEnvironmentBlock(scratch.path(), environment_overrides);
+  std::wstring environment = ChildEnvironmentBlock(scratch.path(), options.environment);
   // The job object of this run: destroying it kills the child's whole tree.
   std::optional<PreparedConfinement> confinement;
   confinement.emplace(InterpreterConfinement(
@@ -387,6 +388,8 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
     }
     reader.Advance();
   }
+  // One pipe carries both streams here: the error stream's reader gets all.
+  if (options.error_output != nullptr) options.error_output->append(output, output_start);
   if (!ended) return kTimedOut;
   DWORD exit_code = 0;
   if (!::GetExitCodeProcess(process.Get(), &exit_code)) return kCannotStart;

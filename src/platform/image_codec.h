@@ -65,8 +65,19 @@ class ImageFile {
  public:
   // Opens the image at `path` (narrow, system code page). Returns nullopt
   // when the file does not exist, cannot be read or is no image the library
-  // knows, and when the image has no pixels.
-  static std::optional<ImageFile> Open(const std::string& path);
+  // knows, when the image has no pixels, and when it would take more than
+  // kMaxImageFileBytes as 8-bit RGB. A page file (`kind` kPage) is read
+  // only in the formats pages are rendered in (PNM and PNG on Linux): it is
+  // written by an interpreter a job drives, and no other decoder is given
+  // what it holds. kAny reads every format the encoders write (JPEG, GIF,
+  // PNG, TIFF), for looking at the service's own images.
+  enum class Kind { kPage, kAny };
+  static std::optional<ImageFile> Open(const std::string& path, Kind kind = Kind::kPage);
+
+  // The largest image Open accepts, as 8-bit RGB: far above a page at
+  // 100 dpi (A0 is 46 MB), far below what a job asking for an absurd page
+  // size could make the service decode.
+  static constexpr uint64_t kMaxImageFileBytes = uint64_t{256} << 20;
 
   ImageFile(ImageFile&& other) noexcept;
   ImageFile& operator=(ImageFile&& other) noexcept;

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -42,8 +44,15 @@ void DropLibraryWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 // on every job, and cached pipelines would keep pages alive after their job.
 // A truncated file is an error rather than a page with missing rows
 // silently filled in.
-VImage LoadSequential(const std::string& path) {
+VImage LoadSequential(const std::string& path, bool page = true) {
   VSource source = VSource::new_from_file(path.c_str());
+  // The loader is picked by the file's first bytes, which the job controls:
+  // only the page formats' own loaders may read a page.
+  const char* loader = vips_foreign_find_load_source(source.get_source());
+  if (page && (loader == nullptr || (std::strcmp(loader, "VipsForeignLoadPpmSource") != 0 &&
+                                     std::strcmp(loader, "VipsForeignLoadPngSource") != 0))) {
+    throw VError("not a page file");
+  }
   return VImage::new_from_source(source, "",
                                  VImage::option()
                                      ->set("access", VIPS_ACCESS_SEQUENTIAL)
@@ -146,6 +155,15 @@ void Save(const VImage& image, VTarget target, ImageFileFormat format,
 bool InitializeImaging() {
   static const bool started = [] {
     if (vips_init("quillaro") != 0) return false;
+    // Every loader is off for the whole process but those of the formats
+    // pages are rendered in and those the encoders write: a job's bytes
+    // never reach ImageMagick, PDF, SVG or the other loaders.
+    vips_operation_block_set("VipsForeignLoad", TRUE);
+    for (const char* loader : {"VipsForeignLoadPpm", "VipsForeignLoadPng", "VipsForeignLoadJpegSource",
+                               "VipsForeignLoadJpegFile", "VipsForeignLoadNsgif",
+                               "VipsForeignLoadTiff"}) {
+      vips_operation_block_set(loader, FALSE);
+    }
     vips_cache_set_max(0);
     vips_cache_set_max_files(0);
     g_log_set_handler(
@@ -178,6 +196,7 @@ RgbPixels::~RgbPixels() { g_free(data_); }
 
 struct ImageFile::Impl {
   std::string path;
+  bool page = true;  // read with the page formats' loaders only
   int32_t width = 0;
   int32_t height = 0;
 };
@@ -190,19 +209,24 @@ ImageFile::~ImageFile() = default;
 int32_t ImageFile::width() const { return impl_->width; }
 int32_t ImageFile::height() const { return impl_->height; }
 
-std::optional<ImageFile> ImageFile::Open(const std::string& path) {
+std::optional<ImageFile> ImageFile::Open(const std::string& path, Kind kind) {
   auto impl = std::make_unique<Impl>();
   try {
     // Reads the header only; the loader and its file are released on return,
     // and each read below opens the file anew with a loader of its own.
-    VImage header = LoadSequential(path);
+    VImage header = LoadSequential(path, kind == Kind::kPage);
     impl->width = header.width();
     impl->height = header.height();
   } catch (const VError&) {
     return std::nullopt;
   }
   if (impl->width <= 0 || impl->height <= 0) return std::nullopt;
+  if (static_cast<uint64_t>(impl->width) * static_cast<uint64_t>(impl->height) * 3 >
+      kMaxImageFileBytes) {
+    return std::nullopt;
+  }
   impl->path = path;
+  impl->page = kind == Kind::kPage;
   return ImageFile(std::move(impl));
 }
 
@@ -212,7 +236,7 @@ std::optional<RgbPixels> ImageFile::ReadRgb(size_t max_bytes) const {
   if (width > max_bytes / 3 / height) return std::nullopt;
   const size_t expected = width * height * 3;
   try {
-    VImage rgb = ToRgb8(LoadSequential(impl_->path));
+    VImage rgb = ToRgb8(LoadSequential(impl_->path, impl_->page));
     if (rgb.width() != impl_->width || rgb.height() != impl_->height)
       return std::nullopt;
     size_t size = 0;
@@ -230,7 +254,7 @@ int32_t ImageFile::ReadRgbRows(
     const std::function<void(int32_t y, const uint8_t* rgb)>& row) const {
   int32_t rows = 0;
   try {
-    VImage rgb = ToRgb8(LoadSequential(impl_->path));
+    VImage rgb = ToRgb8(LoadSequential(impl_->path, impl_->page));
     if (rgb.width() != impl_->width || rgb.height() != impl_->height) return 0;
     VRegion region = rgb.region();
     for (int32_t y = 0; y < impl_->height; ++y) {
@@ -300,7 +324,7 @@ bool ImageFile::SaveScaled(const std::string& path, int32_t target_width,
                            int32_t quality, OsError* error) const {
   VImage image;
   try {
-    image = LoadSequential(impl_->path);
+    image = LoadSequential(impl_->path, impl_->page);
   } catch (const VError&) {
     return false;
   }

@@ -491,8 +491,14 @@ ImageFile::~ImageFile() = default;
 int32_t ImageFile::width() const { return impl_->width; }
 int32_t ImageFile::height() const { return impl_->height; }
 
-std::optional<ImageFile> ImageFile::Open(const std::string& path) {
+// GDI+ has no decoder for the formats libvips must be kept from (SVG, PDF):
+// every kind is read alike.
+std::optional<ImageFile> ImageFile::Open(const std::string& path, Kind /*kind*/) {
+  auto too_large = [](int64_t width, int64_t height) {
+    return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 3 > kMaxImageFileBytes;
+  };
   if (std::optional<PnmLayout> pnm = ReadPnmLayout(path)) {
+    if (too_large(pnm->width, pnm->height)) return std::nullopt;
     auto impl = std::make_unique<Impl>();
     impl->width = pnm->width;
     impl->height = pnm->height;
@@ -506,6 +512,7 @@ std::optional<ImageFile> ImageFile::Open(const std::string& path) {
   impl->width = static_cast<int32_t>(bitmap->GetWidth());
   impl->height = static_cast<int32_t>(bitmap->GetHeight());
   if (impl->width <= 0 || impl->height <= 0) return std::nullopt;
+  if (too_large(impl->width, impl->height)) return std::nullopt;
   impl->path = path;
   return ImageFile(std::move(impl));
 }

@@ -40,8 +40,14 @@ inline bool FailWith(OsError* out, OsError error) {
 // keeps it under the service unit), in a single write so that lines of
 // several threads never interleave. Never touches log.txt or a result file.
 // Call it once, where the failure is handled. Safe from any thread; a failed
-// write is ignored.
+// write is ignored. An `error` without a call (OsError{}) reports `what`
+// alone: a failure the service found itself, not one the system reported.
 void ReportOsError(const OsError& error, std::string_view what = {});
+
+// The line ReportOsError writes, line end included. Control characters
+// (a job's name may hold any byte) are written as \xNN, so that no name can
+// break the line or forge another. Portable.
+std::string ServiceReportLine(const OsError& error, std::string_view what);
 
 }  // namespace quillaro
 

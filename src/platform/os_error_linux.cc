@@ -22,9 +22,7 @@ OsError LastOsError(std::string call, std::string path) {
 }
 
 void ReportOsError(const OsError& error, std::string_view what) {
-  std::string line = "quillaro: ";
-  if (!what.empty()) line.append(what).append(": ");
-  line.append(error.ToString()).append("\n");
+  const std::string line = ServiceReportLine(error, what);
   // One write: lines of concurrent workers stay whole.
   [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
 }

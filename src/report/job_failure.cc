@@ -26,6 +26,7 @@ std::string StageFailure(const char* stage, const StageNote& note) {
 }  // namespace
 
 std::optional<std::string> JobFailureReason(const ReportNotes& notes) {
+  if (!notes.refusal.empty()) return notes.refusal;
   if (notes.measurement.ran() && notes.measurement.succeeded_run() == nullptr) {
     return StageFailure("measurement", notes.measurement);
   }

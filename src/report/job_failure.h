@@ -9,8 +9,9 @@
 namespace quillaro {
 
 // Why the interpretation of a job failed, in one line for people, or none
-// when it did not: no interpreter counted its pages, or, when its pages
-// were to be rendered, none rendered them. Names the stage, each
+// when it did not: the job was never read (ReportNotes::refusal), no
+// interpreter counted its pages, or, when its pages were to be rendered,
+// none rendered them. Names the stage, each
 // interpreter tried with its exit code, and the last line the last one
 // printed, e.g. "measurement failed: gs exit code 1: Error: /syntaxerror".
 // The report's "failure" and the quarantine's reason file both hold it.

@@ -66,8 +66,8 @@ void Job::ProbeMedia(std::u16string job_path) {
   FilePathA = ToNarrow(job_path);
   if (FilePathA.empty()) return;
   const std::string pattern =
-      EscapePagePattern(OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path))) + "_%d" +
-      kProbePageSuffix;
+      EscapePagePattern(FolderOf(FilePathA) + kPathSeparator + ToNarrow(JobFileStem(job_path))) +
+      "_%d" + kProbePageSuffix;
   const std::u16string command_line =
       u"-q -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=pbmraw -sOutputFile=" +
       ToWide(QuoteArgument(pattern)) + u" -dFirstPage=1 -dLastPage=" +
@@ -79,7 +79,8 @@ void Job::ProbeMedia(std::u16string job_path) {
   RunWithChosenInterpreter(FilePathA, [&](Interpreter interpreter) {
     std::string output;
     const uint64_t started_ms = MonotonicMilliseconds();
-    const int code = RunInterpreter(interpreter, command_line, output, WaitSeconds);
+    const int code =
+        RunInterpreter(interpreter, command_line, output, WaitSeconds, FolderOf(FilePathA));
     Report.media_probe.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
     return code == 0 ? 1 : 0;
   });

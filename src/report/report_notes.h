@@ -67,6 +67,9 @@ struct ReportNotes {
   uint64_t imaging_elapsed_ms = 0;  // ConvertPageImages
   StageNote media_probe;            // ProbeMedia (Type 0)
   std::vector<PageNote> probed_pages;
+  // Why the job was never read (the job worker): it vanished before it was
+  // read, or it was too large. Empty for a job that was read.
+  std::string refusal;
 };
 
 // The run that did the job's interpretation: the rendering's, else the

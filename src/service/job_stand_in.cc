@@ -13,7 +13,6 @@ namespace quillaro {
 namespace {
 
 constexpr char16_t kStandInStem[] = u"pcl_2_ps-stand-in-";
-constexpr char16_t kWatermarkText[] = u"_watermark.txt";
 
 // True when `text` carries bytes that were not valid UTF-8 (kept as the lone
 // surrogates U+DC80..U+DCFF, see platform/code_page.h).
@@ -43,20 +42,13 @@ JobStandIn::JobStandIn(const std::u16string& job_path) : path_(job_path) {
   std::u16string extension = name.substr(std::min(stem.size(), name.size()));
   if (CarriesRawBytes(extension)) extension = u".job";
   const std::u16string stand_in_stem = NextStandInStem();
-  const std::u16string stand_in =
-      job_path.substr(0, job_path.size() - name.size()) + stand_in_stem + extension;
-  if (!Link(job_path, stand_in)) return;
-  path_ = stand_in;
-  if (PathExists(ToNarrow(job_path + kWatermarkText))) {
-    Link(job_path + kWatermarkText, stand_in + kWatermarkText);
-  }
+  path_ = job_path.substr(0, job_path.size() - name.size()) + stand_in_stem + extension;
   renames_ = {{ToNarrow(stand_in_stem + extension), ToNarrow(name)},
               {ToNarrow(stand_in_stem) + "_", ToNarrow(stem) + "_"}};
 }
 
 JobStandIn::~JobStandIn() {
   std::error_code error;
-  for (const std::string& link : links_) std::filesystem::remove(link, error);
   if (renames_.empty()) return;
   const std::filesystem::path out = OutFolderA();
   std::vector<std::pair<std::string, std::string>> moves;
@@ -70,15 +62,6 @@ JobStandIn::~JobStandIn() {
     }
   }
   for (const auto& [from, to] : moves) std::filesystem::rename(out / from, out / to, error);
-}
-
-bool JobStandIn::Link(const std::u16string& target, const std::u16string& link) {
-  std::error_code error;
-  std::filesystem::remove(ToNarrow(link), error);
-  std::filesystem::create_hard_link(ToNarrow(target), ToNarrow(link), error);
-  if (error) return false;
-  links_.push_back(ToNarrow(link));
-  return true;
 }
 
 }  // namespace quillaro

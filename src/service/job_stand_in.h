@@ -10,16 +10,13 @@ namespace quillaro {
 // The interpreters take their arguments as UTF-8 and drop the bytes that are
 // not, so a job named in another encoding (a Latin-1 client's "lat\xE9.ps")
 // would name no file for them. Such a job goes through the stages under a
-// stand-in: a hard link beside it in in/ (with its watermark text, if any),
-// named "pcl_2_ps-stand-in-N" plus the job's extension, N counting the
-// stand-ins of this process so that jobs running at once never share one.
-// The name contains "pcl_2_ps", so no job has it and the worker dispatched
-// for the link itself skips it. On destruction the links are removed and the
-// stand-in's results in out/ are renamed to the job's own name; the caller
-// writes the marker after that.
+// stand-in name, "pcl_2_ps-stand-in-N" plus the job's extension, N counting
+// the stand-ins of this process so that jobs running at once never share
+// one: its private copy has that name, and its log lines name it as a file
+// of in/. On destruction the stand-in's results in out/ are renamed to the
+// job's own name; the caller writes the marker after that.
 //
 // A job whose name is valid text gets no stand-in: path() is its own path.
-// When the link cannot be made, the job goes through under its own path.
 // Owned by the worker thread that runs the job.
 class JobStandIn {
  public:
@@ -28,14 +25,12 @@ class JobStandIn {
   JobStandIn& operator=(const JobStandIn&) = delete;
   ~JobStandIn();
 
-  // The path the stages are given: the stand-in's, or the job's own.
+  // The job's path under the name the stages know it by: the stand-in's, or
+  // the job's own.
   const std::u16string& path() const { return path_; }
 
  private:
-  bool Link(const std::u16string& target, const std::u16string& link);
-
   std::u16string path_;
-  std::vector<std::string> links_;
   // Prefixes of names in out/, the stand-in's and the job's, longest first.
   std::vector<std::pair<std::string, std::string>> renames_;
 };

@@ -1,6 +1,7 @@
 #include "service/job_worker.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -10,7 +11,12 @@
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/cancellation.h"
+#include "platform/child_confinement.h"
 #include "platform/file_system.h"
+#include "platform/os_error.h"
+#include "platform/private_folder.h"
+#include "platform/module_path.h"
+#include "platform/system_files.h"
 #include "platform/thread.h"
 #include "service/interpreter_lock.h"
 #include "service/job_path_rules.h"
@@ -19,33 +25,54 @@
 namespace quillaro {
 namespace {
 
-// What the worker makes of the entry that was dropped into in/.
-enum class Entry {
-  kJob,      // read and processed
-  kRefused,  // never opened: only its marker is written, as for a failed job
-  kNotAJob,  // a folder: nothing at all
+// What became of the job the worker was dispatched for, once it has the
+// lock: the job's own bytes are copied into a folder of its own, which the
+// interpreter runs read and write instead of in/ and out/.
+enum class Intake {
+  kRead,     // copied into its private folder: the stages run
+  kRefused,  // a link, a pipe or a file with a second name: its marker only
+  kFailed,   // never read (vanished, too large, or the system refused): its
+             // marker, and the reason in the journal and the report
 };
 
-// Anyone who can drop a file into in/ could drop a symbolic link to a file
-// elsewhere (or a hard link to one, which no path check can tell from the
-// original), a pipe that blocks whoever opens it, or a folder. The
-// interpreters and the inspection code read the job by path, so only a
-// regular file with a single name is read. A job that vanished before its
-// worker came goes through the stages as before: they find nothing to read.
-Entry ClassifyEntry(const std::u16string& path) {
-  const EntryInfo info = GetEntryInfo(ToNarrow(path));
-  switch (info.kind) {
-    case EntryKind::kFolder:
-      return Entry::kNotAJob;
-    case EntryKind::kMissing:
-      return Entry::kJob;
-    case EntryKind::kFile:
-      return info.hard_links == 1 ? Entry::kJob : Entry::kRefused;
-    case EntryKind::kLink:
-    case EntryKind::kOther:
+// Takes the job at `path` into `folder` under `name`. Anyone who can drop a
+// file into in/ could drop a symbolic link to a file elsewhere (or a hard
+// link to one, which no path check can tell from the original), a pipe that
+// blocks whoever opens it, or swap the job for one of these while it waits
+// for the lock; so the job is opened once, here, without following links,
+// and what was checked is what the stages read. A watermark job's text comes
+// along the same way. On kFailed, `job.Report.refusal` says why.
+Intake TakeJob(Job& job, PrivateFolder& folder, const std::u16string& path,
+               const std::string& name, bool watermark) {
+  const uint64_t max_bytes = static_cast<uint64_t>(job.MaxJobMegabytes) << 20;
+  OsError error;
+  const std::string job_path = ToNarrow(path);
+  switch (folder.CopyIn(job_path, name, max_bytes, &error)) {
+    case CopyInResult::kCopied:
+      break;
+    case CopyInResult::kRefused:
+      return Intake::kRefused;
+    case CopyInResult::kMissing:
+      job.Report.refusal = "the job vanished before it was read";
+      break;
+    case CopyInResult::kTooLarge:
+      job.Report.refusal = "the job is larger than MaxJobMegabytes (" +
+                           std::to_string(job.MaxJobMegabytes) + " MiB)";
+      break;
+    case CopyInResult::kFailed:
+      job.Report.refusal = "the job could not be read: " + error.ToString();
       break;
   }
-  return Entry::kRefused;
+  if (!job.Report.refusal.empty()) {
+    ReportOsError(OsError{}, "job " + job_path + ": " + job.Report.refusal);
+    return Intake::kFailed;
+  }
+  // No text, or one that cannot be taken, leaves the job without one: the
+  // watermark route then fails as for a job without a text file.
+  if (watermark) {
+    folder.CopyIn(job_path + "_watermark.txt", name + "_watermark.txt", max_bytes, &error);
+  }
+  return Intake::kRead;
 }
 
 int32_t CoreCount() {
@@ -105,13 +132,46 @@ void MeasureBesideRendering(Job& job, const std::u16string& path) {
   await_measurement();
 }
 
-void RunStages(Job& job, const std::u16string& path, bool watermark, bool refused) {
-  if (refused) {
-    if (watermark) {
-      job.WriteWatermarkMarker(path, 0);
-    } else {
-      job.WriteDoneMarker(path);
-    }
+void WriteMarker(Job& job, const std::u16string& path, bool watermark) {
+  if (watermark) {
+    job.WriteWatermarkMarker(path, 0);
+  } else {
+    job.WriteDoneMarker(path);
+  }
+}
+
+// Without Landlock nothing but the interpreter's own safe mode would stand
+// between a watermark job and every file the service can reach, so such
+// jobs are refused unless the settings accept the risk.
+bool WatermarkRouteAllowed(const Job& job) {
+  if (job.WMUnconfined || FileSystemSandboxVersion() > 0) return true;
+  static std::once_flag said;
+  std::call_once(said, [] {
+    ReportOsError(OsError{}, std::string("watermark jobs are refused: ") +
+                                 NoFileSystemSandboxReason() +
+                                 " to confine their interpreter runs (WMUnconfined=1 allows them)");
+  });
+  return false;
+}
+
+void RunStages(Job& job, const std::u16string& path, bool watermark) {
+  const JobStandIn stand_in(path);
+  OsError error;
+  std::unique_ptr<PrivateFolder> folder = PrivateFolder::Make(&error);
+  if (!folder) {
+    // Without a folder of its own the job is not run at all.
+    ReportOsError(error, "cannot make a private folder for " + ToNarrow(path));
+    job.Report.refusal = "the service could not make the job's private folder";
+  }
+  const std::string name = ToNarrow(JobFileName(stand_in.path()));
+  const Intake intake = folder ? TakeJob(job, *folder, path, name, watermark) : Intake::kFailed;
+  if (intake == Intake::kRefused || (watermark && !WatermarkRouteAllowed(job))) {
+    WriteMarker(job, path, watermark);
+    return;
+  }
+  if (intake == Intake::kFailed) {
+    if (!watermark && job.IsConvert && job.IsReport) job.WriteReport(path);
+    WriteMarker(job, path, watermark);
     return;
   }
   // A terminated worker stops between stages; the stage under way when the
@@ -119,8 +179,8 @@ void RunStages(Job& job, const std::u16string& path, bool watermark, bool refuse
   auto go_on = [] { return !CancellationRequested(); };
   int watermark_result = 0;
   {
-    const JobStandIn stand_in(path);
-    const std::u16string& stages_path = stand_in.path();
+    const std::u16string stages_path = ToWide(folder->path() + kPathSeparator + name);
+    job.LogPathA = ToNarrow(stand_in.path());
     if (watermark) {
       watermark_result = job.RunWatermark(stages_path);
     } else if (job.IsConvert) {
@@ -136,6 +196,7 @@ void RunStages(Job& job, const std::u16string& path, bool watermark, bool refuse
       // Pages that are not rendered: the report learns their sheets here.
       if (job.IsReport && job.Type <= 0 && go_on()) job.ProbeMedia(stages_path);
     }
+    folder.reset();
   }  // the results carry the job's own name from here on
   if (!go_on()) return;
   if (watermark) {
@@ -163,8 +224,8 @@ uint32_t RunJobWorker(WorkerSlot* slot) {
   }
   if (IsOwnOutputPath(path)) return 0;
   const bool watermark = IsWatermarkPath(path);
-  const Entry entry = ClassifyEntry(path);
-  if (entry == Entry::kNotAJob) return 0;
+  // A folder dropped into in/ is no job at all.
+  if (GetEntryInfo(ToNarrow(path)).kind == EntryKind::kFolder) return 0;
 
   std::optional<ScopedCancellation> cancellation;
   if (cancel != nullptr) cancellation.emplace(*cancel);
@@ -176,7 +237,7 @@ uint32_t RunJobWorker(WorkerSlot* slot) {
   // A stop that came while this worker waited for the lock: leave the file
   // unprocessed. A later stop does not interrupt the stages.
   if (stop != nullptr && stop->IsSet()) return 0;
-  RunStages(job, path, watermark, entry == Entry::kRefused);
+  RunStages(job, path, watermark);
   return 0;
 }
 

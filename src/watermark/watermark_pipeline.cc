@@ -8,7 +8,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "config/job.h"
 #include "config/path_utils.h"
@@ -20,6 +22,7 @@
 #include "interp/page_file_pattern.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
+#include "platform/private_folder.h"
 #include "platform/system_files.h"
 
 namespace quillaro {
@@ -36,6 +39,24 @@ constexpr char kProgramNameSlot[] = "ps2pdf";
 // pattern, so a "%" in a job's name is doubled to stand for itself.
 std::string OutputFileArgument(const std::string& path) {
   return "-sOutputFile=" + QuoteArgument(EscapePagePattern(path));
+}
+
+// Every run keeps the interpreter's safe mode on: the job's PostScript may
+// read only the files the run is given, and write only its output. The
+// folder the run works in is named too, for the interpreter's own temporary
+// files there (the private folder holds nothing else of anyone's).
+std::vector<std::string> SafeModeArguments(const std::string& folder) {
+  const std::string permitted = QuoteArgument(folder + kPathSeparator + "*");
+  return {"-dSAFER", "--permit-file-read=" + permitted, "--permit-file-write=" + permitted};
+}
+
+// The argument list of one run: the program-name slot, the common options,
+// the safe mode, then `rest`.
+std::vector<std::string> RunArguments(const std::string& folder, std::vector<std::string> rest) {
+  std::vector<std::string> arguments = {kProgramNameSlot, "-dBATCH", "-dNOPAUSE"};
+  for (std::string& argument : SafeModeArguments(folder)) arguments.push_back(std::move(argument));
+  for (std::string& argument : rest) arguments.push_back(std::move(argument));
+  return arguments;
 }
 
 // A file's bytes, or nothing when it is no regular file or cannot be read.
@@ -113,8 +134,8 @@ std::optional<WatermarkJob> ReadWatermarkJob(const std::string& path) {
 bool ConvertPclBodyToPostScript(Job& job, const std::string& path, std::string* body) {
   const std::string postscript_path = path + ".pcl_2_ps";
   const ScopedJobArguments arguments(
-      job, {kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER", "-sDEVICE=ps2write",
-            "-dDisplayResolution=300", OutputFileArgument(postscript_path), QuoteArgument(path)});
+      job, RunArguments(FolderOf(path), {"-sDEVICE=ps2write", "-dDisplayResolution=300",
+                                         OutputFileArgument(postscript_path), QuoteArgument(path)}));
   // The interpreter makes the file anew rather than writing through
   // whatever was dropped under that name.
   RemoveFile(postscript_path);
@@ -141,6 +162,24 @@ std::optional<std::string> ReadWatermarkText(const std::u16string& job_path) {
   return text;
 }
 
+// ps2write records the options of its run, their values masked, in an
+// "%%Invocation:" comment at the head of the stamped job. The safe-mode
+// options are the service's own, not the job's: in that record they stand
+// as the one option the stamping runs were always described by, so that a
+// stamped job stays the same byte for byte as the runs without the safe
+// mode made it.
+void RestoreInvocationComment(std::string& postscript) {
+  constexpr std::string_view kComment = "\n%%Invocation:";
+  constexpr std::string_view kSafeMode = " -dSAFER --permit-file-read=? --permit-file-write=? ";
+  constexpr std::size_t kHeadBytes = 256;
+  const std::size_t comment = postscript.find(kComment);
+  if (comment == std::string::npos || comment > kHeadBytes) return;
+  const std::size_t line_end = postscript.find('\n', comment + 1);
+  const std::size_t options = postscript.find(kSafeMode, comment);
+  if (options == std::string::npos || options > line_end) return;
+  postscript.replace(options, kSafeMode.size(), " -dNOSAFER ");
+}
+
 // The result file: the job's PJL header, the stamped body, its trailer.
 void WriteWatermarkedJob(const std::string& result_path, const WatermarkJob& job,
                          const std::string& body) {
@@ -153,13 +192,13 @@ void WriteWatermarkedJob(const std::string& result_path, const WatermarkJob& job
 int FinishInPclXl(Job& job, const WatermarkJob& watermark_job, const std::string& result_path,
                   const std::string& stamped_path, const std::string& prolog_path,
                   const std::string& body_copy_path) {
-  const std::string pcl_xl_path = result_path + ".ps_2_pcl";
+  const std::string pcl_xl_path = stamped_path + ".ps_2_pcl";
   int converted;
   {
     const ScopedJobArguments to_pcl_xl(
-        job, {kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER", "-sDEVICE=pxlcolor",
-              "-dDisplayResolution=300", OutputFileArgument(pcl_xl_path),
-              QuoteArgument(stamped_path)});
+        job, RunArguments(FolderOf(stamped_path),
+                          {"-sDEVICE=pxlcolor", "-dDisplayResolution=300",
+                           OutputFileArgument(pcl_xl_path), QuoteArgument(stamped_path)}));
     converted = job.ConvertPs();
   }
   if (converted == 0) return 0;
@@ -192,19 +231,24 @@ int Job::RunWatermark(std::u16string job_path) {
   // The body goes to the stamping run as a file of its own.
   const std::string body_copy_path = FilePathA + ".copy";
   WriteResultFile(body_copy_path, job->body);
+  PrivateFolder::ShareWithChildren(body_copy_path, false);
   std::string().swap(job->body);
 
   const std::optional<std::string> text = ReadWatermarkText(job_path);
   if (!text) return 0;
   const std::string prolog_path = ToNarrow(job_path + u"_watermark.code");
   WriteTextFile(prolog_path, BuildWatermarkProlog(*text));
+  PrivateFolder::ShareWithChildren(prolog_path, false);
 
-  const std::string result_path =
-      OutFolderA() + kPathSeparator + ToNarrow(JobFileName(job_path)) + ".watermarked";
-  const std::string stamped_path = result_path + ".copy";
-  // Each holds its own name until a successful run replaces it.
+  const std::string result_name = ToNarrow(JobFileName(job_path)) + ".watermarked";
+  const std::string result_path = OutFolderA() + kPathSeparator + result_name;
+  // The interpreter writes the stamped job in the private folder. Until a
+  // run writes it, it stands for the text the result then holds: the name
+  // it was known by in out/.
+  const std::string stamped_path = FolderOf(FilePathA) + kPathSeparator + result_name + ".copy";
+  const std::string stamped_stand_in = result_path + ".copy";
+  // It holds its own name until a successful run replaces it.
   WriteTextFile(result_path, result_path);
-  WriteTextFile(stamped_path, stamped_path);
   OutputFile = stamped_path;
 
   // The prolog comes first, so its end-of-page procedure is in force before
@@ -212,18 +256,23 @@ int Job::RunWatermark(std::u16string job_path) {
   int stamped;
   {
     const ScopedJobArguments stamp(
-        *this, {kProgramNameSlot, "-dBATCH", "-dNOPAUSE", "-dNOSAFER", "-sDEVICE=ps2write",
-                "-sFONTDIR=" + QuoteArgument(SystemFontFolder()), OutputFileArgument(stamped_path),
-                QuoteArgument(prolog_path), QuoteArgument(body_copy_path)});
+        *this, RunArguments(FolderOf(FilePathA),
+                            {"-sDEVICE=ps2write", "-sFONTDIR=" + QuoteArgument(SystemFontFolder()),
+                             OutputFileArgument(stamped_path), QuoteArgument(prolog_path),
+                             QuoteArgument(body_copy_path)}));
     stamped = ConvertPs();
   }
+  // What a run that never opened its output leaves in its place.
+  if (!PathExists(stamped_path)) WriteTextFile(stamped_path, stamped_stand_in);
 
   if (job->finishes_in_postscript) {
     // The result is assembled even when the stamping run failed; the marker
     // then reports the error.
     RemoveFile(prolog_path);
     RemoveFile(body_copy_path);
-    WriteWatermarkedJob(result_path, *job, ReadFileBytes(stamped_path).value_or(std::string()));
+    std::string stamped_body = ReadFileBytes(stamped_path).value_or(std::string());
+    RestoreInvocationComment(stamped_body);
+    WriteWatermarkedJob(result_path, *job, stamped_body);
     RemoveFile(stamped_path);
     return stamped;
   }

@@ -47,16 +47,19 @@ class ImageOutputJobTest : public testing::ImagingTest {
  protected:
   void SetUp() override {
     ImagingTest::SetUp();
-    job_.OutputFile = Out("job_%d.png_").string();  // settings at their defaults
+    // Pages are rendered beside the job, in its private folder; images go to out/.
+    job_.OutputFile = In("job_%d.png_").string();  // settings at their defaults
   }
   std::filesystem::path Out(const std::string& name) const { return folder_.out() / name; }
+  std::filesystem::path In(const std::string& name) const { return folder_.in() / name; }
   std::filesystem::path Page(int n) const { return PageFileName(job_.OutputFile, n); }
-  Names OutFiles() const {
+  static Names FilesIn(const std::filesystem::path& folder) {
     Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_.out()))
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
       names.insert(entry.path().filename().string());
     return names;
   }
+  Names OutFiles() const { return FilesIn(folder_.out()); }
 
   testing::ServiceFolder folder_;
   Job job_;
@@ -83,7 +86,7 @@ TEST_F(ImageOutputJobTest, WritesEachFormatScaledAt100Dpi) {
       const std::filesystem::path target = Out("job_" + std::to_string(n) + extension);
       const std::string bytes = ReadFileBytes(target);
       EXPECT_TRUE(bytes.starts_with(magic)) << n;
-      std::optional<ImageFile> image = ImageFile::Open(target.string());
+      std::optional<ImageFile> image = ImageFile::Open(target.string(), ImageFile::Kind::kAny);
       EXPECT_EQ((image ? PixelSize{image->width(), image->height()} : PixelSize{}),
                 (n == 1 ? PixelSize{61, 80} : PixelSize{80, 61}));
       EXPECT_TRUE(extension == ".gif" || Records100Dpi(bytes)) << n;  // GIF holds none
@@ -120,30 +123,44 @@ TEST_F(ImageOutputJobTest, ConvertsUpToPagesMaxCountAndDeletesEveryPage) {
 }
 
 // A page that does not decode yields no image (an earlier one stays) and is deleted; page 4,
-// beyond the gap, goes with the other leftovers, also those of a job whose stem starts alike.
+// beyond the gap, goes with the other leftovers beside the job, also those of a job whose stem
+// starts alike.
 TEST_F(ImageOutputJobTest, SweepsEveryPageAndLeftover) {
   for (int n : {1, 4}) WriteSolidPng(Page(n), 85, 110, 0, 0, 0);
   WriteFileBytes(Page(2), "garbage");
-  Names kept = {"job_2.jpg",    "job_pagescount.txt", "job_colorcoverage.txt", "job_x_",
-                "other_1.png_", "jobs_1.png_",        "job.pcl_done",          "job_1.png_.jpg"};
-  for (const std::string& name : kept) WriteFileBytes(Out(name), "x");
+  WriteFileBytes(Out("job_2.jpg"), "x");
+  const Names kept = {"job_pagescount.txt", "job_colorcoverage.txt", "job_x_", "other_1.png_",
+                      "jobs_1.png_",        "job.pcl_done",          "job_1.png_.jpg"};
+  for (const std::string& name : kept) WriteFileBytes(In(name), "x");
   for (const char* name : {"job_notes.txt_", "job_a.b.c_", "job_b_1.png_"})
-    WriteFileBytes(Out(name), "x");
+    WriteFileBytes(In(name), "x");
   job_.ConvertPageImages(job_path_);
-  kept.insert("job_1.jpg");
-  EXPECT_EQ(OutFiles(), kept);
+  EXPECT_EQ(FilesIn(folder_.in()), kept);
+  EXPECT_EQ(OutFiles(), (Names{"job_1.jpg", "job_2.jpg"}));
   EXPECT_EQ(ReadFileBytes(Out("job_2.jpg")), "x");
 }
 
 TEST_F(ImageOutputJobTest, NothingToConvertStillSweeps) {
-  WriteFileBytes(Out("job_3.png_"), "x");
+  WriteFileBytes(In("job_3.png_"), "x");
   job_.OutputFile.clear();
   job_.ConvertPageImages(job_path_);
-  EXPECT_TRUE(OutFiles().empty());
-  job_.OutputFile = Out("job_%d.png_").string();
+  EXPECT_TRUE(FilesIn(folder_.in()).empty());
+  job_.OutputFile = In("job_%d.png_").string();
   WriteSolidPng(Page(1), 8, 8, 0, 0, 0);
   job_.ConvertPageImages(u"");  // no job: nothing at all
-  EXPECT_EQ(OutFiles(), (Names{"job_1.png_"}));
+  EXPECT_EQ(FilesIn(folder_.in()), (Names{"job_1.png_"}));
+}
+
+// A page file is what an interpreter driven by the job wrote: whatever format its bytes claim,
+// only the page formats' own decoders read it (the image library would take this for SVG, and
+// its SVG, PDF and ImageMagick loaders are no place for a job's bytes).
+TEST_F(ImageOutputJobTest, APageInAnotherFormatIsNeverDecoded) {
+  WriteFileBytes(Page(1),
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"80\" height=\"80\">"
+                 "<rect width=\"80\" height=\"80\" fill=\"red\"/></svg>");
+  job_.ConvertPageImages(job_path_);
+  EXPECT_TRUE(OutFiles().empty());
+  EXPECT_FALSE(std::filesystem::exists(Page(1)));
 }
 
 }  // namespace

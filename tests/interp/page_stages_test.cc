@@ -36,7 +36,10 @@ class FakeInterpreter {
     std::filesystem::rename(link_, saved_);
     if (script.empty()) return;
     WriteFileBytes(link_, "#!/bin/sh\n" + script + "\n");
-    std::filesystem::permissions(link_, std::filesystem::perms::owner_all);
+    // Run as the job user where the tests run as root.
+    std::filesystem::permissions(link_, std::filesystem::perms::owner_all |
+                                            std::filesystem::perms::others_read |
+                                            std::filesystem::perms::others_exec);
   }
   FakeInterpreter(const FakeInterpreter&) = delete;
   FakeInterpreter& operator=(const FakeInterpreter&) = delete;
@@ -84,6 +87,9 @@ class StageTest : public ::testing::Test {
   std::string OutFile(const std::string& name) const { return ReadFileBytes(folder_.out() / name); }
   bool OutExists(const std::string& name) const {
     return std::filesystem::exists(folder_.out() / name);
+  }
+  bool InExists(const std::string& name) const {
+    return std::filesystem::exists(folder_.in() / name);
   }
   void Reset() const {  // between the jobs of one test
     std::filesystem::remove_all(folder_.out());
@@ -203,17 +209,18 @@ TEST_F(PageRenderingTest, StopsAtTheLastPageTheSettingsAllowAndKeepsPercentSigns
       "50%d off %s.ps", "%!PS\n1 1 40 { pop 100 100 moveto 200 300 lineto stroke showpage } for\n");
   Job job;
   EXPECT_EQ(job.RenderPages(ToWide(path)), 1);
-  EXPECT_EQ(job.OutputFile, EscapePagePattern(folder_.out().string()) + "/50%%d off %%s_%d.ppm_");
-  EXPECT_TRUE(OutExists("50%d off %s_1.ppm_") && OutExists("50%d off %s_10.ppm_"));
+  // Beside the job: the one folder its runs may write in.
+  EXPECT_EQ(job.OutputFile, EscapePagePattern(folder_.in().string()) + "/50%%d off %%s_%d.ppm_");
+  EXPECT_TRUE(InExists("50%d off %s_1.ppm_") && InExists("50%d off %s_10.ppm_"));
   ExpectPage(PageFileName(job.OutputFile, 10), 827, 1169);  // gs defaults to A4 here: 100 dpi
-  EXPECT_FALSE(OutExists("50%d off %s_11.ppm_"));
+  EXPECT_FALSE(InExists("50%d off %s_11.ppm_"));
   EXPECT_EQ(job.Argc, 0);  // Argv pointed into strings that are gone
 
   // Type 2 measures colour on every page, up to 499.
   folder_.WriteSettings("IsConvert=1\nType=2\nPagesMaxCount=10\n");
   EXPECT_EQ(Job().RenderPages(ToWide(path)), 1);
-  EXPECT_TRUE(OutExists("50%d off %s_40.ppm_"));
-  EXPECT_FALSE(OutExists("50%d off %s_41.ppm_"));
+  EXPECT_TRUE(InExists("50%d off %s_40.ppm_"));
+  EXPECT_FALSE(InExists("50%d off %s_41.ppm_"));
 }
 
 TEST_F(PageRenderingTest, AJobNoTestKnowsIsTriedByEveryInterpreterInTurn) {

@@ -31,15 +31,21 @@ int RunSystemFakeChild(const std::string& mode) {
     ::signal(SIGSEGV, SIG_DFL);  // past any handler a sanitizer installed
     ::raise(SIGSEGV);
   } else if (mode == "family") {
-    // A grandchild that outlives its parent unless the runner kills the group.
+    // A grandchild that outlives its parent unless the runner kills the group
+    // (where the child may start one at all).
     const pid_t grandchild = ::fork();
-    if (grandchild > 0) std::printf("%d", grandchild);
+    if (grandchild > 0) {
+      std::printf("%d", grandchild);
+    } else {
+      std::fputs("refused", stdout);
+    }
     for (;;) ::pause();
   }
   return 0;
 }
 
 bool ProcessGoneSoon(const std::string& id_text) {
+  if (id_text == "refused") return true;  // never started
   const int pid = std::atoi(id_text.c_str());
   for (int i = 0; pid > 0 && i < 200; ++i) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

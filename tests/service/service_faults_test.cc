@@ -34,7 +34,9 @@ int CountProcessesWithArgument(const std::string& argument) {
 void ReplaceGs(const ServiceProcess& service, const std::string& script) {
   fs::remove(service.root() / "gs");
   WriteFileBytes(service.root() / "gs", "#!/bin/sh\n" + script + "\n");
-  fs::permissions(service.root() / "gs", fs::perms::owner_all);
+  fs::permissions(service.root() / "gs", fs::perms::owner_all | fs::perms::group_read |
+                                            fs::perms::group_exec | fs::perms::others_read |
+                                            fs::perms::others_exec);
 }
 
 TEST(ServiceFaultsTest, EachFaultFailsOnlyTheJobsItTouches) {

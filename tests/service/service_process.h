@@ -49,6 +49,11 @@ class ServiceProcess {
     const fs::path tests = ToNarrow(GetModuleFolder());  // build/tests/service
     std::error_code error;
     fs::create_directories(root_, error);
+    // As an installed service folder: interpreters, which may run as another
+    // user, can reach programs kept in it (in/, out/ and the rest stay theirs
+    // to refuse by the confinement).
+    fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_exec |
+                                     fs::perms::others_exec, error);
     fs::copy_file(tests.parent_path().parent_path() / "quillaro", root_ / "quillaro", error);
     EXPECT_FALSE(error) << error.message();
     for (const char* link : {"gs", "gpcl6", "gxps", "urwfonts"}) {

@@ -16,6 +16,9 @@ void ServiceFolder::Clean() const {
     std::filesystem::remove_all(root_ / folder, error);
     std::filesystem::create_directory(root_ / folder, error);
   }
+  // Stages called here run their interpreters beside the job, as in its
+  // private folder, and those may run as another user than the tests.
+  std::filesystem::permissions(root_ / "in", std::filesystem::perms::all, error);
   std::filesystem::remove(root_ / "settings.ini", error);
   std::filesystem::remove(root_ / "log.txt", error);
 }

@@ -8,6 +8,8 @@ namespace quillaro::testing {
 
 // The folder of the running test program plays the service folder: the code
 // under test finds settings.ini, log.txt, in/ and out/ beside its executable.
+// A stage given a job in in/ takes in/ for the job's private folder: its
+// interpreter runs write there, so anyone may write in it.
 // Each test program has a folder of its own and runs its tests one after
 // another, so a test owns this folder while it runs. Construction empties
 // in/ and out/ and removes settings.ini and log.txt; so does destruction.
@@ -31,10 +33,7 @@ class ServiceFolder {
   std::filesystem::path root_;
 };
 
-// The service folder's out/, without cleaning anything. Interpreter runs may
-// write only in in/, out/ and their own scratch folder, so a test that runs
-// them for its own purposes (rendering a result to look at it) works in a
-// TempDir made inside this folder.
+// The service folder's out/, without cleaning anything.
 std::filesystem::path ServiceOutFolder();
 
 // Empty when gs, gpcl6, gxps and the PCL font kit are linked beside the test

@@ -36,13 +36,16 @@ const std::string kTrailer = std::string(kUel) + "@PJL EOJ\r\n" + kUel;
 
 // What gs (or gpcl6), run the way the stages run it, makes of `job_bytes` with `options`.
 std::string Convert(const std::string& job_bytes, bool pcl, std::vector<std::string> options) {
-  TempDir temp(testing::ServiceOutFolder());
+  // The run's private folder: the job's own, where it may write.
+  TempDir temp;
+  fs::permissions(temp.path(), fs::perms::all);
   WriteFileBytes(temp.path() / "in.job", job_bytes);
   options.insert(options.begin(), {"ps2pdf", "-dBATCH", "-dNOPAUSE"});
   // Appended rather than "..." + ...: GCC 12 sees a false overlap (-Wrestrict) in the latter.
   options.push_back(std::string("-sOutputFile=\"").append(temp.File("out")).append("\""));
   options.push_back(std::string("\"").append(temp.File("in.job")).append("\""));
   Job job;
+  job.FilePathA = temp.File("in.job");
   for (size_t i = 0; i < options.size(); ++i) job.Argv[i] = options[i].c_str();
   job.Argc = static_cast<int32_t>(options.size());
   EXPECT_EQ(pcl ? job.ConvertPcl() : job.ConvertPs(), 1);
