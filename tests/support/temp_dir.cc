@@ -32,7 +32,13 @@ TempDir::~TempDir() {
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The stream library throws on a failed read whatever the stream's
+  // exception mask: a /proc entry of a process that just ended fails so.
+  try {
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    return std::string();
+  }
 }
 
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
