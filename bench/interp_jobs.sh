@@ -23,6 +23,9 @@ cd "$folder"  # gpcl6 finds urwfonts/ in the working folder
 
 jobs="$(mktemp -d)"
 trap 'rm -rf "$jobs"' EXIT
+# The stages write their page files beside the job, as in its private folder,
+# and the interpreters may run as another user.
+chmod 777 "$jobs"
 cat >"$jobs/source.ps" <<'PS'
 %!PS
 /Helvetica findfont 24 scalefont setfont
