@@ -52,7 +52,12 @@ masked_log() {  # service folder
       -e "s#[A-Za-z]:<service>/#<service>/#g"
 }
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
-clear_results() { rm -rf "$1/out" "$1/log.txt"; mkdir -p "$1/out"; find "$1/in" -mindepth 1 -delete; }
+# A job seen twice (Windows reports a new file as added, then modified) may
+# still write its marker again while out/ goes: try again until it has gone.
+clear_results() {
+  for _ in $(seq 50); do rm -rf "$1/out" "$1/log.txt" 2>/dev/null && break; sleep 0.1; done
+  mkdir -p "$1/out"; find "$1/in" -mindepth 1 -delete
+}
 
 say "making the jobs"
 bash "$repo/bench/corpus.sh" "$kit/gs" "$work/jobs"
