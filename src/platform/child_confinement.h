@@ -40,6 +40,13 @@ struct ConfinementPolicy {
 // its job object's limits and has no per-process file-system rules.
 int FileSystemSandboxVersion();
 
+// True when the system keeps a child's file access to what its policy
+// allows: on Linux, Landlock (FileSystemSandboxVersion() > 0); on Windows,
+// the child's own token (see the Windows backend). Where it is false the
+// watermark route, whose runs execute a job's PostScript, is refused unless
+// the settings accept the risk.
+bool ChildFileAccessConfined();
+
 // Why the children run without a file-system sandbox when
 // FileSystemSandboxVersion() is 0, as a clause for the service's start-up
 // notice ("this kernel offers no Landlock" on Linux). Safe from any thread.

@@ -171,6 +171,8 @@ const char* NoFileSystemSandboxReason() { return "this kernel offers no Landlock
 
 bool ChildrenChangeUser() { return ::geteuid() == 0; }
 
+bool ChildFileAccessConfined() { return FileSystemSandboxVersion() > 0; }
+
 ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
                                          const std::string& private_folder) {
   ConfinementPolicy policy;

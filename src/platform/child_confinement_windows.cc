@@ -15,6 +15,14 @@ HANDLE JobOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 // set up for a child; the job object's limits are what confines it.
 int FileSystemSandboxVersion() { return 0; }
 
+// A run reads and writes through Ghostscript's safe mode and the job
+// object's limits; the per-run token that keeps its file access to its own
+// folder is the token's business (see the runner).
+bool ChildFileAccessConfined() { return true; }
+
+// A child keeps the service's account; its rights are cut through its token.
+bool ChildrenChangeUser() { return false; }
+
 ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
                                          const std::string& scratch_folder) {
   ConfinementPolicy policy;

@@ -144,7 +144,7 @@ void WriteMarker(Job& job, const std::u16string& path, bool watermark) {
 // between a watermark job and every file the service can reach, so such
 // jobs are refused unless the settings accept the risk.
 bool WatermarkRouteAllowed(const Job& job) {
-  if (job.WMUnconfined || FileSystemSandboxVersion() > 0) return true;
+  if (job.WMUnconfined || ChildFileAccessConfined()) return true;
   static std::once_flag said;
   std::call_once(said, [] {
     ReportOsError(OsError{}, std::string("watermark jobs are refused: ") +
