@@ -70,6 +70,9 @@ class WorkerPool {
 
   // Workers in slots whose thread has not yet been seen to end.
   int BusySlotCount() const;
+  // Returns once a worker in a slot ends, or after `timeout_ms` (at once
+  // when no slot is busy, then sleeping the time out).
+  void WaitForAnyWorker(uint32_t timeout_ms) const;
   // Workers terminated and not yet joined.
   size_t TerminatedCount() const { return terminated_.size(); }
   const ManualResetEvent& workers_stop() const { return workers_stop_; }
@@ -82,7 +85,6 @@ class WorkerPool {
 
   void Terminate(int index);
   void ReapFinishedTerminated();
-  void WaitForAnyWorker(uint32_t timeout_ms) const;
 
   WorkerEntry entry_;
   WorkerPoolLimits limits_;
