@@ -58,6 +58,9 @@ fault src/service/inbox_watcher.cc \
   'if (in_flight_.contains(path) || !queued_.insert(path).second) continue;' \
   'if (!queued_.insert(path).second) continue;' \
   security 'NoJobLostTest.TheInbox*' 'a rescan starts a job under way a second time'
+fault src/service/inbox_watcher.cc \
+  'QueueWaitingJobs(false);' 'QueueWaitingJobs(true);' \
+  security 'NoJobLostTest.ABurst*' 'forgetting finished jobs hands out a burst twice'
 fault src/config/job_settings.cc \
   'if (WaitSeconds > 60) WaitSeconds = 60;' 'if (WaitSeconds > 61) WaitSeconds = 60;' \
   config 'JobSettings*' 'WaitSeconds 61 is not clamped to 60'

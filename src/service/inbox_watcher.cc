@@ -47,12 +47,13 @@ InboxWatcher::InboxWatcher(ThreadEventPair& events, std::u16string folder,
       entry_(std::move(entry)),
       limits_(limits) {}
 
-void InboxWatcher::QueueWaitingJobs() {
+void InboxWatcher::QueueWaitingJobs(bool queue_found) {
   const std::vector<std::u16string> waiting = InboxListing(folder_, out_folder_).WaitingJobs();
   const std::unordered_set<std::u16string> still_waiting(waiting.begin(), waiting.end());
   std::erase_if(in_flight_,
                 [&](const std::u16string& path) { return !still_waiting.contains(path); });
   in_flight_review_size_ = std::max(kInFlightReviewMinimum, 2 * in_flight_.size());
+  if (!queue_found) return;
   for (const std::u16string& path : waiting) {
     if (in_flight_.contains(path) || !queued_.insert(path).second) continue;
     waiting_.push_back(path);
@@ -62,9 +63,9 @@ void InboxWatcher::QueueWaitingJobs() {
 void InboxWatcher::Dispatch(WorkerPool& pool, const std::u16string& path) {
   in_flight_.insert(path);
   if (in_flight_.size() >= in_flight_review_size_) {
-    // Looking through the folder forgets the jobs that have finished; what
-    // it finds waiting is either in flight already or queued behind it.
-    QueueWaitingJobs();
+    // Forget the jobs that have finished. Nothing found is queued: in a
+    // burst, the jobs still waiting have their change records on the way.
+    QueueWaitingJobs(false);
   }
   pool.Dispatch(path);
 }
@@ -85,7 +86,7 @@ uint32_t InboxWatcher::Run() {
     // The watch stands: a job dropped from now on comes as a record, and
     // every one dropped before is found here (one dropped in between may be
     // both, and is processed twice, which changes none of its results).
-    QueueWaitingJobs();
+    QueueWaitingJobs(true);
 
     for (;;) {
       // Jobs found waiting go first, oldest first, one per turn; a stop
@@ -120,7 +121,7 @@ uint32_t InboxWatcher::Run() {
       std::u16string path;
       watcher.Pop(&action, &path);
       if (action == kFolderRescanned) {
-        QueueWaitingJobs();
+        QueueWaitingJobs(true);
         continue;
       }
       // An upload in progress still counts as the last name, so that the

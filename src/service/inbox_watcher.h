@@ -45,10 +45,10 @@ class InboxWatcher {
 
  private:
   ThreadEventPair& events_;
-  // Adds the jobs waiting in folder_ that are neither queued nor in flight
-  // to the end of waiting_, and forgets the in-flight paths that no longer
-  // wait (finished, or gone).
-  void QueueWaitingJobs();
+  // Looks through folder_: forgets the in-flight paths that no longer wait
+  // (finished, or gone) and, when `queue_found`, adds the waiting jobs that
+  // are neither queued nor in flight to the end of waiting_.
+  void QueueWaitingJobs(bool queue_found);
   // Hands `path` to a worker of `pool`, remembering it as in flight.
   void Dispatch(WorkerPool& pool, const std::u16string& path);
 

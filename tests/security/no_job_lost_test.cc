@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -227,6 +228,32 @@ TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFo
   inbox.join();
   EXPECT_FALSE(fs::exists(out / ".part_done"));
   EXPECT_FALSE(fs::exists(out / ".fourth.x9_done"));
+}
+
+// The inbox keeps the paths it handed out until it sees them finished, and looks through the
+// folder to forget them once there are many: a burst of jobs whose change records are still on
+// the way must not be handed out a second time by that look.
+TEST(NoJobLostTest, ABurstOfJobsIsHandedOutOnceEach) {
+  TempDir dir;
+  const fs::path in = dir.path() / "in", out = dir.path() / "out";
+  fs::create_directory(in);
+  fs::create_directory(out);
+  RecordingWorkers workers(out);
+  ThreadEventPair events;
+  events.stopped.Reset();
+  InboxWatcher watcher(events, ToWide(in.string()), ToWide(out.string()), workers.Entry());
+  std::thread inbox([&] { watcher.Run(); });
+  ASSERT_TRUE(events.started.Wait(10000));
+  Pause(200);  // past the look through the folder at start
+  constexpr size_t kJobs = 3000;
+  for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(in / std::to_string(i), "job");
+  WaitFor([&] { return workers.Names().size() >= kJobs; }, 60);
+  Pause(500);
+  const std::vector<std::string> names = workers.Names();
+  EXPECT_EQ(names.size(), kJobs);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), kJobs);
+  events.stop_request.Set();
+  inbox.join();
 }
 
 // A worker's run limit counts its wait for the interpreter lock. Jobs found waiting at start
