@@ -96,8 +96,9 @@ uint32_t InboxWatcher::Run() {
         // They enter the pool only as fast as its jobs can run. A worker's
         // run limit counts its wait for the interpreter lock too, so a
         // backlog that filled every slot would have its last jobs ended
-        // unprocessed behind slow ones; here they wait without a limit.
-        if (pool.BusySlotCount() >= BacklogWorkers()) {
+        // unprocessed behind slow ones; here they wait without a limit. A
+        // worker past its limit does not count: the next dispatch ends it.
+        if (pool.BusyWithinRunLimitCount() >= BacklogWorkers()) {
           pool.WaitForAnyWorker(kBacklogPollMs);
           continue;
         }

@@ -144,4 +144,15 @@ int WorkerPool::BusySlotCount() const {
   return busy;
 }
 
+int WorkerPool::BusyWithinRunLimitCount() const {
+  int busy = 0;
+  for (int i = 0; i < kWorkerSlotCount; ++i) {
+    if (workers_[i] && !workers_[i]->thread.finished().IsSet() &&
+        TickCount() - slots_[i].start_tick <= limits_.run_limit_ms) {
+      ++busy;
+    }
+  }
+  return busy;
+}
+
 }  // namespace quillaro

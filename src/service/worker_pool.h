@@ -70,6 +70,9 @@ class WorkerPool {
 
   // Workers in slots whose thread has not yet been seen to end.
   int BusySlotCount() const;
+  // Of those, the ones still within the run limit (an overdue one is
+  // terminated by the next dispatch that scans its slot).
+  int BusyWithinRunLimitCount() const;
   // Returns once a worker in a slot ends, or after `timeout_ms` (at once
   // when no slot is busy, then sleeping the time out).
   void WaitForAnyWorker(uint32_t timeout_ms) const;
