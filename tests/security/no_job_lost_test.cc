@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -129,186 +130,13 @@ TEST(NoJobLostTest, TheCleanupDeletesNoJobUnreadAndNoUploadInProgress) {
   EXPECT_FALSE(fs::exists(in / "waiting.pcl"));
 }
 
-// Stands in for the job workers: records the name of every job it is handed, keeps the one
-// called "blocker" running until released, and writes each job's marker as a worker does last.
-class RecordingWorkers {
+// Stands in for the job workers, one call per job, as a real one would: takes one job at a time
+// (the interpreter lock), leaving the wait when ended; records each job's name and writes its
+// marker last. A job named "blocker" runs until released, one named "hung..." until ended.
+class FakeWorkers {
  public:
-  explicit RecordingWorkers(fs::path out) : out_(std::move(out)) {}
-  WorkerEntry Entry() {
-    return [this](WorkerSlot* slot) {
-      std::u16string path;
-      {
-        std::lock_guard<std::mutex> lock(*slot->lock);
-        path = slot->path;
-      }
-      const std::string name = fs::path(ToNarrow(path)).filename().string();
-      {
-        std::lock_guard<std::mutex> lock(mu_);
-        names_.push_back(name);
-      }
-      if (name == "blocker") release_.Wait(kInfinite);
-      std::ofstream(out_ / (name + "_done")) << "done";
-      return 0u;
-    };
-  }
-  std::vector<std::string> Names() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return names_;
-  }
-  void Release() { release_.Set(); }
-
- private:
-  fs::path out_;
-  std::mutex mu_;
-  std::vector<std::string> names_;
-  ManualResetEvent release_{false};
-};
-
-// Jobs found at start go out oldest first, before one dropped later; a hidden name is never
-// handed out. When the watch loses its folder and finds it again, what waits there is handed
-// out, even files whose times say nothing changed (a folder moved into place), but a job still
-// running is not handed out a second time.
-TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFolder) {
-  TempDir dir;
-  const fs::path in = dir.path() / "in", out = dir.path() / "out", staged = dir.path() / "staged";
-  for (const fs::path& folder : {in, out, staged}) fs::create_directory(folder);
-  for (const auto& [name, age] : {std::pair{"second", 20}, {"first", 30}, {".part", 40}}) {
-    WriteFileBytes(in / name, "job");
-    SetAge(in / name, age);
-  }
-  WriteFileBytes(staged / "moved_in", "job");  // made long before its folder becomes in/
-  RecordingWorkers workers(out);
-  ThreadEventPair events;
-  events.stopped.Reset();
-  InboxWatcher watcher(events, ToWide(in.string()), ToWide(out.string()), workers.Entry());
-  std::thread inbox([&] { watcher.Run(); });
-  // Two workers run at once, so they may note their jobs in either order: compared as sets, with
-  // each job once.
-  auto names_are = [&](std::vector<std::string> expected) {
-    std::sort(expected.begin(), expected.end());
-    return WaitFor([&] {
-      std::vector<std::string> names = workers.Names();
-      std::sort(names.begin(), names.end());
-      return names == expected;
-    }, 10);
-  };
-  ASSERT_TRUE(events.started.Wait(10000));
-  Pause(200);  // a job dropped while the folder is looked through may be handed out twice
-  WriteFileBytes(in / "third", "job");
-  std::vector<std::string> expected = {"first", "second", "third"};
-  EXPECT_TRUE(names_are(expected)) << ::testing::PrintToString(workers.Names());
-  EXPECT_EQ(workers.Names().back(), "third");
-  // Uploaded under a hidden name, then renamed: only the new name is a job.
-  WriteFileBytes(in / ".fourth.x9", "job");
-  Pause(300);
-  fs::rename(in / ".fourth.x9", in / "fourth");
-  expected.push_back("fourth");
-  EXPECT_TRUE(names_are(expected)) << ::testing::PrintToString(workers.Names());
-
-  // A running job, then the folder moved away and back: its times are older than the loss.
-  WriteFileBytes(in / "blocker", "job");
-  expected.push_back("blocker");
-  EXPECT_TRUE(names_are(expected));
-  Pause(1500);
-  fs::rename(in, dir.path() / "away");
-  Pause(300);
-  fs::rename(dir.path() / "away", in);
-  WriteFileBytes(in / "probe", "job");
-  expected.push_back("probe");
-  EXPECT_TRUE(names_are(expected)) << ::testing::PrintToString(workers.Names());
-  Pause(1000);
-  workers.Release();
-  // A folder made elsewhere, with a job already in it, becomes in/.
-  fs::remove_all(in);
-  fs::rename(staged, in);
-  expected.push_back("moved_in");
-  EXPECT_TRUE(names_are(expected)) << ::testing::PrintToString(workers.Names());
-
-  events.stop_request.Set();
-  inbox.join();
-  EXPECT_FALSE(fs::exists(out / ".part_done"));
-  EXPECT_FALSE(fs::exists(out / ".fourth.x9_done"));
-}
-
-// The inbox keeps the paths it handed out until it sees them finished, and looks through the
-// folder to forget them once there are many: a burst of jobs whose change records are still on
-// the way must not be handed out a second time by that look.
-TEST(NoJobLostTest, ABurstOfJobsIsHandedOutOnceEach) {
-  TempDir dir;
-  const fs::path in = dir.path() / "in", out = dir.path() / "out";
-  fs::create_directory(in);
-  fs::create_directory(out);
-  RecordingWorkers workers(out);
-  ThreadEventPair events;
-  events.stopped.Reset();
-  InboxWatcher watcher(events, ToWide(in.string()), ToWide(out.string()), workers.Entry());
-  std::thread inbox([&] { watcher.Run(); });
-  ASSERT_TRUE(events.started.Wait(10000));
-  Pause(200);  // past the look through the folder at start
-  constexpr size_t kJobs = 3000;
-  for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(in / std::to_string(i), "job");
-  WaitFor([&] { return workers.Names().size() >= kJobs; }, 60);
-  Pause(500);
-  const std::vector<std::string> names = workers.Names();
-  EXPECT_EQ(names.size(), kJobs);
-  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), kJobs);
-  events.stop_request.Set();
-  inbox.join();
-}
-
-// A worker's run limit counts its wait for the interpreter lock. Jobs found waiting at start
-// enter the pool only as fast as they can run, so none of a long backlog is ended unprocessed
-// for having waited behind the others.
-TEST(NoJobLostTest, ABacklogOfSlowJobsIsNotEndedForWaitingItsTurn) {
-  TempDir dir;
-  const fs::path in = dir.path() / "in", out = dir.path() / "out";
-  fs::create_directory(in);
-  fs::create_directory(out);
-  constexpr int kJobs = 24;
-  for (int i = 0; i < kJobs; ++i) WriteFileBytes(in / ("job" + std::to_string(i)), "job");
-  std::timed_mutex interpreter;  // one job at a time, as with Parallel=1
-  auto worker = [&](WorkerSlot* slot) {
-    std::u16string path;
-    const ManualResetEvent* cancel = nullptr;
-    {
-      std::lock_guard<std::mutex> lock(*slot->lock);
-      path = slot->path;
-      cancel = slot->cancel_event;
-    }
-    while (!interpreter.try_lock_for(std::chrono::milliseconds(10))) {
-      if (cancel->IsSet()) return 0u;  // ended while waiting: no marker, as a real worker
-    }
-    Pause(200);
-    std::ofstream(out / (fs::path(ToNarrow(path)).filename().string() + "_done")) << "done";
-    interpreter.unlock();
-    return 0u;
-  };
-  ThreadEventPair events;
-  events.stopped.Reset();
-  WorkerPoolLimits limits;
-  limits.run_limit_ms = 1000;
-  InboxWatcher watcher(events, ToWide(in.string()), ToWide(out.string()), worker, limits);
-  std::thread inbox([&] { watcher.Run(); });
-  EXPECT_TRUE(WaitFor([&] { return static_cast<int>(Listing(out).size()) == kJobs; }, 20))
-      << Listing(out).size();
-  events.stop_request.Set();
-  inbox.join();
-}
-
-// ... but a worker that hangs past its run limit does not hold the backlog up for ever: the next
-// dispatch ends it, as it would for any job.
-TEST(NoJobLostTest, ABacklogIsNotHeldUpByWorkersThatHang) {
-  TempDir dir;
-  const fs::path in = dir.path() / "in", out = dir.path() / "out";
-  fs::create_directory(in);
-  fs::create_directory(out);
-  const int hung = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 10);
-  for (int i = 0; i < hung; ++i) {
-    WriteFileBytes(in / ("hung" + std::to_string(i)), "job");
-    SetAge(in / ("hung" + std::to_string(i)), 100);  // first in line
-  }
-  for (int i = 0; i < 3; ++i) WriteFileBytes(in / ("job" + std::to_string(i)), "job");
-  auto worker = [&](WorkerSlot* slot) {
+  explicit FakeWorkers(fs::path out, int job_ms = 0) : out_(std::move(out)), job_ms_(job_ms) {}
+  uint32_t Run(WorkerSlot* slot) {
     std::u16string path;
     const ManualResetEvent* cancel = nullptr;
     {
@@ -319,20 +147,158 @@ TEST(NoJobLostTest, ABacklogIsNotHeldUpByWorkersThatHang) {
     const std::string name = fs::path(ToNarrow(path)).filename().string();
     if (name.starts_with("hung")) {
       cancel->Wait(kInfinite);
-      return 0u;
+      return 0;
     }
-    std::ofstream(out / (name + "_done")) << "done";
-    return 0u;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      names_.push_back(name);
+    }
+    if (name == "blocker") release_.Wait(kInfinite);
+    while (job_ms_ > 0 && !interpreter_.try_lock_for(std::chrono::milliseconds(10))) {
+      if (cancel->IsSet()) return 0;  // ended while it waited: no marker
+    }
+    Pause(job_ms_);
+    std::ofstream(out_ / (name + "_done")) << "done";
+    if (job_ms_ > 0) interpreter_.unlock();
+    return 0;
+  }
+  std::vector<std::string> Names() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return names_;
+  }
+  void Release() { release_.Set(); }
+
+ private:
+  fs::path out_;
+  int job_ms_;
+  std::timed_mutex interpreter_;
+  std::mutex mu_;
+  std::vector<std::string> names_;
+  ManualResetEvent release_{false};
+};
+
+// An inbox watcher over in/ and out/ of a fresh folder, on a thread of its own from Start() until
+// it is destroyed.
+class Inbox {
+ public:
+  Inbox() {
+    fs::create_directory(in);
+    fs::create_directory(out);
+  }
+  ~Inbox() {
+    events_.stop_request.Set();
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Start(FakeWorkers& workers, WorkerPoolLimits limits = {}) {
+    events_.stopped.Reset();
+    watcher_ = std::make_unique<InboxWatcher>(
+        events_, ToWide(in.string()), ToWide(out.string()),
+        [&workers](WorkerSlot* slot) { return workers.Run(slot); }, limits);
+    thread_ = std::thread([this] { watcher_->Run(); });
+    return events_.started.Wait(10000);
+  }
+
+  TempDir dir;
+  const fs::path in = dir.path() / "in", out = dir.path() / "out";
+
+ private:
+  ThreadEventPair events_;
+  std::unique_ptr<InboxWatcher> watcher_;
+  std::thread thread_;
+};
+
+// Jobs found at start go out oldest first, before one dropped later; a hidden name is never
+// handed out. When the watch loses its folder and finds it again, what waits there is handed
+// out, even files whose times say nothing changed (a folder moved into place), but a job still
+// running is not handed out a second time.
+TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFolder) {
+  Inbox inbox;
+  const fs::path& in = inbox.in;
+  const fs::path staged = inbox.dir.path() / "staged";
+  fs::create_directory(staged);
+  for (const auto& [name, age] : {std::pair{"second", 20}, {"first", 30}, {".part", 40}}) {
+    WriteFileBytes(in / name, "job");
+    SetAge(in / name, age);
+  }
+  WriteFileBytes(staged / "moved_in", "job");  // made long before its folder becomes in/
+  FakeWorkers workers(inbox.out);
+  // Two workers run at once, so they may note their jobs in either order: compared as sets, with
+  // each job once.
+  std::vector<std::string> expected;
+  auto handed_out = [&](const std::string& name) {
+    expected.push_back(name);
+    std::sort(expected.begin(), expected.end());
+    return WaitFor([&] {
+      std::vector<std::string> names = workers.Names();
+      std::sort(names.begin(), names.end());
+      return names == expected;
+    }, 10);
   };
-  ThreadEventPair events;
-  events.stopped.Reset();
+  ASSERT_TRUE(inbox.Start(workers));
+  Pause(200);  // a job dropped while the folder is looked through may be handed out twice
+  WriteFileBytes(in / "third", "job");
+  expected = {"first", "second"};
+  EXPECT_TRUE(handed_out("third")) << ::testing::PrintToString(workers.Names());
+  EXPECT_EQ(workers.Names().back(), "third");
+  // Uploaded under a hidden name, then renamed: only the new name is a job.
+  WriteFileBytes(in / ".fourth.x9", "job");
+  Pause(300);
+  fs::rename(in / ".fourth.x9", in / "fourth");
+  EXPECT_TRUE(handed_out("fourth")) << ::testing::PrintToString(workers.Names());
+
+  // A running job, then the folder moved away and back: its times are older than the loss.
+  WriteFileBytes(in / "blocker", "job");
+  EXPECT_TRUE(handed_out("blocker"));
+  Pause(1500);
+  fs::rename(in, inbox.dir.path() / "away");
+  Pause(300);
+  fs::rename(inbox.dir.path() / "away", in);
+  WriteFileBytes(in / "probe", "job");
+  EXPECT_TRUE(handed_out("probe")) << ::testing::PrintToString(workers.Names());
+  Pause(1000);
+  workers.Release();
+  // A folder made elsewhere, with a job already in it, becomes in/.
+  fs::remove_all(in);
+  fs::rename(staged, in);
+  EXPECT_TRUE(handed_out("moved_in")) << ::testing::PrintToString(workers.Names());
+}
+
+// The inbox keeps the paths it handed out until it sees them finished, and looks through the
+// folder to forget them once there are many: a burst of jobs whose change records are still on
+// the way must not be handed out a second time by that look.
+TEST(NoJobLostTest, ABurstOfJobsIsHandedOutOnceEach) {
+  Inbox inbox;
+  FakeWorkers workers(inbox.out);
+  ASSERT_TRUE(inbox.Start(workers));
+  Pause(200);  // past the look through the folder at start
+  constexpr size_t kJobs = 3000;
+  for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(inbox.in / std::to_string(i), "job");
+  WaitFor([&] { return workers.Names().size() >= kJobs; }, 60);
+  Pause(500);
+  const std::vector<std::string> names = workers.Names();
+  EXPECT_EQ(names.size(), kJobs);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), kJobs);
+}
+
+// A worker's run limit counts its wait for the interpreter lock. Jobs found waiting at start
+// enter the pool only as fast as they can run, so none of a long backlog is ended unprocessed
+// for having waited behind the others; and workers that hang past the limit (first in line
+// here) do not hold the backlog up for ever: the next dispatch ends them, as any.
+TEST(NoJobLostTest, ABacklogKeepsPaceWithItsJobsAndIsNotHeldUpByHungWorkers) {
+  Inbox inbox;
+  const int hung = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 10);
+  for (int i = 0; i < hung; ++i) {
+    WriteFileBytes(inbox.in / ("hung" + std::to_string(i)), "job");
+    SetAge(inbox.in / ("hung" + std::to_string(i)), 100);
+  }
+  constexpr size_t kJobs = 24;
+  for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(inbox.in / ("job" + std::to_string(i)), "job");
+  FakeWorkers workers(inbox.out, 200);
   WorkerPoolLimits limits;
   limits.run_limit_ms = 1000;
-  InboxWatcher watcher(events, ToWide(in.string()), ToWide(out.string()), worker, limits);
-  std::thread inbox([&] { watcher.Run(); });
-  EXPECT_TRUE(WaitFor([&] { return Listing(out).size() == 3; }, 10)) << Listing(out).size();
-  events.stop_request.Set();
-  inbox.join();
+  ASSERT_TRUE(inbox.Start(workers, limits));
+  EXPECT_TRUE(WaitFor([&] { return Listing(inbox.out).size() == kJobs; }, 30))
+      << Listing(inbox.out).size();
 }
 
 // A stand-in for gs that takes its time before doing the real work.
