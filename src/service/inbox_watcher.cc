@@ -50,8 +50,9 @@ InboxWatcher::InboxWatcher(ThreadEventPair& events, std::u16string folder,
 void InboxWatcher::QueueWaitingJobs(bool queue_found) {
   const std::vector<std::u16string> waiting = InboxListing(folder_, out_folder_).WaitingJobs();
   const std::unordered_set<std::u16string> still_waiting(waiting.begin(), waiting.end());
-  std::erase_if(in_flight_,
-                [&](const std::u16string& path) { return !still_waiting.contains(path); });
+  auto finished = [&](const std::u16string& path) { return !still_waiting.contains(path); };
+  std::erase_if(in_flight_, finished);
+  std::erase_if(retried_, finished);
   in_flight_review_size_ = std::max(kInFlightReviewMinimum, 2 * in_flight_.size());
   if (!queue_found) return;
   for (const std::u16string& path : waiting) {
@@ -68,6 +69,15 @@ void InboxWatcher::Dispatch(WorkerPool& pool, const std::u16string& path) {
     QueueWaitingJobs(false);
   }
   pool.Dispatch(path);
+  // A worker is terminated when it has run past its limit, and the limit
+  // counts its wait for the interpreter lock: in a burst behind slow jobs,
+  // one that never began is ended too. Such a job goes once more, at the
+  // backlog's pace, where it waits without a limit.
+  for (std::u16string& ended : pool.TakeTerminatedPaths()) {
+    if (!retried_.insert(ended).second) continue;
+    in_flight_.erase(ended);
+    if (queued_.insert(ended).second) waiting_.push_back(std::move(ended));
+  }
 }
 
 uint32_t InboxWatcher::Run() {

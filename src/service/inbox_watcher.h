@@ -49,7 +49,8 @@ class InboxWatcher {
   // (finished, or gone) and, when `queue_found`, adds the waiting jobs that
   // are neither queued nor in flight to the end of waiting_.
   void QueueWaitingJobs(bool queue_found);
-  // Hands `path` to a worker of `pool`, remembering it as in flight.
+  // Hands `path` to a worker of `pool`, remembering it as in flight; queues
+  // again, once, the jobs whose workers the pool terminated meanwhile.
   void Dispatch(WorkerPool& pool, const std::u16string& path);
 
   std::u16string folder_;
@@ -63,6 +64,9 @@ class InboxWatcher {
   // Paths dispatched whose job had no marker yet when last looked at. Kept
   // small: looked through once it doubles in size.
   std::unordered_set<std::u16string> in_flight_;
+  // Jobs queued again after their worker was terminated, until they no
+  // longer wait: a second termination leaves the job for the next start.
+  std::unordered_set<std::u16string> retried_;
   static constexpr size_t kInFlightReviewMinimum = 1024;
   size_t in_flight_review_size_ = kInFlightReviewMinimum;
 };

@@ -62,6 +62,13 @@ int WorkerPool::TryDispatch(const std::u16string& path) {
 void WorkerPool::Terminate(int index) {
   workers_[index]->cancel.Set();
   terminated_.push_back(std::move(workers_[index]));
+  terminated_paths_.push_back(slots_[index].path);
+}
+
+std::vector<std::u16string> WorkerPool::TakeTerminatedPaths() {
+  std::vector<std::u16string> paths;
+  paths.swap(terminated_paths_);
+  return paths;
 }
 
 void WorkerPool::ReapFinishedTerminated() {

@@ -78,6 +78,9 @@ class WorkerPool {
   void WaitForAnyWorker(uint32_t timeout_ms) const;
   // Workers terminated and not yet joined.
   size_t TerminatedCount() const { return terminated_.size(); }
+  // The paths of the jobs whose workers were terminated since the last call
+  // (a terminated job writes no marker), oldest first.
+  std::vector<std::u16string> TakeTerminatedPaths();
   const ManualResetEvent& workers_stop() const { return workers_stop_; }
 
  private:
@@ -96,6 +99,7 @@ class WorkerPool {
   std::array<WorkerSlot, kWorkerSlotCount> slots_;
   std::array<std::unique_ptr<Worker>, kWorkerSlotCount> workers_;  // empty: free slot
   std::vector<std::unique_ptr<Worker>> terminated_;
+  std::vector<std::u16string> terminated_paths_;
   bool drained_ = false;
 };
 
