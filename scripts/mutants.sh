@@ -46,6 +46,21 @@ fault src/inspect/language_detection.cc \
 fault src/service/worker_pool.cc \
   '> limits_.run_limit_ms) Terminate(i);' '> limits_.run_limit_ms * 1000ull) Terminate(i);' \
   service 'WorkerPool*' 'an overdue worker is never terminated'
+fault src/service/aged_file_cleanup.cc \
+  'if (!entry.creation_seconds || waiting.contains(entry.name)) continue;' \
+  'if (!entry.creation_seconds) continue;' \
+  security 'NoJobLostTest.TheCleanup*' 'the cleanup deletes jobs that were never processed'
+fault src/service/inbox_watcher.cc \
+  'if (filter.Accept(path) && !IsUploadInProgress(path)) Dispatch(pool, path);' \
+  'if (filter.Accept(path)) Dispatch(pool, path);' \
+  security 'NoJobLostTest.TheInbox*' 'an upload in progress is taken for a job'
+fault src/service/inbox_watcher.cc \
+  'if (in_flight_.contains(path) || !queued_.insert(path).second) continue;' \
+  'if (!queued_.insert(path).second) continue;' \
+  security 'NoJobLostTest.TheInbox*' 'a rescan starts a job under way a second time'
+fault src/service/inbox_watcher.cc \
+  'QueueWaitingJobs(false);' 'QueueWaitingJobs(true);' \
+  security 'NoJobLostTest.ABurst*' 'forgetting finished jobs hands out a burst twice'
 fault src/config/job_settings.cc \
   'if (WaitSeconds > 60) WaitSeconds = 60;' 'if (WaitSeconds > 61) WaitSeconds = 60;' \
   config 'JobSettings*' 'WaitSeconds 61 is not clamped to 60'

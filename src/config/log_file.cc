@@ -25,6 +25,28 @@ void AppendUtf16Le(std::string& bytes, std::u16string_view text) {
   }
 }
 
+// A message names jobs, and a job's name is whatever its sender chose: a
+// line break, a TAB or an escape sequence in it would let a name forge log
+// lines or rewrite a terminal. Every control character (C0, DEL, C1) and
+// the Unicode line and paragraph separators become \xHH or \uHHHH, so one
+// message is always one line. Backslashes stay as they are: they separate
+// the folders of every Windows path.
+std::u16string EscapeControlCharacters(const std::u16string& message) {
+  std::u16string escaped;
+  escaped.reserve(message.size());
+  for (char16_t unit : message) {
+    const bool control = unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+    if (!control && unit != 0x2028 && unit != 0x2029) {
+      escaped += unit;
+      continue;
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, control ? "\\x%02X" : "\\u%04X", unsigned{unit});
+    escaped.append(text, text + std::char_traits<char>::length(text));
+  }
+  return escaped;
+}
+
 // The hold of the calling thread, if any.
 thread_local LogLineHold* current_hold = nullptr;
 
@@ -61,7 +83,7 @@ void LogLineHold::Release() {
 void WriteLog(std::u16string message) {
   const LocalTime now = CurrentLocalTime();
 
-  ReplaceAll(message, u"\r\n", u"\n");
+  message = EscapeControlCharacters(message);
   if (message.size() > kMessageMaxUnits) message.resize(kMessageMaxUnits);
 
   char stamp[64];

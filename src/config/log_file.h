@@ -8,9 +8,11 @@ namespace quillaro {
 // Appends one line to log.txt beside the executable: local time stamp
 // "YYYY-MM-DD hh:mm:ss", a TAB, the message, CR LF, all in UTF-16LE. A new or
 // empty file first gets the byte order mark and the banner. In the message
-// CR LF becomes LF and only its first 1024 code units are kept. A file that
-// cannot be opened loses the line; the cause is reported on standard error.
-// Callers check IsLog. Each line is appended with one write, so lines of
+// every control character (below U+0020, U+007F to U+009F) and U+2028,
+// U+2029 is escaped as \xHH or \uHHHH (upper-case hex), so that no job name
+// can end a line or forge one; of the result only the first 1024 code units
+// are kept. A file that cannot be opened loses the line; the cause is
+// reported on standard error. Callers check IsLog. Each line is appended with one write, so lines of
 // concurrent callers never mix. While the calling thread has a LogLineHold,
 // the line is held there instead.
 void WriteLog(std::u16string message);

@@ -2,6 +2,7 @@
 // knows the job's other outputs are complete.
 
 #include "config/job.h"
+#include "config/marker_names.h"
 #include "config/path_utils.h"
 #include "config/result_file.h"
 #include "config/text_utils.h"
@@ -10,23 +11,26 @@
 namespace quillaro {
 namespace {
 
-void WriteMarker(const std::u16string& job_path, const std::u16string& suffix,
+void WriteMarker(const std::u16string& job_path, std::u16string_view suffix,
                  const std::string& content) {
   std::u16string name = GetModuleFolder() + static_cast<char16_t>(kPathSeparator) + u"out" +
-                        static_cast<char16_t>(kPathSeparator) + JobFileName(job_path) + suffix;
+                        static_cast<char16_t>(kPathSeparator) +
+                        MarkerFileName(JobFileName(job_path), suffix);
   // Replaces a marker of an earlier job of the same name; no line end.
   WriteResultFile(ToNarrow(name), content);
 }
 
 }  // namespace
 
-void Job::WriteDoneMarker(std::u16string job_path) { WriteMarker(job_path, u"_done", "done"); }
+void Job::WriteDoneMarker(std::u16string job_path) {
+  WriteMarker(job_path, kDoneMarkerSuffix, "done");
+}
 
 void Job::WriteWatermarkMarker(std::u16string job_path, int result) {
   if (result != 0) {
-    WriteMarker(job_path, u"_watermark_done_ok", "watermark done");
+    WriteMarker(job_path, kWatermarkOkMarkerSuffix, "watermark done");
   } else {
-    WriteMarker(job_path, u"_watermark_done_error", "watermark error");
+    WriteMarker(job_path, kWatermarkErrorMarkerSuffix, "watermark error");
   }
 }
 

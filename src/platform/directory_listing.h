@@ -19,6 +19,10 @@ struct DirectoryEntry {
   // Last change of content or metadata (a rename counts), in nanoseconds
   // since 1970; 0 when unknown.
   int64_t change_time_ns = 0;
+  // Last change of content (what `ls -t` sorts by; a client that copies a
+  // file with its times keeps the original's), in nanoseconds since 1970;
+  // 0 when unknown.
+  int64_t modification_time_ns = 0;
 };
 
 // The entries of `folder` (not of its sub-folders) in the order the system

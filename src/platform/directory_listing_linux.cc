@@ -35,7 +35,7 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& fold
     item.name = std::string(name);
     struct statx info;
     if (::statx(dir_fd, entry->d_name, AT_SYMLINK_NOFOLLOW,
-                STATX_TYPE | STATX_BTIME | STATX_CTIME, &info) == 0) {
+                STATX_TYPE | STATX_BTIME | STATX_CTIME | STATX_MTIME, &info) == 0) {
       item.is_folder = S_ISDIR(info.stx_mode);
       item.is_regular_file = S_ISREG(info.stx_mode);
       item.creation_seconds = (info.stx_mask & STATX_BTIME)
@@ -43,6 +43,8 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& fold
                                   : static_cast<int64_t>(info.stx_ctime.tv_sec);
       item.change_time_ns =
           static_cast<int64_t>(info.stx_ctime.tv_sec) * 1000000000 + info.stx_ctime.tv_nsec;
+      item.modification_time_ns =
+          static_cast<int64_t>(info.stx_mtime.tv_sec) * 1000000000 + info.stx_mtime.tv_nsec;
     } else {
       item.is_folder = entry->d_type == DT_DIR;
       item.is_regular_file = entry->d_type == DT_REG;

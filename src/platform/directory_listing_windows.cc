@@ -46,6 +46,7 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& fold
     const int64_t created_ns = FileTimeToUnixNanoseconds(data.ftCreationTime);
     item.creation_seconds = created_ns / 1000000000;
     item.change_time_ns = ChangeTimeNs(base + std::wstring(name), data);
+    item.modification_time_ns = FileTimeToUnixNanoseconds(data.ftLastWriteTime);
     entries.push_back(std::move(item));
   } while (::FindNextFileW(find, &data));
   const DWORD error = ::GetLastError();

@@ -30,6 +30,11 @@ bool AppendToFile(const std::string& path,
                   const std::function<std::string(uint64_t current_size)>& make_bytes,
                   OsError* error = nullptr);
 
+// True when `name` (one path component, narrow encoding) is short enough to
+// be a file name: at most 255 bytes on Linux, 255 UTF-16 code units on
+// Windows. A longer name cannot be created at all.
+bool FileNameFits(const std::string& name);
+
 // What a folder entry is in itself: a link is not followed.
 enum class EntryKind {
   kMissing,

@@ -65,6 +65,9 @@ bool PathExists(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+// NAME_MAX of every file system the service folder may be on.
+bool FileNameFits(const std::string& name) { return name.size() <= 255; }
+
 bool AppendToFile(const std::string& path,
                   const std::function<std::string(uint64_t current_size)>& make_bytes,
                   OsError* error) {

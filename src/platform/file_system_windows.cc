@@ -45,6 +45,9 @@ bool PathExists(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return ::DeleteFileW(ToWin(path).c_str()) != 0; }
 
+// NTFS counts a name in UTF-16 code units.
+bool FileNameFits(const std::string& name) { return ToWin(name).size() <= 255; }
+
 bool AppendToFile(const std::string& path,
                   const std::function<std::string(uint64_t current_size)>& make_bytes,
                   OsError* error) {

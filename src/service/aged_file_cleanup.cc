@@ -1,7 +1,9 @@
 #include "service/aged_file_cleanup.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "config/job.h"
@@ -11,6 +13,8 @@
 #include "platform/file_system.h"
 #include "platform/file_times.h"
 #include "platform/module_path.h"
+#include "service/job_path_rules.h"
+#include "service/waiting_jobs.h"
 
 namespace quillaro {
 
@@ -31,12 +35,39 @@ void CleanFolder(const std::u16string& folder, int32_t age_limit_seconds) {
   for (const std::string& name : aged) RemoveFile(folder_a + kPathSeparator + name);
 }
 
+void CleanInbox(const std::u16string& in_folder, const std::u16string& out_folder,
+                int32_t age_limit_seconds) {
+  const std::string folder_a = ToNarrow(in_folder);
+  const int64_t now = CurrentTimeSeconds();
+  const InboxListing listing(in_folder, out_folder);
+  std::unordered_set<std::string> waiting;
+  for (const DirectoryEntry& entry : listing.entries()) {
+    if (listing.IsWaitingJob(entry)) waiting.insert(entry.name);
+  }
+  constexpr std::string_view kWatermarkText = "_watermark.txt";
+  std::vector<std::string> aged;
+  for (const DirectoryEntry& entry : listing.entries()) {
+    if (!entry.creation_seconds || waiting.contains(entry.name)) continue;
+    const std::string& name = entry.name;
+    if (name.ends_with(kWatermarkText) &&
+        waiting.contains(name.substr(0, name.size() - kWatermarkText.size()))) {
+      continue;
+    }
+    int64_t since = *entry.creation_seconds;
+    if (IsUploadInProgress(listing.PathOf(entry))) {
+      since = std::max(since, entry.modification_time_ns / 1000000000);
+    }
+    if (now - since > age_limit_seconds) aged.push_back(name);
+  }
+  for (const std::string& name : aged) RemoveFile(folder_a + kPathSeparator + name);
+}
+
 uint32_t RunCleanup(ThreadEventPair& events) {
   Job job;
   for (;;) {
     const std::u16string module = GetModuleFolder();
     const std::u16string separator(1, static_cast<char16_t>(kPathSeparator));
-    CleanFolder(module + separator + u"in", job.DeleteSeconds);
+    CleanInbox(module + separator + u"in", module + separator + u"out", job.DeleteSeconds);
     CleanFolder(module + separator + u"out", job.DeleteSeconds);
     for (int second = 0; second < kCleanupIntervalSeconds; ++second) {
       if (events.stop_request.Wait(1000)) {

@@ -18,10 +18,23 @@ inline constexpr int kCleanupIntervalSeconds = 300;
 // complete before the first deletion.
 void CleanFolder(const std::u16string& folder, int32_t age_limit_seconds);
 
-// The cleanup thread: loads DeleteSeconds once, cleans "in" and then "out"
-// beside the executable at once and every 300 s, and ends within about a
-// second of `events.stop_request`, setting `events.stopped`. A pass under
-// way is finished first. `events` must outlive it.
+// One pass over the job folder `in_folder` (whose results are in
+// `out_folder`), as CleanFolder, except that nothing is deleted unread:
+// - a job that still waits (InboxListing::IsWaitingJob: no marker yet, so
+//   not yet processed, or queued or running now) stays however old it is,
+//   and so does its watermark text ("NAME_watermark.txt");
+// - an upload in progress (a name beginning with ".") goes only once it has
+//   been neither created nor written for `age_limit_seconds`: a slow upload
+//   is not cut off, one that was abandoned does not stay for ever.
+// A processed job goes by its creation time as before.
+void CleanInbox(const std::u16string& in_folder, const std::u16string& out_folder,
+                int32_t age_limit_seconds);
+
+// The cleanup thread: loads DeleteSeconds once, cleans "in" (CleanInbox)
+// and then "out" (CleanFolder) beside the executable at once and every
+// 300 s, and ends within about a second of `events.stop_request`, setting
+// `events.stopped`. A pass under way is finished first. `events` must
+// outlive it.
 uint32_t RunCleanup(ThreadEventPair& events);
 
 // The service's cleanup thread entry: RunCleanup(threads->cleanup).

@@ -167,7 +167,8 @@ void ChangeWatcher::Context::Rescan() {
   for (const std::string& folder : folders) RescanFolder(folder, since_ns);
 }
 
-// Queues every file of `folder` changed at or after `since_ns`.
+// Queues every file of `folder` changed at or after `since_ns`, then a
+// kFolderRescanned record for the folder.
 void ChangeWatcher::Context::RescanFolder(const std::string& folder, int64_t since_ns) {
   std::optional<std::vector<DirectoryEntry>> entries = ListDirectory(folder);
   if (!entries) return;
@@ -183,6 +184,7 @@ void ChangeWatcher::Context::RescanFolder(const std::string& folder, int64_t sin
   for (const DirectoryEntry* entry : changed) {
     Deliver({kFileActionAdded, ToWide(folder + kPathSeparator + entry->name)});
   }
+  Deliver({kFolderRescanned, ToWide(folder)});
 }
 
 ChangeWatcher::ChangeWatcher(uint32_t capacity)

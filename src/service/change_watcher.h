@@ -25,7 +25,8 @@ namespace quillaro {
 // thread instead of being lost, and delivered in their order as soon as the
 // consumer makes room; when the system itself drops notifications, the
 // watcher looks through its folders and queues the files changed since the
-// last notification it received.
+// last notification it received, followed by a kFolderRescanned record
+// (change_record.h); so it does for a watched folder deleted and made anew.
 class ChangeWatcher {
  public:
   // `capacity` is the most records the queue holds (the service uses 1000).

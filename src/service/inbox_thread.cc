@@ -8,8 +8,8 @@
 namespace quillaro {
 
 uint32_t InboxWatcherThread(ServiceThreads* threads) {
-  std::u16string folder = GetModuleFolder() + static_cast<char16_t>(kPathSeparator) + u"in";
-  InboxWatcher watcher(threads->inbox, std::move(folder), RunJobWorker);
+  const std::u16string module = GetModuleFolder() + static_cast<char16_t>(kPathSeparator);
+  InboxWatcher watcher(threads->inbox, module + u"in", module + u"out", RunJobWorker);
   return watcher.Run();
 }
 

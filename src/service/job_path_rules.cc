@@ -26,6 +26,8 @@ bool IsOwnOutputPath(const std::u16string& path) {
   return false;
 }
 
+bool IsUploadInProgress(const std::u16string& path) { return JobFileName(path).starts_with(u'.'); }
+
 bool IsWatermarkPath(const std::u16string& path) {
   return path.find(kWatermarkMark) != std::u16string::npos;
 }

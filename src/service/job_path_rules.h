@@ -13,6 +13,12 @@ namespace quillaro {
 // processed.
 bool IsOwnOutputPath(const std::u16string& path);
 
+// True when the file name of `path` begins with ".": a file still being
+// uploaded. rsync, scp clients and many others write a hidden temporary name
+// and rename it to the real one when it is complete, so the hidden name is
+// never a job (the renamed one is).
+bool IsUploadInProgress(const std::u16string& path);
+
 // True when `path` contains "WTR" (case-sensitive), anywhere in the path,
 // folders included: the watermark route.
 bool IsWatermarkPath(const std::u16string& path);

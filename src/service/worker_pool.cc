@@ -62,6 +62,13 @@ int WorkerPool::TryDispatch(const std::u16string& path) {
 void WorkerPool::Terminate(int index) {
   workers_[index]->cancel.Set();
   terminated_.push_back(std::move(workers_[index]));
+  terminated_paths_.push_back(slots_[index].path);
+}
+
+std::vector<std::u16string> WorkerPool::TakeTerminatedPaths() {
+  std::vector<std::u16string> paths;
+  paths.swap(terminated_paths_);
+  return paths;
 }
 
 void WorkerPool::ReapFinishedTerminated() {
@@ -140,6 +147,17 @@ int WorkerPool::BusySlotCount() const {
   int busy = 0;
   for (const auto& worker : workers_) {
     if (worker && !worker->thread.finished().IsSet()) ++busy;
+  }
+  return busy;
+}
+
+int WorkerPool::BusyWithinRunLimitCount() const {
+  int busy = 0;
+  for (int i = 0; i < kWorkerSlotCount; ++i) {
+    if (workers_[i] && !workers_[i]->thread.finished().IsSet() &&
+        TickCount() - slots_[i].start_tick <= limits_.run_limit_ms) {
+      ++busy;
+    }
   }
   return busy;
 }

@@ -70,8 +70,17 @@ class WorkerPool {
 
   // Workers in slots whose thread has not yet been seen to end.
   int BusySlotCount() const;
+  // Of those, the ones still within the run limit (an overdue one is
+  // terminated by the next dispatch that scans its slot).
+  int BusyWithinRunLimitCount() const;
+  // Returns once a worker in a slot ends, or after `timeout_ms` (at once
+  // when no slot is busy, then sleeping the time out).
+  void WaitForAnyWorker(uint32_t timeout_ms) const;
   // Workers terminated and not yet joined.
   size_t TerminatedCount() const { return terminated_.size(); }
+  // The paths of the jobs whose workers were terminated since the last call
+  // (a terminated job writes no marker), oldest first.
+  std::vector<std::u16string> TakeTerminatedPaths();
   const ManualResetEvent& workers_stop() const { return workers_stop_; }
 
  private:
@@ -82,7 +91,6 @@ class WorkerPool {
 
   void Terminate(int index);
   void ReapFinishedTerminated();
-  void WaitForAnyWorker(uint32_t timeout_ms) const;
 
   WorkerEntry entry_;
   WorkerPoolLimits limits_;
@@ -91,6 +99,7 @@ class WorkerPool {
   std::array<WorkerSlot, kWorkerSlotCount> slots_;
   std::array<std::unique_ptr<Worker>, kWorkerSlotCount> workers_;  // empty: free slot
   std::vector<std::unique_ptr<Worker>> terminated_;
+  std::vector<std::u16string> terminated_paths_;
   bool drained_ = false;
 };
 
