@@ -72,5 +72,19 @@ check "all 12 results across a broker restart: $(cat "$work/line3")" \
   grep -q '^submit: 12 submitted, 12 results, 0 lost' "$work/line3"
 check "each job's marker once after the restart" [ "$(markers "$work/out3")" -eq 12 ]
 
+# 4. The URL names its virtual host: "/%2f" is the default one (every run
+# above used it); a URL ending in "/" names the empty one, which is refused
+# before any login, and a login to a virtual host that does not exist says
+# which one it tried.
+check "the broker URL names the default virtual host" [ "${BROKER_URL%/%2f}" != "$BROKER_URL" ]
+node_says() {  # node_says URL: the node's first complaint about URL
+  timeout 3 "$build/src/node/quillaro-node" --url "$1" --service "$work/member-0/service" 2>&1 |
+    head -n 1
+}
+check "a URL ending in / is refused, naming the virtual host" \
+  grep -q 'empty virtual host' <<<"$(node_says "${BROKER_URL%/%2f}/")"
+check "a failed login names the virtual host" \
+  grep -q 'login to virtual host "nosuch"' <<<"$(node_says "${BROKER_URL%/%2f}/nosuch")"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
