@@ -25,7 +25,7 @@ fleet_start_service() {
   local work="$1" index="$2" member="$1/member-$2"
   # Appended to, never truncated: the node counts the starts in it.
   local starts
-  starts=$(cat "$member/service.err" 2>/dev/null | grep -c 'Quillaro running')
+  starts=$(cat "$member/service.err" 2>/dev/null | grep -c 'Quillaro running' || true)
   QUILLARO_LOCK_FOLDER="$member/lock" fleet_pin "$member/service/quillaro" 2>>"$member/service.err" &
   SERVICE_PIDS[$index]=$!
   local deadline=$((SECONDS + 30))

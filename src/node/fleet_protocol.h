@@ -25,6 +25,11 @@ inline constexpr char kReplyExchange[] = "quillaro.reply";
 inline constexpr char kDeadExchange[] = "quillaro.dead";
 inline constexpr char kJobsQueue[] = "quillaro.jobs";
 inline constexpr char kDeadLetterQueue[] = "quillaro.dead";
+// Jobs the broker itself gave up (the jobs queue's delivery limit: their
+// nodes died or handed them back too often), on their way to the
+// dead-letter queue through a relay that tells their collectors
+// (dead_letter_relay.h).
+inline constexpr char kGivenUpQueue[] = "quillaro.given-up";
 // A batch's results queue: this prefix and 16 lower-case hex digits. Nodes
 // publish results only to queues of that form, so a job cannot direct them
 // elsewhere; the broker's policy makes such a queue expire once no

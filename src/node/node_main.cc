@@ -5,6 +5,8 @@
 //                 [--max-failures N] [--marker-timeout-seconds S]
 //                 [--max-message-bytes B] [--heartbeat-seconds S]
 //                 [--metrics-listen [ADDRESS:]PORT]
+//   quillaro-node --relay-dead-letters [--url ...] [--password-file F] ...
+//       tells the collectors of jobs the broker gave up (dead_letter_relay.h)
 // A job is acknowledged only once its results are safe with the broker, so
 // a node that dies at any point leaves its job to another node. SIGTERM
 // (a scale-down, a rollout) lets the job under way finish first.
@@ -20,6 +22,7 @@
 
 #include "node/broker_connection.h"
 #include "node/broker_credentials.h"
+#include "node/dead_letter_relay.h"
 #include "node/file_bundle.h"
 #include "node/fleet_protocol.h"
 #include "node/node_metrics.h"
@@ -44,13 +47,14 @@ struct NodeOptions {
   uint64_t max_message_bytes = 0;
   uint16_t heartbeat_seconds = 30;
   std::string metrics_listen;  // civetweb's listening_ports syntax; empty: none
+  bool relay_dead_letters = false;
 };
 
 // The broker's own delivery limit (the jobs queue's policy): a node's own
 // limit on failures must stay below it to be the one that gives the reason.
 constexpr int32_t kBrokerDeliveryLimit = 10;
 constexpr uint32_t kReceiveTimeoutMs = 500;
-constexpr uint32_t kMarkerPollMs = 50;
+constexpr uint32_t kMarkerPollMs = 10;
 constexpr auto kReconnectDelay = std::chrono::seconds(1);
 
 // Set by SIGTERM / SIGINT; read by the one thread that serves jobs.
@@ -61,8 +65,14 @@ void Say(const std::string& line) { std::fprintf(stderr, "quillaro-node: %s\n", 
 
 bool ParseOptions(int argc, char** argv, NodeOptions* options) {
   std::string max_message_bytes;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; i += 2) {
     const std::string_view flag = argv[i];
+    if (flag == "--relay-dead-letters") {
+      options->relay_dead_letters = true;
+      --i;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
     const char* value = argv[i + 1];
     if (flag == "--url") options->url = value;
     else if (flag == "--password-file") options->password_file = value;
@@ -78,7 +88,8 @@ bool ParseOptions(int argc, char** argv, NodeOptions* options) {
   }
   if (options->service_status.empty()) options->service_status = options->service + "/status.txt";
   options->max_message_bytes = ResolveMaxMessageBytes(max_message_bytes);
-  return argc % 2 == 1 && !options->service.empty() && options->max_failures >= 1 &&
+  if (options->relay_dead_letters) return options->service.empty();
+  return !options->service.empty() && options->max_failures >= 1 &&
          options->max_failures < kBrokerDeliveryLimit && options->marker_timeout_seconds >= 1 &&
          options->max_message_bytes > fleet::kHeaderAllowanceBytes;
 }
@@ -363,6 +374,7 @@ int main(int argc, char** argv) {
                  "         [--max-failures N (3)] [--marker-timeout-seconds S (600)]\n"
                  "         [--max-message-bytes B (16777216)] [--heartbeat-seconds S (30)]\n"
                  "         [--metrics-listen [ADDRESS:]PORT]\n"
+                 "       quillaro-node --relay-dead-letters [--url URL] [--password-file F] ...\n"
                  "  the URL may come from QUILLARO_BROKER_URL, the password from\n"
                  "  QUILLARO_BROKER_PASSWORD, the message limit from QUILLARO_MAX_MESSAGE_BYTES\n");
     return 2;
@@ -393,7 +405,8 @@ int main(int argc, char** argv) {
         quillaro::BrokerConnection::Open(*endpoint, &error);
     if (broker) {
       metrics.Connected(true);
-      error = node.Serve(*broker);
+      error = options.relay_dead_letters ? quillaro::RelayGivenUpJobs(*broker, quillaro::stop_requested)
+                                         : node.Serve(*broker);
       metrics.Connected(false);
     }
     if (quillaro::stop_requested) break;

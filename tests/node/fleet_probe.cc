@@ -6,6 +6,8 @@
 //   fleet_probe exists URL PASSWORD_FILE QUEUE      prints yes or no
 //   fleet_probe drain URL PASSWORD_FILE QUEUE MS    prints "ID STATUS REASON"
 //       per message that arrives within MS of the last, acknowledging each
+//   fleet_probe reject URL PASSWORD_FILE QUEUE MS   hands every delivery
+//       back (requeued) until none comes within MS; prints how many
 // Exit 0 when the broker answered, 1 otherwise.
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +58,16 @@ int main(int argc, char** argv) {
                     field(quillaro::fleet::kReasonHeader).c_str());
         if (!broker->Ack(message->delivery_tag)) break;
       }
+      if (broker->error().empty()) return 0;
+    }
+  } else if (command == "reject" && argc == 6) {
+    if (broker->Consume(argv[4], 1)) {
+      int rejected = 0;
+      while (auto message = broker->Receive(static_cast<uint32_t>(std::atoi(argv[5])))) {
+        if (!broker->Reject(message->delivery_tag)) break;
+        ++rejected;
+      }
+      std::printf("%d\n", rejected);
       if (broker->error().empty()) return 0;
     }
   } else {

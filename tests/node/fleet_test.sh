@@ -198,6 +198,26 @@ check "the monitor sees the jobs queue (KEDA's passive declare)" [ "$(probe exis
 check "a password on the command line is refused" \
   fails "$build/src/node/quillaro-submit" --url "amqp://quillaro-submit:pw@127.0.0.1:$port/%2f" --out "$work/x" "$work/jobs/job0.ps"
 
+case_ "a job the broker gives up reaches its collector as failed (the dead-letter relay)"
+for i in 0 1; do kill -TERM "${NODE_PIDS[$i]}"; wait "${NODE_PIDS[$i]}"; done
+"$build/src/node/quillaro-node" --relay-dead-letters --url "$(broker_url node)" \
+  --password-file "$BROKER_DIR/passwords/quillaro-node" 2>"$work/relay.err" &
+relay=$!
+submit "$work/out10" "$work/jobs/job1.pdf" >"$work/line10" &
+submitter=$!
+# A node that hands the job back every time, as one whose service keeps
+# dying would: past the queue's delivery limit the broker gives it up.
+rejected=$(probe reject node quillaro.jobs 3000)
+check "the job was handed back until the broker gave it up ($rejected times, limit 10)" [ "$rejected" -gt 10 ]
+wait "$submitter"
+check "its collector is told: $(cat "$work/line10")" \
+  grep -q 'failed: given up by the broker' "$work/out10/job1.pdf.error.txt"
+"$build/src/node/quillaro-submit" --url "$(broker_url monitor)" \
+  --password-file "$BROKER_DIR/passwords/quillaro-monitor" --dead-letters >"$work/dead3" 2>&1
+check "and it is in the dead-letter queue with its reason" grep -q 'job1.pdf: given up by the broker' "$work/dead3"
+kill -TERM "$relay"; wait "$relay"
+for i in 0 1; do fleet_start_node "$work" "$i" "$build" $(node_flags "$i"); done
+
 case_ "an oversized job and an oversized result each give one clear error result; the batch completes"
 head -c 300000 /dev/urandom >"$work/big.pcl"
 cat >"$work/noisy.ps" <<'EOF'
