@@ -243,6 +243,7 @@ class Node {
     bool handed_back = false;
     if (folder_.Submit(name, job.body, &reason)) {
       const uint64_t deadline = MonotonicMilliseconds() + uint64_t{options_.marker_timeout_seconds} * 1000;
+      uint64_t next_status_check_ms = 0;
       bool cancelled = false;
       for (;;) {
         if (folder_.HasMarker(name)) {
@@ -256,13 +257,17 @@ class Node {
           if (!broker.CancelConsume()) return false;
           cancelled = true;
         }
-        if (!ServiceStillRuns()) {
+        // The status file is read twice a second, not at every poll: in a
+        // pod it holds all the service's standard error and may grow.
+        const uint64_t now_ms = MonotonicMilliseconds();
+        if (now_ms >= next_status_check_ms && !ServiceStillRuns()) {
           // A stopping service will not finish it: hand it back at once, to
           // another node, rather than after the marker timeout.
           handed_back = true;
           reason = "the service stopped";
           break;
         }
+        if (now_ms >= next_status_check_ms) next_status_check_ms = now_ms + kReceiveTimeoutMs;
         if (MonotonicMilliseconds() >= deadline) {
           reason = "no completion marker within " +
                    std::to_string(options_.marker_timeout_seconds) + " s";
@@ -278,8 +283,10 @@ class Node {
     if (!finished) {
       if (!must_wait_for_idle_) folder_.RemoveJobFiles(name);
       if (handed_back) {
+        // Cancelled first: the broker would give it straight back to us,
+        // and every such round counts towards its delivery limit.
         Say("job " + job.message_id + " handed back: " + reason);
-        return broker.Reject(job.delivery_tag);
+        return broker.CancelConsume() && broker.Reject(job.delivery_tag);
       }
       metrics_.JobFailed();
       const int64_t failures = job.failed_deliveries + 1;
