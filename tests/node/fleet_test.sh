@@ -36,8 +36,17 @@ submit() {  # submit OUT FILE... ; prints the closing line, keeps stderr in OUT.
   echo $? >"$1.rc"
 }
 markers() { find "$1" -name '*_done' | wc -l; }
+http_get() {  # http_get URL: prints "STATUS" then the body (curl may be missing)
+  python3 -c 'import sys, urllib.request, urllib.error
+try:
+    r = urllib.request.urlopen(sys.argv[1], timeout=5); print(r.status); print(r.read().decode())
+except urllib.error.HTTPError as e:
+    print(e.code)
+except OSError:
+    print(0)' "$1"
+}
 metric() {  # metric INDEX NAME: the node's current value
-  curl -s "127.0.0.1:$((port + 100 + $1))/metrics" | awk -v n="$2" '$1 == n { print $2 }'
+  http_get "http://127.0.0.1:$((port + 100 + $1))/metrics" | awk -v n="$2" '$1 == n { print $2 }'
 }
 node_flags() { echo --metrics-listen "127.0.0.1:$((port + 100 + $1))"; }
 restart_node() {  # restart_node INDEX [FLAG...]: SIGTERM, then a new node with FLAGs
@@ -177,11 +186,10 @@ fleet_start_node "$work" 1 "$build" $(node_flags 1)
 
 case_ "a forged reply-to is refused; each role has only its own rights"
 probe() { "$build/src/node/fleet_probe" "$1" "$(broker_url "$2")" "$BROKER_DIR/passwords/quillaro-$2" "${@:3}"; }
-dead_before=$(( $(metric 0 quillaro_node_jobs_dead_lettered_total) + $(metric 1 quillaro_node_jobs_dead_lettered_total) ))
 check "a submitter can send a job whose reply-to names the jobs queue" \
   [ "$(probe publish submit quillaro.submit quillaro.jobs forged-1 quillaro.jobs x.ps "$work/jobs/job0.ps")" = confirmed ]
 for ((n = 0; n < 100; n++)); do
-  [ $(( $(metric 0 quillaro_node_jobs_dead_lettered_total) + $(metric 1 quillaro_node_jobs_dead_lettered_total) )) -gt "$dead_before" ] && break
+  ! grep -q 'job forged-1 dead-lettered' "$work"/member-*/node.err || break
   sleep 0.1
 done
 check "a node refuses it without running it" \
@@ -305,7 +313,7 @@ check "the stale files are gone" [ ! -e "$work/member-0/service/out/stale.ps_don
 case_ "metrics and health"
 check "jobs counted as succeeded" [ "$(metric 1 quillaro_node_jobs_succeeded_total)" -gt 0 ]
 check "job durations as a histogram" [ -n "$(metric 1 quillaro_node_job_duration_seconds_count)" ]
-check "healthy" [ "$(curl -s -o /dev/null -w '%{http_code}' "127.0.0.1:$((port + 101))/healthz")" = 200 ]
+check "healthy" [ "$(http_get "http://127.0.0.1:$((port + 101))/healthz" | head -n 1)" = 200 ]
 
 case_ "the URL names its virtual host"
 node_says() {  # node_says URL: the node's first complaint about URL
