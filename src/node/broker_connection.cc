@@ -323,6 +323,7 @@ BrokerConnection::PublishResult BrokerConnection::Publish(const std::string& exc
         break;
     }
     if (!blocked_) waited_ms += MonotonicMilliseconds() - started;
+    if (wait_hook_) wait_hook_();
   }
   error_ = "no publish confirm from the broker within " + std::to_string(confirm_timeout_ms / 1000) +
            " s";

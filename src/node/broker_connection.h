@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace quillaro {
 
@@ -101,6 +103,11 @@ class BrokerConnection {
   // Gives the delivery back to the queue for another consumer.
   bool Reject(uint64_t delivery_tag);
 
+  // Called about once a second while Publish waits for its confirm (which
+  // may take long while the broker blocks publishers): the owner's sign of
+  // life for a health check. Runs on the calling thread.
+  void set_wait_hook(std::function<void()> hook) { wait_hook_ = std::move(hook); }
+
   // Whether the broker has said it blocks publishers (memory or disk alarm):
   // a publish then waits until the alarm clears.
   bool blocked() const { return blocked_; }
@@ -122,6 +129,7 @@ class BrokerConnection {
   bool blocked_ = false;
   bool consumer_cancelled_ = false;
   std::string consumer_tag_;
+  std::function<void()> wait_hook_;
   std::string error_;
 };
 

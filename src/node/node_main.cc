@@ -411,6 +411,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<quillaro::BrokerConnection> broker =
         quillaro::BrokerConnection::Open(*endpoint, &error);
     if (broker) {
+      // A publish held back by a broker's resource alarm is not a hung node.
+      broker->set_wait_hook([&metrics] { metrics.Tick(); });
       metrics.Connected(true);
       error = options.relay_dead_letters ? quillaro::RelayGivenUpJobs(*broker, quillaro::stop_requested)
                                          : node.Serve(*broker);
