@@ -158,7 +158,8 @@ mkdir -p "$work/kill"
   --password-file "$BROKER_DIR/passwords/quillaro-submit" --out "$work/kill" "$work"/jobs/job* \
   >"$work/kill.line" 2>"$work/kill.err" &
 submitter=$!
-until (( $(find "$work/kill" -name '*_done' | wc -l) >= jobs / 3 )); do sleep 0.1; done
+# (2>/dev/null: the collector renames folders while find walks them)
+until (( $(find "$work/kill" -name '*_done' 2>/dev/null | wc -l) >= jobs / 3 )); do sleep 0.1; done
 kill -KILL "${NODE_PIDS[0]}"
 wait "${NODE_PIDS[0]}" 2>/dev/null || true
 FLEET_CPU=0 fleet_start_node "$work" 0 "$build"
