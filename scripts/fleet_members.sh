@@ -1,15 +1,48 @@
 # Sourced by the fleet test and bench/fleet.sh (after scripts/broker.sh):
 # runs fleet members on this machine, each a Quillaro service with a service
 # folder and a machine-wide lock folder of its own (so that members here
-# exclude each other no more than machines do), fed by a quillaro-node.
+# exclude each other no more than machines do), fed by a quillaro-node that
+# logs in as the broker's node user.
 #   fleet_start_member WORK INDEX BUILD SETTINGS [NODE_FLAG...]
 #       lays out WORK/member-INDEX (binary, interpreter links from the
 #       build's test folders, SETTINGS as settings.ini), starts the service
-#       and its node on BROKER_URL; sets SERVICE_PIDS[INDEX], NODE_PIDS[INDEX]
+#       and its node; sets SERVICE_PIDS[INDEX], NODE_PIDS[INDEX]. With
+#       FLEET_CPU set, both run on that core only (taskset). The service's
+#       status lines go to WORK/member-INDEX/service.err, which the node
+#       reads to know whether its service runs.
+#   fleet_start_service WORK INDEX   (re)starts a member's service alone
+#   fleet_start_node WORK INDEX BUILD [NODE_FLAG...]   (re)starts its node
 #   fleet_stop_members   ends every member still running
 #   fleet_make_jobs DIR COUNT GS   COUNT small one-page jobs (PS, PDF, PCL)
 SERVICE_PIDS=()
 NODE_PIDS=()
+
+# Run in the background as `fleet_pin CMD... &`: exec, so that $! is the
+# program itself and a signal to it reaches it.
+fleet_pin() { if [ -n "${FLEET_CPU:-}" ]; then exec taskset -c "$FLEET_CPU" "$@"; else exec "$@"; fi; }
+
+fleet_start_service() {
+  local work="$1" index="$2" member="$1/member-$2"
+  # Appended to, never truncated: the node counts the starts in it.
+  local starts
+  starts=$(cat "$member/service.err" 2>/dev/null | grep -c 'Quillaro running' || true)
+  QUILLARO_LOCK_FOLDER="$member/lock" fleet_pin "$member/service/quillaro" 2>>"$member/service.err" &
+  SERVICE_PIDS[$index]=$!
+  local deadline=$((SECONDS + 30))
+  until [ "$(cat "$member/service.err" 2>/dev/null | grep -c 'Quillaro running')" -gt "$starts" ]; do
+    ((SECONDS < deadline)) || { echo "[fleet] service $index did not start" >&2; return 1; }
+    sleep 0.05
+  done
+}
+
+fleet_start_node() {
+  local work="$1" index="$2" build="$3" member="$1/member-$2"
+  shift 3
+  fleet_pin "$build/src/node/quillaro-node" --url "$(broker_url node)" \
+    --password-file "$BROKER_DIR/passwords/quillaro-node" --service "$member/service" \
+    --service-status "$member/service.err" "$@" 2>>"$member/node.err" &
+  NODE_PIDS[$index]=$!
+}
 
 fleet_start_member() {
   local work="$1" index="$2" build="$3" settings="$4"
@@ -22,16 +55,8 @@ fleet_start_member() {
     ln -sfn "$(readlink "$build/tests/service/$link")" "$member/service/$link"
   done
   printf '%s\n' "$settings" >"$member/service/settings.ini"
-  QUILLARO_LOCK_FOLDER="$member/lock" "$member/service/quillaro" 2>"$member/service.err" &
-  SERVICE_PIDS[$index]=$!
-  local deadline=$((SECONDS + 30))
-  until grep -q running "$member/service.err" 2>/dev/null; do
-    ((SECONDS < deadline)) || { echo "[fleet] service $index did not start" >&2; return 1; }
-    sleep 0.05
-  done
-  "$build/src/node/quillaro-node" --url "$BROKER_URL" --service "$member/service" "$@" \
-    2>"$member/node.err" &
-  NODE_PIDS[$index]=$!
+  fleet_start_service "$work" "$index" || return 1
+  fleet_start_node "$work" "$index" "$build" "$@"
 }
 
 fleet_stop_members() {

@@ -15,8 +15,11 @@ case "${1:-linux}" in
            libvips-dev libsystemd-dev libseccomp-dev nlohmann-json3-dev
            ghostscript fonts-urw-base35 fontforge
            clang libclang-rt-14-dev python3 python3-jsonschema
-           rabbitmq-server librabbitmq-dev
-         ) ;;
+           rabbitmq-server librabbitmq-dev prometheus-cpp-dev libcivetweb-dev
+         )
+         # Node.js and npm validate the Kubernetes manifests; a machine that
+         # has them from elsewhere keeps those.
+         command -v npm >/dev/null || packages+=(nodejs npm) ;;
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
              libz-mingw-w64-dev wine64 wine

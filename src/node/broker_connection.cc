@@ -2,10 +2,15 @@
 
 #include <amqp.h>
 #include <amqp_framing.h>
+#include <amqp_ssl_socket.h>
 #include <amqp_tcp_socket.h>
-#include <sys/time.h>
 
+#include <chrono>
+#include <cstring>
 #include <vector>
+
+#include "platform/monotonic_clock.h"
+#include "platform/socket_keepalive.h"
 
 namespace quillaro {
 namespace {
@@ -13,11 +18,18 @@ namespace {
 constexpr amqp_channel_t kChannel = 1;
 // The largest frame the broker offers; bodies travel in frames of this size.
 constexpr int kFrameMaxBytes = 131072;
-// Heartbeats stay off: a node blocks for a whole job while the service works
-// and reads no frames then, which a heartbeat check would take for a dead
-// peer. A node that dies closes its socket; a node whose machine vanishes is
-// found by the broker's consumer timeout.
-constexpr int kHeartbeatSeconds = 0;
+// Deadlines of the broker's answers: connecting, the login handshake, and
+// every request that waits for a reply (queue.declare, basic.consume, ...).
+constexpr int kConnectTimeoutSeconds = 10;
+constexpr int kRpcTimeoutSeconds = 30;
+// TCP keepalive under the heartbeats: a connection whose peer vanished is
+// dropped by the system after about 30 + 3 x 10 s, and one whose sent data
+// stays unacknowledged for 60 s at once (a publish into a dead connection
+// would otherwise block in the write).
+constexpr uint32_t kKeepAliveIdleSeconds = 30;
+constexpr uint32_t kKeepAliveIntervalSeconds = 10;
+constexpr uint32_t kKeepAliveProbes = 3;
+constexpr uint32_t kUnacknowledgedLimitMs = 60000;
 
 amqp_bytes_t Bytes(const std::string& text) {
   amqp_bytes_t bytes;
@@ -29,6 +41,14 @@ amqp_bytes_t Bytes(const std::string& text) {
 std::string String(amqp_bytes_t bytes) {
   return std::string(static_cast<const char*>(bytes.bytes), bytes.len);
 }
+
+struct timeval TimeVal(uint32_t ms) {
+  struct timeval tv;
+  tv.tv_sec = static_cast<time_t>(ms / 1000);
+  tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
+  return tv;
+}
+
 
 std::string ReplyText(const amqp_rpc_reply_t& reply) {
   switch (reply.reply_type) {
@@ -74,6 +94,26 @@ std::optional<int64_t> IntegerValue(const amqp_field_value_t& value) {
   }
 }
 
+BrokerMessage MessageFrom(const amqp_message_t& amqp_message) {
+  BrokerMessage message;
+  message.body = String(amqp_message.body);
+  const amqp_basic_properties_t& properties = amqp_message.properties;
+  if (properties._flags & AMQP_BASIC_MESSAGE_ID_FLAG) message.message_id = String(properties.message_id);
+  if (properties._flags & AMQP_BASIC_REPLY_TO_FLAG) message.reply_to = String(properties.reply_to);
+  if (properties._flags & AMQP_BASIC_HEADERS_FLAG) {
+    for (int i = 0; i < properties.headers.num_entries; ++i) {
+      const amqp_table_entry_t& entry = properties.headers.entries[i];
+      const std::string key = String(entry.key);
+      if (entry.value.kind == AMQP_FIELD_KIND_UTF8 || entry.value.kind == AMQP_FIELD_KIND_BYTES) {
+        message.headers[key] = String(entry.value.value.bytes);
+      } else if (key == "x-delivery-count") {
+        message.failed_deliveries = IntegerValue(entry.value).value_or(0);
+      }
+    }
+  }
+  return message;
+}
+
 }  // namespace
 
 struct BrokerConnection::State {
@@ -91,35 +131,81 @@ struct BrokerConnection::State {
 BrokerConnection::BrokerConnection(std::unique_ptr<State> state) : state_(std::move(state)) {}
 BrokerConnection::~BrokerConnection() = default;
 
-std::unique_ptr<BrokerConnection> BrokerConnection::Open(const std::string& url,
+std::unique_ptr<BrokerConnection> BrokerConnection::Open(const BrokerEndpoint& endpoint,
                                                           std::string* error) {
-  std::vector<char> url_copy(url.begin(), url.end());
+  std::vector<char> url_copy(endpoint.url.begin(), endpoint.url.end());
   url_copy.push_back('\0');
   amqp_connection_info info;
   amqp_default_connection_info(&info);
   if (amqp_parse_url(url_copy.data(), &info) != AMQP_STATUS_OK) {
-    *error = "not an amqp:// URL: " + url;
+    // The URL is not repeated: it may hold a password.
+    *error = "the broker URL is not of the form amqp[s]://user@host:port/vhost";
     return nullptr;
   }
+  // "amqp://host:5672/" names the virtual host "" (the path after the
+  // slash), which RabbitMQ has not, so every login would fail and a node
+  // would retry forever; the default virtual host "/" is spelt "/%2f".
+  if (info.vhost[0] == '\0') {
+    *error = "the URL names the empty virtual host (it ends in '/'); write /%2f for the "
+             "default virtual host \"/\"";
+    return nullptr;
+  }
+  std::vector<char> password(endpoint.password.begin(), endpoint.password.end());
+  password.push_back('\0');
+  if (!endpoint.password.empty()) info.password = password.data();
+
   auto state = std::make_unique<State>();
   state->connection = amqp_new_connection();
-  amqp_socket_t* socket = amqp_tcp_socket_new(state->connection);  // owned by the connection
+  amqp_socket_t* socket = nullptr;  // owned by the connection
+  if (info.ssl) {
+    if (endpoint.ca_file.empty()) {
+      *error = "amqps:// needs the CA certificates that the broker's certificate chains to";
+      return nullptr;
+    }
+    socket = amqp_ssl_socket_new(state->connection);
+    if (socket == nullptr) {
+      *error = "cannot make a TLS socket";
+      return nullptr;
+    }
+    if (amqp_ssl_socket_set_cacert(socket, endpoint.ca_file.c_str()) != AMQP_STATUS_OK) {
+      *error = "cannot read the CA certificates " + endpoint.ca_file;
+      return nullptr;
+    }
+    // The broker must prove its name: a certificate of the right CA for
+    // another host is refused as well.
+    amqp_ssl_socket_set_verify_peer(socket, 1);
+    amqp_ssl_socket_set_verify_hostname(socket, 1);
+  } else {
+    socket = amqp_tcp_socket_new(state->connection);
+  }
   if (socket == nullptr) {
     *error = "cannot make a socket";
     return nullptr;
   }
-  struct timeval connect_timeout = {10, 0};
+  struct timeval connect_timeout = {kConnectTimeoutSeconds, 0};
+  struct timeval rpc_timeout = {kRpcTimeoutSeconds, 0};
+  amqp_set_handshake_timeout(state->connection, &connect_timeout);
+  amqp_set_rpc_timeout(state->connection, &rpc_timeout);
+  const std::string where = std::string(info.ssl ? "amqps://" : "amqp://") + info.host + ":" +
+                            std::to_string(info.port);
   if (int status = amqp_socket_open_noblock(socket, info.host, info.port, &connect_timeout);
       status != AMQP_STATUS_OK) {
-    *error = std::string("connect to ") + info.host + ":" + std::to_string(info.port) + ": " +
-             amqp_error_string2(status);
+    *error = "connect to " + where + ": " + amqp_error_string2(status);
+    return nullptr;
+  }
+  OsError os_error;
+  if (!EnableSocketKeepAlive(amqp_get_sockfd(state->connection), kKeepAliveIdleSeconds,
+                             kKeepAliveIntervalSeconds, kKeepAliveProbes, kUnacknowledgedLimitMs,
+                             &os_error)) {
+    *error = "connect to " + where + ": " + os_error.ToString();
     return nullptr;
   }
   amqp_rpc_reply_t reply =
-      amqp_login(state->connection, info.vhost, 0, kFrameMaxBytes, kHeartbeatSeconds,
+      amqp_login(state->connection, info.vhost, 0, kFrameMaxBytes, endpoint.heartbeat_seconds,
                  AMQP_SASL_METHOD_PLAIN, info.user, info.password);
   if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
-    *error = "login: " + ReplyText(reply);
+    *error = "login to virtual host \"" + std::string(info.vhost) + "\" on " + where + " as \"" +
+             info.user + "\": " + ReplyText(reply);
     return nullptr;
   }
   state->logged_in = true;
@@ -141,27 +227,39 @@ bool BrokerConnection::Check(const char* what) {
   amqp_rpc_reply_t reply = amqp_get_rpc_reply(state_->connection);
   if (reply.reply_type == AMQP_RESPONSE_NORMAL) return true;
   error_ = std::string(what) + ": " + ReplyText(reply);
+  if (reply.reply_type == AMQP_RESPONSE_SERVER_EXCEPTION) {
+    if (reply.reply.id == AMQP_CHANNEL_CLOSE_METHOD) state_->channel_open = false;
+    if (reply.reply.id == AMQP_CONNECTION_CLOSE_METHOD) state_->logged_in = false;
+  }
   return false;
 }
 
-bool BrokerConnection::DeclareQueue(const std::string& queue, int32_t delivery_limit,
-                                    const std::string& dead_letter_queue) {
+bool BrokerConnection::DeclareQueue(const std::string& queue, const std::string& exchange) {
   const std::string quorum = "quorum";
-  const std::string default_exchange;
   std::vector<amqp_table_entry_t> entries = {TextEntry("x-queue-type", quorum)};
-  if (delivery_limit > 0) {
-    amqp_table_entry_t limit;
-    limit.key = amqp_cstring_bytes("x-delivery-limit");
-    limit.value.kind = AMQP_FIELD_KIND_I32;
-    limit.value.value.i32 = delivery_limit;
-    entries.push_back(limit);
-    entries.push_back(TextEntry("x-dead-letter-exchange", default_exchange));
-    entries.push_back(TextEntry("x-dead-letter-routing-key", dead_letter_queue));
-  }
   amqp_table_t arguments = {static_cast<int>(entries.size()), entries.data()};
   amqp_queue_declare(state_->connection, kChannel, Bytes(queue), /*passive=*/0, /*durable=*/1,
                      /*exclusive=*/0, /*auto_delete=*/0, arguments);
-  return Check("queue.declare");
+  if (!Check("queue.declare")) return false;
+  amqp_queue_bind(state_->connection, kChannel, Bytes(queue), Bytes(exchange), Bytes(queue),
+                  amqp_empty_table);
+  return Check("queue.bind");
+}
+
+std::optional<bool> BrokerConnection::QueueExists(const std::string& queue) {
+  amqp_queue_declare(state_->connection, kChannel, Bytes(queue), /*passive=*/1, 0, 0, 0,
+                     amqp_empty_table);
+  amqp_rpc_reply_t reply = amqp_get_rpc_reply(state_->connection);
+  if (reply.reply_type == AMQP_RESPONSE_NORMAL) return true;
+  if (reply.reply_type == AMQP_RESPONSE_SERVER_EXCEPTION &&
+      reply.reply.id == AMQP_CHANNEL_CLOSE_METHOD &&
+      static_cast<amqp_channel_close_t*>(reply.reply.decoded)->reply_code == AMQP_NOT_FOUND) {
+    state_->channel_open = false;
+    error_ = "queue " + queue + " does not exist";
+    return false;
+  }
+  Check("queue.declare (passive)");
+  return std::nullopt;
 }
 
 bool BrokerConnection::DeleteQueue(const std::string& queue) {
@@ -169,7 +267,10 @@ bool BrokerConnection::DeleteQueue(const std::string& queue) {
   return Check("queue.delete");
 }
 
-bool BrokerConnection::Publish(const std::string& queue, const BrokerMessage& message) {
+BrokerConnection::PublishResult BrokerConnection::Publish(const std::string& exchange,
+                                                          const std::string& routing_key,
+                                                          const BrokerMessage& message,
+                                                          uint32_t confirm_timeout_ms) {
   std::vector<amqp_table_entry_t> entries;
   for (const auto& [key, value] : message.headers) {
     amqp_table_entry_t entry;
@@ -190,85 +291,165 @@ bool BrokerConnection::Publish(const std::string& queue, const BrokerMessage& me
     properties._flags |= AMQP_BASIC_REPLY_TO_FLAG;
     properties.reply_to = Bytes(message.reply_to);
   }
-  if (int status = amqp_basic_publish(state_->connection, kChannel, amqp_empty_bytes, Bytes(queue),
-                                      0, 0, &properties, Bytes(message.body));
+  returned_ = false;
+  // Mandatory: a message that no queue takes comes back (basic.return, just
+  // before its confirm) instead of vanishing.
+  if (int status = amqp_basic_publish(state_->connection, kChannel, Bytes(exchange),
+                                      Bytes(routing_key), /*mandatory=*/1, /*immediate=*/0,
+                                      &properties, Bytes(message.body));
       status != AMQP_STATUS_OK) {
     error_ = std::string("basic.publish: ") + amqp_error_string2(status);
-    return false;
+    return PublishResult::kFailed;
   }
+  ++published_;
   // Publisher confirms: the broker answers basic.ack once the message is
-  // safe, basic.nack when it could not take it. With prefetch 1 and the one
-  // delivery still unacknowledged, no delivery can come in between.
-  for (;;) {
-    amqp_frame_t frame;
-    if (int status = amqp_simple_wait_frame(state_->connection, &frame);
-        status != AMQP_STATUS_OK) {
-      error_ = std::string("waiting for the publish confirm: ") + amqp_error_string2(status);
-      return false;
-    }
-    if (frame.frame_type != AMQP_FRAME_METHOD) continue;
-    switch (frame.payload.method.id) {
-      case AMQP_BASIC_ACK_METHOD:
-        return true;
-      case AMQP_BASIC_NACK_METHOD:
+  // safe, basic.nack when it could not take it. A broker that blocks
+  // publishers (a resource alarm) holds the confirm back: that time does not
+  // count against the deadline, the alarm is the broker's to clear.
+  uint64_t waited_ms = 0;
+  while (waited_ms < confirm_timeout_ms) {
+    const uint64_t started = MonotonicMilliseconds();
+    const uint32_t slice = std::min<uint64_t>(confirm_timeout_ms - waited_ms, 1000);
+    switch (ReadEvent(slice)) {
+      case Event::kConfirm:
+        return returned_ ? PublishResult::kUnroutable : PublishResult::kConfirmed;
+      case Event::kNack:
         error_ = "the broker refused the message (basic.nack)";
-        return false;
-      case AMQP_CHANNEL_CLOSE_METHOD:
-      case AMQP_CONNECTION_CLOSE_METHOD:
-        error_ = "the broker closed the connection while publishing";
-        return false;
+        return PublishResult::kFailed;
+      case Event::kFailed:
+        error_ = "while publishing: " + error_;
+        return PublishResult::kFailed;
       default:
-        continue;
+        break;
     }
+    if (!blocked_) waited_ms += MonotonicMilliseconds() - started;
+    if (wait_hook_) wait_hook_();
   }
+  error_ = "no publish confirm from the broker within " + std::to_string(confirm_timeout_ms / 1000) +
+           " s";
+  return PublishResult::kFailed;
 }
 
 bool BrokerConnection::Consume(const std::string& queue, uint16_t prefetch) {
   amqp_basic_qos(state_->connection, kChannel, 0, prefetch, 0);
   if (!Check("basic.qos")) return false;
-  amqp_basic_consume(state_->connection, kChannel, Bytes(queue), amqp_empty_bytes, 0,
-                     /*no_ack=*/0, 0, amqp_empty_table);
-  return Check("basic.consume");
+  amqp_basic_consume_ok_t* ok = amqp_basic_consume(state_->connection, kChannel, Bytes(queue),
+                                                   amqp_empty_bytes, 0, /*no_ack=*/0, 0,
+                                                   amqp_empty_table);
+  if (!Check("basic.consume")) return false;
+  consumer_tag_ = String(ok->consumer_tag);
+  return true;
+}
+
+bool BrokerConnection::CancelConsume() {
+  if (consumer_tag_.empty()) return true;
+  amqp_basic_cancel(state_->connection, kChannel, Bytes(consumer_tag_));
+  consumer_tag_.clear();
+  return Check("basic.cancel");
+}
+
+BrokerConnection::Event BrokerConnection::ReadEvent(uint32_t timeout_ms) {
+  amqp_connection_state_t connection = state_->connection;
+  amqp_maybe_release_buffers(connection);
+  amqp_frame_t frame;
+  struct timeval timeout = TimeVal(timeout_ms);
+  // librabbitmq sends our heartbeats while it waits here, and fails the
+  // wait when the broker's stop coming.
+  int status = amqp_simple_wait_frame_noblock(connection, &frame, &timeout);
+  if (status == AMQP_STATUS_TIMEOUT) return Event::kNothing;
+  if (status != AMQP_STATUS_OK) {
+    error_ = std::string("connection to the broker lost: ") + amqp_error_string2(status);
+    return Event::kFailed;
+  }
+  if (frame.frame_type != AMQP_FRAME_METHOD) return Event::kNothing;
+  void* decoded = frame.payload.method.decoded;
+  switch (frame.payload.method.id) {
+    case AMQP_BASIC_DELIVER_METHOD: {
+      const uint64_t tag = static_cast<amqp_basic_deliver_t*>(decoded)->delivery_tag;
+      amqp_message_t message;
+      amqp_rpc_reply_t reply = amqp_read_message(connection, frame.channel, &message, 0);
+      if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
+        error_ = "reading a delivery: " + ReplyText(reply);
+        return Event::kFailed;
+      }
+      deliveries_.push_back(MessageFrom(message));
+      deliveries_.back().delivery_tag = tag;
+      amqp_destroy_message(&message);
+      return Event::kDelivery;
+    }
+    case AMQP_BASIC_RETURN_METHOD: {
+      amqp_message_t message;
+      amqp_rpc_reply_t reply = amqp_read_message(connection, frame.channel, &message, 0);
+      if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
+        error_ = "reading a returned message: " + ReplyText(reply);
+        return Event::kFailed;
+      }
+      amqp_destroy_message(&message);
+      returned_ = true;
+      return Event::kReturn;
+    }
+    case AMQP_BASIC_ACK_METHOD: {
+      auto* ack = static_cast<amqp_basic_ack_t*>(decoded);
+      if (ack->delivery_tag == published_ || (ack->multiple && ack->delivery_tag >= published_)) {
+        return Event::kConfirm;
+      }
+      return Event::kNothing;
+    }
+    case AMQP_BASIC_NACK_METHOD:
+      return Event::kNack;
+    case AMQP_BASIC_CANCEL_METHOD:
+      consumer_cancelled_ = true;
+      consumer_tag_.clear();
+      error_ = "the broker cancelled our consumer (its queue was deleted)";
+      return Event::kFailed;
+    case AMQP_CONNECTION_BLOCKED_METHOD:
+      blocked_ = true;
+      return Event::kNothing;
+    case AMQP_CONNECTION_UNBLOCKED_METHOD:
+      blocked_ = false;
+      return Event::kNothing;
+    case AMQP_CHANNEL_CLOSE_METHOD: {
+      auto* close = static_cast<amqp_channel_close_t*>(decoded);
+      error_ = "channel closed by the broker: " + String(close->reply_text);
+      amqp_channel_close_ok_t ok;
+      amqp_send_method(connection, frame.channel, AMQP_CHANNEL_CLOSE_OK_METHOD, &ok);
+      state_->channel_open = false;
+      return Event::kFailed;
+    }
+    case AMQP_CONNECTION_CLOSE_METHOD: {
+      auto* close = static_cast<amqp_connection_close_t*>(decoded);
+      error_ = "connection closed by the broker: " + String(close->reply_text);
+      amqp_connection_close_ok_t ok;
+      amqp_send_method(connection, 0, AMQP_CONNECTION_CLOSE_OK_METHOD, &ok);
+      state_->channel_open = false;
+      state_->logged_in = false;
+      return Event::kFailed;
+    }
+    default:
+      return Event::kNothing;
+  }
 }
 
 std::optional<BrokerMessage> BrokerConnection::Receive(uint32_t timeout_ms) {
   error_.clear();
-  amqp_maybe_release_buffers(state_->connection);
-  struct timeval timeout = {static_cast<time_t>(timeout_ms / 1000),
-                            static_cast<suseconds_t>(timeout_ms % 1000) * 1000};
-  amqp_envelope_t envelope;
-  amqp_rpc_reply_t reply = amqp_consume_message(state_->connection, &envelope, &timeout, 0);
-  if (reply.reply_type == AMQP_RESPONSE_LIBRARY_EXCEPTION &&
-      reply.library_error == AMQP_STATUS_TIMEOUT) {
-    return std::nullopt;
+  const uint64_t deadline = MonotonicMilliseconds() + timeout_ms;
+  while (deliveries_.empty()) {
+    const uint64_t now = MonotonicMilliseconds();
+    if (now >= deadline) return std::nullopt;
+    if (ReadEvent(static_cast<uint32_t>(deadline - now)) == Event::kFailed) return std::nullopt;
   }
-  if (reply.reply_type != AMQP_RESPONSE_NORMAL) {
-    error_ = "receiving: " + ReplyText(reply);
-    if (reply.reply_type == AMQP_RESPONSE_LIBRARY_EXCEPTION &&
-        reply.library_error == AMQP_STATUS_UNEXPECTED_STATE) {
-      error_ += " (the broker sent something other than a delivery)";
-    }
-    return std::nullopt;
-  }
-  BrokerMessage message;
-  message.delivery_tag = envelope.delivery_tag;
-  message.body = String(envelope.message.body);
-  const amqp_basic_properties_t& properties = envelope.message.properties;
-  if (properties._flags & AMQP_BASIC_MESSAGE_ID_FLAG) message.message_id = String(properties.message_id);
-  if (properties._flags & AMQP_BASIC_REPLY_TO_FLAG) message.reply_to = String(properties.reply_to);
-  if (properties._flags & AMQP_BASIC_HEADERS_FLAG) {
-    for (int i = 0; i < properties.headers.num_entries; ++i) {
-      const amqp_table_entry_t& entry = properties.headers.entries[i];
-      const std::string key = String(entry.key);
-      if (entry.value.kind == AMQP_FIELD_KIND_UTF8 || entry.value.kind == AMQP_FIELD_KIND_BYTES) {
-        message.headers[key] = String(entry.value.value.bytes);
-      } else if (key == "x-delivery-count") {
-        message.failed_deliveries = IntegerValue(entry.value).value_or(0);
-      }
-    }
-  }
-  amqp_destroy_envelope(&envelope);
+  BrokerMessage message = std::move(deliveries_.front());
+  deliveries_.pop_front();
   return message;
+}
+
+bool BrokerConnection::Pump(uint32_t timeout_ms) {
+  const uint64_t deadline = MonotonicMilliseconds() + timeout_ms;
+  for (;;) {
+    const uint64_t now = MonotonicMilliseconds();
+    if (now >= deadline) return true;
+    if (ReadEvent(static_cast<uint32_t>(deadline - now)) == Event::kFailed) return false;
+  }
 }
 
 bool BrokerConnection::Ack(uint64_t delivery_tag) {

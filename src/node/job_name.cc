@@ -29,4 +29,24 @@ std::string SafeJobName(const std::string& name) {
   return safe;
 }
 
+std::string KeptExtension(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot + 1 == name.size() || name.size() - dot - 1 > 8) return {};
+  for (size_t i = dot + 1; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return {};
+  }
+  return name.substr(dot);
+}
+
+std::string RestoreResultName(const std::string& file, const std::string& job_id,
+                              const std::string& name) {
+  const std::string extension = KeptExtension(name);
+  const std::string stem = extension.empty() ? name : name.substr(0, name.size() - extension.size());
+  const std::string run_name = job_id + extension;
+  if (file.compare(0, run_name.size(), run_name) == 0) return name + file.substr(run_name.size());
+  if (file.compare(0, job_id.size(), job_id) == 0) return stem + file.substr(job_id.size());
+  return file;
+}
+
 }  // namespace quillaro

@@ -1,20 +1,17 @@
 #include "node/service_folder.h"
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "node/file_bundle.h"
+#include "node/job_name.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"
-#include "platform/monotonic_clock.h"
 
 namespace quillaro {
 namespace {
 
-constexpr uint32_t kMarkerPollMs = 20;
 const char* const kMarkerSuffixes[] = {"_done", "_watermark_done_ok", "_watermark_done_error"};
 
 std::string Stem(const std::string& name) {
@@ -31,6 +28,22 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 ServiceFolder::ServiceFolder(std::string folder) : folder_(std::move(folder)) {
   std::error_code ignored;
   std::filesystem::create_directories(folder_ + "/staging", ignored);
+}
+
+std::string ServiceFolder::InboxName(const std::string& job_id,
+                                     const std::string& submitted_name) {
+  return job_id + KeptExtension(submitted_name);
+}
+
+void ServiceFolder::ClearStaleJobs() const {
+  for (const char* sub : {"/in", "/staging", "/out", "/failed"}) {
+    auto entries = ListDirectory(folder_ + sub);
+    if (!entries) continue;
+    for (const DirectoryEntry& entry : *entries) {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder_ + sub + "/" + entry.name, ignored);
+    }
+  }
 }
 
 std::vector<std::string> ServiceFolder::ResultNames(const std::string& name) const {
@@ -79,15 +92,11 @@ bool ServiceFolder::Submit(const std::string& name, const std::string& bytes,
   return true;
 }
 
-bool ServiceFolder::WaitForMarker(const std::string& name, uint32_t timeout_ms) const {
-  const uint64_t deadline = MonotonicMilliseconds() + timeout_ms;
-  for (;;) {
-    for (const char* suffix : kMarkerSuffixes) {
-      if (GetEntryInfo(folder_ + "/out/" + name + suffix).kind == EntryKind::kFile) return true;
-    }
-    if (MonotonicMilliseconds() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kMarkerPollMs));
+bool ServiceFolder::HasMarker(const std::string& name) const {
+  for (const char* suffix : kMarkerSuffixes) {
+    if (GetEntryInfo(folder_ + "/out/" + name + suffix).kind == EntryKind::kFile) return true;
   }
+  return false;
 }
 
 std::vector<BundledFile> ServiceFolder::CollectResults(const std::string& name) const {
