@@ -319,9 +319,13 @@ TEST(NoJobLostTest, JobsEndedForWaitingBehindSlowOnesAreRunAgain) {
 // A stand-in for gs that takes its time before doing the real work.
 void SlowGs(const ServiceProcess& service, const fs::path& real_gs, int seconds) {
   fs::remove(service.root() / "gs");
-  WriteFileBytes(service.root() / "gs", "#!/bin/sh\nsleep " + std::to_string(seconds) + "\nexec '" +
-                                            real_gs.string() + "' \"$@\"\n");
-  fs::permissions(service.root() / "gs", fs::perms::owner_all);
+  // No shell command that forks: an interpreter run may start no process, only replace itself.
+  WriteFileBytes(service.root() / "gs",
+                 "#!/usr/bin/python3\nimport os, sys, time\ntime.sleep(" + std::to_string(seconds) +
+                     ")\nos.execv('" + real_gs.string() + "', ['gs'] + sys.argv[1:])\n");
+  // The interpreters may run as another user than the service.
+  fs::permissions(service.root() / "gs", fs::perms::owner_all | fs::perms::others_read |
+                                            fs::perms::others_exec);
 }
 
 // Jobs still waiting when the service is stopped, and jobs dropped while it is down (older than
