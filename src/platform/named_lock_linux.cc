@@ -11,6 +11,7 @@
 #include "platform/code_page.h"
 #include "platform/module_path.h"
 #include "platform/named_lock_gate.h"
+#include "platform/unique_fd_linux.h"
 
 namespace quillaro {
 namespace {
@@ -92,26 +93,23 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
   // descriptions, including those of this process, and dies with it. A link
   // planted at the path is not followed (ELOOP), a new file is for the
   // service's user alone and the mode of an existing one is left as it is.
-  handle_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (handle_ < 0) {
+  UniqueFd file(::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  if (!file.Valid()) {
     FailWith(error, LastOsError("open", path_));
     return Result::kUnavailable;
   }
   // A file someone else made (or a hard link to one) is refused: its owner
   // could hold it for ever, or it is not a lock file at all.
   struct stat status = {};
-  if (::fstat(handle_, &status) != 0) {
+  if (::fstat(file.Get(), &status) != 0) {
     FailWith(error, LastOsError("fstat", path_));
-    ::close(handle_);
-    handle_ = -1;
     return Result::kUnavailable;
   }
   if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || status.st_nlink != 1) {
     FailWith(error, OsError{"open", EPERM, path_});
-    ::close(handle_);
-    handle_ = -1;
     return Result::kUnavailable;
   }
+  handle_ = file.Release();
   for (;;) {
     bool interrupted = false;
     for (int32_t slot = 0; slot < slots_; ++slot) {
