@@ -2,8 +2,12 @@
 # Builds GhostPCL (gpcl6) and GhostXPS (gxps) from Debian's ghostscript source
 # package, which carries the whole GhostPDL tree. Debian ships only gs.
 #
-# The binaries are cached outside the clone, keyed by the source version, so a
-# second run (or CI on the same machine) skips the four-minute build.
+# Our patches (scripts/patches/ghostpdl-*.patch) are applied to the source:
+# see each patch's own comments for what it changes and why.
+#
+# The binaries are cached outside the clone, keyed by the source version and
+# the patch level, so a second run (or CI on the same machine) skips the
+# four-minute build, and a build without the current patches is never reused.
 #   QUILLARO_CACHE   cache root (default /var/cache/quillaro)
 # Prints the folder holding gpcl6 and gxps on its last line.
 set -euo pipefail
@@ -22,7 +26,10 @@ ensure_deb_src() {
 }
 
 version=$(dpkg-query -W -f='${Version}' ghostscript 2>/dev/null) || fail "ghostscript is not installed (run install_deps.sh)"
-out_dir="$cache_root/ghostpdl-$version"
+# Raised whenever a patch is added or changed.
+# p1: no PJL file system and no PJL GSSET/GSSETSTRING (ghostpdl-pjl-no-file-system.patch).
+patch_level=p1
+out_dir="$cache_root/ghostpdl-$version-$patch_level"
 if [ -x "$out_dir/bin/gpcl6" ] && [ -x "$out_dir/bin/gxps" ]; then
   echo "[interpreters] cached: $out_dir/bin" >&2
   echo "$out_dir/bin"
@@ -58,6 +65,9 @@ cd src
 # GhostXPS without the JPEG XR library Debian strips (see xps_jpegxr_stub.sh).
 source "$scripts/xps_jpegxr_stub.sh"
 stub_jpegxr
+# Our own patches (shared with build_windows_interpreters.sh).
+source "$scripts/ghostpdl_patches.sh"
+apply_ghostpdl_patches || fail "applying our patches to the GhostPDL source"
 
 echo "[interpreters] configuring" >&2
 ./configure --without-x --disable-cups --disable-gtk --without-tesseract --without-libpaper >configure.log 2>&1 \

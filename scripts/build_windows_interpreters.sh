@@ -8,13 +8,19 @@
 # their Debian source packages first. Every exe is linked -static: nothing but
 # the exe has to be copied to a Windows machine.
 #
+# GhostPDL gets the same patches as the Linux build (scripts/patches/, applied
+# by ghostpdl_patches.sh).
+#
 # Everything is cached outside the clone, keyed by the ghostscript version:
-#   ${QUILLARO_CACHE:-/var/cache/quillaro}/windows-<version>-r<recipe>/
-#     deps/        the static libraries (one .complete-<name> marker each, so an
-#                  interrupted build resumes with the next library)
+#   ${QUILLARO_CACHE:-/var/cache/quillaro}/windows-<version>-r<recipe>/deps/
+#                  the static libraries (one .complete-<name> marker each, so an
+#                  interrupted build resumes with the next library); they do not
+#                  depend on our GhostPDL patches, so every patch level shares them
+#   ${QUILLARO_CACHE:-/var/cache/quillaro}/windows-<version>-r<recipe>-<patch level>/
 #     bin/         the three exes
 #     source-version, timings.txt
-#   windows-<version>-r<recipe>.complete marks a finished build; without it, it is rebuilt.
+#   windows-<version>-r<recipe>-<patch level>.complete marks a finished build;
+#   without it, it is rebuilt.
 # Installs what it needs with install_deps.sh windows. Prints the bin folder on its last line.
 #   JOBS   parallel make jobs (default 2; the machine is shared)
 set -euo pipefail
@@ -29,7 +35,11 @@ version=$(dpkg-query -W -f='${Version}' ghostscript 2>/dev/null) || fail "ghosts
 # The recipe revision is part of the key: a build made with another device
 # list (or other patches) is not the one this script makes.
 recipe=2
-out_dir="$cache_root/windows-$version-r$recipe"
+# Raised with the Linux build's patch level (build_interpreters.sh) whenever
+# a patch is added or changed.
+patch_level=p1
+libs_dir="$cache_root/windows-$version-r$recipe"
+out_dir="$libs_dir-$patch_level"
 marker="$out_dir.complete"
 if [ -f "$marker" ] && [ -f "$out_dir/bin/gswin32c.exe" ] && [ -f "$out_dir/bin/gpcl6win32.exe" ] \
    && [ -f "$out_dir/bin/gxpswin32.exe" ]; then
@@ -50,7 +60,7 @@ if [ ! -f "$src_list" ]; then
   apt-get update -qq || fail "apt-get update after adding deb-src"
 fi
 
-prefix="$out_dir/deps"
+prefix="$libs_dir/deps"
 work="$out_dir/work"
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include" "$work"
 timings="$out_dir/timings.txt"
@@ -179,6 +189,10 @@ cd "$src"
 # GhostXPS without the JPEG XR library Debian strips (see xps_jpegxr_stub.sh).
 source "$here/xps_jpegxr_stub.sh"
 stub_jpegxr
+# Our own patches, as on Linux (Windows collapses ".." in a path by itself,
+# so there a PJL path leaves the volume folder even when it does not exist).
+source "$here/ghostpdl_patches.sh"
+apply_ghostpdl_patches || fail "applying our patches to the GhostPDL source"
 # Debian's reproducible-timestamp patch fixes TZ with setenv, which msvcrt
 # lacks; its own call does the same.
 grep -q '^#include "gp.h"' base/gp_unix.c || fail "base/gp_unix.c has no gp.h include to patch"

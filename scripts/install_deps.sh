@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quillaro builds, runs and tests with.
 # Idempotent: packages already present are left alone.
-#   install_deps.sh [linux|windows]   (default linux)
+#   install_deps.sh [linux|windows|deb]   (default linux)
 # windows: what the Windows port is cross-built and tested with, mingw-w64
 # (the posix thread variant: the win32 one has no std::thread) and Wine,
 # which runs the cross-built programs here; GoogleTest's sources and the
@@ -26,6 +26,8 @@ case "${1:-linux}" in
              autoconf automake libtool cmake pkg-config dpkg-dev libvips-tools
              googletest nlohmann-json3-dev
            ) ;;
+  # scripts/check_deb.sh: a fresh Debian 12 root booted with systemd.
+  deb) packages=(mmdebstrap systemd-container) ;;
   *) echo "[deps] unknown package set $1" >&2; exit 1 ;;
 esac
 

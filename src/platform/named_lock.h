@@ -17,11 +17,16 @@ namespace quillaro {
 // for it. When a holder dies, its slot is free for the next waiter (an
 // abandoned lock counts as taken).
 //
-// On Linux the "Global\" namespace is a lock folder (the environment
-// variable QUILLARO_LOCK_FOLDER when set and not empty, else /run/lock when
-// writable, else /tmp), the lock is a file named after the rest of the name,
-// and slot k is an open-file-description lock on its byte k, so a lock of the
-// whole file (as other programs may take it) excludes every slot.
+// On Linux the "Global\" namespace is a lock folder that only the service's
+// user should be able to write to: QUILLARO_LOCK_FOLDER when set and not
+// empty (services that name the same folder share the slots), else systemd's
+// RUNTIME_DIRECTORY, else the executable's own folder. The lock is a file
+// named after the rest of the name, and slot k is an open-file-description
+// lock on its byte k, so a lock of the whole file (as other programs may take
+// it) excludes every slot. The file is made mode 0600 and never re-moded; a
+// link at its path is not followed, and a file that is not a plain file of
+// the process's own effective user with one link is refused (Acquire gives
+// kUnavailable, with ELOOP or EPERM).
 // On Windows each slot is a named mutex of its own (the name, then the slot
 // number after the first slot); a mutex a dead holder left (abandoned) is
 // taken over. A mutex belongs to a thread: call Release() on the thread that

@@ -9,7 +9,9 @@
 #include <cstdlib>
 
 #include "platform/code_page.h"
+#include "platform/module_path.h"
 #include "platform/named_lock_gate.h"
+#include "platform/unique_fd_linux.h"
 
 namespace quillaro {
 namespace {
@@ -19,15 +21,25 @@ namespace {
 // queue at the gate (named_lock_gate.h) and are woken one by one.
 constexpr uint32_t kForeignHolderRetryMs = 50;
 
-// QUILLARO_LOCK_FOLDER, when set and not empty, stands for /run/lock: several
-// services on one machine, each with a folder of its own, then exclude each
-// other no more than services on different machines do (a local fleet).
+// The folder of the lock files: one that only the service's own user can
+// write to, since whoever can make a file there can hold the lock and stall
+// every job, or (in a folder shared with other users, as /run/lock is) plant
+// a link that the service would follow. In this order:
+//  - QUILLARO_LOCK_FOLDER when set and not empty: the operator's explicit
+//    choice. Services that give the same folder share the lock's slots (the
+//    machine-wide Parallel); a local fleet gives each member its own.
+//  - RUNTIME_DIRECTORY (its first entry), which systemd makes for the unit's
+//    RuntimeDirectory=, owned by the service's user and emptied when it stops.
+//  - the service's own folder, beside its log.txt, for a service started by
+//    hand. Empty when the system cannot tell where that is.
 std::string LockFolder() {
-  if (const char* folder = std::getenv("QUILLARO_LOCK_FOLDER");
-      folder != nullptr && folder[0] != '\0') {
-    return folder;
+  for (const char* variable : {"QUILLARO_LOCK_FOLDER", "RUNTIME_DIRECTORY"}) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || value[0] == '\0') continue;
+    std::string folder = value;
+    return folder.substr(0, folder.find(':'));  // systemd lists several with ':'
   }
-  return ::access("/run/lock", W_OK | X_OK) == 0 ? "/run/lock" : "/tmp";
+  return ModuleFolder();
 }
 
 }  // namespace
@@ -54,7 +66,9 @@ std::string NamedLock::LockFilePath(const std::u16string& name) {
   for (char& c : file) {
     if (c == '/' || c == '\\') c = '_';
   }
-  return LockFolder() + (file.empty() ? std::string("/_") : "/" + file);
+  const std::string folder = LockFolder();
+  if (folder.empty()) return std::string();
+  return folder + (file.empty() ? std::string("/_") : "/" + file);
 }
 
 NamedLock::NamedLock(const std::u16string& name, int32_t slots)
@@ -69,17 +83,33 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
   if (!gate_->Enter(cancel)) return Result::kCancelled;
   gate_held_ = true;
 
+  // Without the file the other processes cannot be excluded; the threads of
+  // this one still are, by the gate.
+  if (path_.empty()) {
+    FailWith(error, OsError{"readlink", ENOENT, "/proc/self/exe"});
+    return Result::kUnavailable;
+  }
   // Every holder opens its own description: an OFD lock excludes other
-  // descriptions, including those of this process, and dies with it.
-  handle_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (handle_ < 0) {
-    // Without the file the other processes cannot be excluded; the threads
-    // of this one still are, by the gate.
+  // descriptions, including those of this process, and dies with it. A link
+  // planted at the path is not followed (ELOOP), a new file is for the
+  // service's user alone and the mode of an existing one is left as it is.
+  UniqueFd file(::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  if (!file.Valid()) {
     FailWith(error, LastOsError("open", path_));
     return Result::kUnavailable;
   }
-  // Let other accounts share the lock whatever our umask.
-  ::fchmod(handle_, 0666);
+  // A file someone else made (or a hard link to one) is refused: its owner
+  // could hold it for ever, or it is not a lock file at all.
+  struct stat status = {};
+  if (::fstat(file.Get(), &status) != 0) {
+    FailWith(error, LastOsError("fstat", path_));
+    return Result::kUnavailable;
+  }
+  if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() || status.st_nlink != 1) {
+    FailWith(error, OsError{"open", EPERM, path_});
+    return Result::kUnavailable;
+  }
+  handle_ = file.Release();
   for (;;) {
     bool interrupted = false;
     for (int32_t slot = 0; slot < slots_; ++slot) {

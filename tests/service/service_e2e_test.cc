@@ -142,6 +142,13 @@ TEST(ServiceTest, EachJobRunsTheStagesItsSettingsAskForAndSettingsChangesApplyAt
 
 TEST(ServiceTest, AnEleventhJobWhileTenWaitIsProcessedAndStopDrainsWaitingWorkers) {
   ServiceProcess service("IsConvert=0\n");
+  // This test holds the service's lock: both take it in the service's folder.
+  struct SharedLockFolder {
+    explicit SharedLockFolder(const fs::path& folder) {
+      ::setenv("QUILLARO_LOCK_FOLDER", folder.c_str(), 1);
+    }
+    ~SharedLockFolder() { ::unsetenv("QUILLARO_LOCK_FOLDER"); }
+  } shared_lock_folder(service.root());
   ASSERT_TRUE(service.Start()) << service.Errors();
   {
     NamedLock lock(kLockName);
