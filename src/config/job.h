@@ -67,7 +67,7 @@ struct Job {
   // --- The job report (IsReport): for a job whose pages are not rendered
   // (Type 0), one run that renders them as 1-bit pages at 100 dpi only to
   // learn their sheet sizes (into Report.probed_pages; the page files are
-  // removed); then out/STEM_report.json from what the stages noted in
+  // removed); then out/NAME_report.json from what the stages noted in
   // Report. Written after every other result and before the marker.
   void ProbeMedia(std::u16string job_path);
   void WriteReport(std::u16string job_path);
@@ -126,7 +126,7 @@ struct Job {
   // core; the service reads it once, for its first job.
   int32_t Parallel = 0;
   bool IsLog = false;
-  // 1: write out/STEM_report.json for every converted job.
+  // 1: write out/NAME_report.json for every converted job.
   bool IsReport = false;
   // 1: move jobs whose interpretation failed to failed/.
   bool IsQuarantine = false;

@@ -30,7 +30,7 @@ struct ReportFacts {
 // be set. Never throws.
 nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts);
 
-// `document` as the bytes of out/STEM_report.json: UTF-8 (text that is not
+// `document` as the bytes of out/NAME_report.json: UTF-8 (text that is not
 // is replaced with U+FFFD), indented by two, with a final LF.
 std::string ReportFileBytes(const nlohmann::ordered_json& document);
 

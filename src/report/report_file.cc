@@ -1,4 +1,4 @@
-// The job report file: out/STEM_report.json, gathered from what the stages
+// The job report file: out/NAME_report.json, gathered from what the stages
 // noted and from the job file's own header.
 
 #include <string>
@@ -30,9 +30,10 @@ void Job::WriteReport(std::u16string job_path) {
   facts.copies = GetPjlCopies(path);
   facts.pjl = ReadPjlAttributes(path);
   facts.report_elapsed_ms = MonotonicMilliseconds() - started_ms;
-  // Replaces the report of an earlier job of the same name; a link planted
-  // under the name is removed, not written through.
-  WriteNewFile(OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path)) + "_report.json",
+  // Named after the whole file name, so that jobs sharing a STEM (a.pdf,
+  // a.pxl) keep a report each. Replaces the report of an earlier job of the
+  // same name; a link planted under the name is removed, not written through.
+  WriteNewFile(OutFolderA() + kPathSeparator + facts.job + "_report.json",
                ReportFileBytes(BuildReportDocument(facts)));
 }
 

@@ -28,7 +28,7 @@ struct JobSummary {
 // (not JSON, or not an object naming a job).
 std::optional<JobSummary> SummariseReport(const std::string& json_text);
 
-// The summaries of every STEM_report.json in `folder`, in file-name order.
+// The summaries of every NAME_report.json in `folder`, in file-name order.
 // Files that cannot be read or are no report are named in `skipped`.
 std::vector<JobSummary> SummariseFolder(const std::string& folder,
                                         std::vector<std::string>& skipped);

@@ -122,7 +122,7 @@ TEST(ReportTest, EveryPageGetsItsSheetAndInkVerdictAndTheTotalsAddUp) {
     const CorpusRun& run = RunCorpus(type, true);
     for (const auto& job : kJobs) {
       SCOPED_TRACE(std::string(job.job) + " Type=" + std::to_string(type));
-      const Json report = Json::parse(run.out.at(Stem(OwnStem(job.job)) + "_report.json"));
+      const Json report = Json::parse(run.out.at(OwnStem(job.job) + "_report.json"));
       EXPECT_EQ(report["language"], job.language);
       EXPECT_EQ(report["language_source"], job.source);
       EXPECT_EQ(report["interpreter"]["name"], job.interpreter);
@@ -155,7 +155,7 @@ TEST(ReportTest, EveryPageGetsItsSheetAndInkVerdictAndTheTotalsAddUp) {
         EXPECT_EQ(totals[std::string(ink) + "_pages"], type == 0 ? Json() : Json(verdicts[ink]));
     }
   }
-  const Json pjl = Json::parse(RunCorpus(2, true).out.at("report_pjl_prn_report.json"))["pjl"];
+  const Json pjl = Json::parse(RunCorpus(2, true).out.at("report_pjl_prn.prn_report.json"))["pjl"];
   EXPECT_EQ(pjl, Json::parse(R"({"job_name": "Quarterly report", "user_name": "alice",
                                  "duplex": "ON", "resolution": "600"})"));
   EXPECT_NE(RunCorpus(2, true).csv.find(
@@ -179,7 +179,7 @@ TEST(ReportTest, EveryReportFollowsThePublishedSchema) {
       files.append(" '").append(file.string()).append("'");
     }
   }
-  Json broken = Json::parse(RunCorpus(2, true).out.at("report_ps_report.json"));
+  Json broken = Json::parse(RunCorpus(2, true).out.at("report_ps.ps_report.json"));
   broken["pages"][0]["ink"] = "grey";
   WriteFileBytes(folder / "broken.json", broken.dump());
   std::string check = "/usr/bin/python3 '";
@@ -196,7 +196,7 @@ TEST(ReportTest, EveryReportFollowsThePublishedSchema) {
 
 TEST(ReportTest, AJobTheInterpretersCannotReadIsQuarantinedWithTheReasonItsReportGives) {
   const CorpusRun& run = RunCorpus(2, true);
-  const Json report = Json::parse(run.out.at("report_broken_ps_report.json"));
+  const Json report = Json::parse(run.out.at("report_broken_ps.ps_report.json"));
   const std::string failure = report["failure"];
   EXPECT_TRUE(failure.starts_with("measurement failed: gs exit code 1: Error: /undefined"))
       << failure;
