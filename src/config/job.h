@@ -25,7 +25,7 @@ inline constexpr int kJobArgvCapacity = 20;
 //   imaging/image_output.cc       ConvertPageImages (with colour coverage)
 //   imaging/completion_markers.cc WriteDoneMarker, WriteWatermarkMarker
 //   report/media_probe.cc         ProbeMedia
-//   report/report_file.cc         WriteReport
+//   report/report_file.cc         NoteJobFile, WriteReport
 //   report/quarantine.cc          QuarantineFailedJob
 //   watermark/watermark_prolog.cc BuildWatermarkProlog
 //   watermark/watermark_pipeline.cc RunWatermark
@@ -70,6 +70,10 @@ struct Job {
   // removed); then out/NAME_report.json from what the stages noted in
   // Report. Written after every other result and before the marker.
   void ProbeMedia(std::u16string job_path);
+  // Reads what the job file itself says (who, what, copies, duplex, its
+  // digest) into Report.job_file; called on the private copy, after the
+  // stages, before the copy goes.
+  void NoteJobFile(std::u16string job_path);
   void WriteReport(std::u16string job_path);
 
   // --- Quarantine (IsQuarantine): a job whose interpretation failed (no

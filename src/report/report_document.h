@@ -6,20 +6,16 @@
 #include <optional>
 #include <string>
 
-#include "report/job_language.h"
-#include "report/pjl_attributes.h"
 #include "report/report_notes.h"
 
 namespace quillaro {
 
 // Everything the report of one job is made of; the job worker's record
 // gathers it (Job::WriteReport).
+// What the job file says is `notes->job_file`.
 struct ReportFacts {
   std::string job;  // NAME
-  JobLanguage language;
   std::optional<std::string> interpreter_version;
-  int32_t copies = 1;
-  PjlAttributes pjl;
   bool pages_rendered = false;  // Type above 0: ink was looked at
   const ReportNotes* notes = nullptr;
   uint64_t report_elapsed_ms = 0;

@@ -150,16 +150,18 @@ TEST(ReportTest, EveryPageGetsItsSheetAndInkVerdictAndTheTotalsAddUp) {
       }
       const Json& totals = report["totals"];
       EXPECT_EQ(totals["media"], Json(media));
-      EXPECT_EQ(totals["sheets"], job.copies == 2 ? 3 : pages);  // the PJL job is duplex
+      // The PJL job is duplex, but every page asks for a sheet of another size.
+      EXPECT_EQ(totals["sheets"], pages);
+      EXPECT_EQ(report["duplex"], job.copies == 2 ? "long_edge" : "simplex");
       for (const char* ink : {"colour", "mono", "blank"})
         EXPECT_EQ(totals[std::string(ink) + "_pages"], type == 0 ? Json() : Json(verdicts[ink]));
     }
   }
   const Json pjl = Json::parse(RunCorpus(2, true).out.at("report_pjl_prn.prn_report.json"))["pjl"];
   EXPECT_EQ(pjl, Json::parse(R"({"job_name": "Quarterly report", "user_name": "alice",
-                                 "duplex": "ON", "resolution": "600"})"));
+                                 "duplex": "ON", "resolution": "600", "qty": "2"})"));
   EXPECT_NE(RunCorpus(2, true).csv.find(
-                "\r\nreport_pjl_prn.prn,6,3,2,1,3,2,A3:1;A4:1;A5:1;Legal:1;Letter:1;other:1,\r\n"),
+                "\r\nreport_pjl_prn.prn,6,3,2,1,6,2,A3:1;A4:1;A5:1;Legal:1;Letter:1;other:1,\r\n"),
             std::string::npos)
       << RunCorpus(2, true).csv;
 }
