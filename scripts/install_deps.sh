@@ -16,6 +16,7 @@ case "${1:-linux}" in
            ghostscript fonts-urw-base35 fontforge
            clang libclang-rt-14-dev python3 python3-jsonschema
            rabbitmq-server librabbitmq-dev
+           libsqlite3-dev
          ) ;;
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools

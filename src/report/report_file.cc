@@ -9,8 +9,10 @@
 #include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
+#include "platform/os_error.h"
 #include "report/interpreter_version.h"
 #include "report/job_file_facts.h"
+#include "report/ledger.h"
 #include "report/report_document.h"
 
 namespace quillaro {
@@ -38,8 +40,16 @@ void Job::WriteReport(std::u16string job_path) {
   // Named after the whole file name, so that jobs sharing a STEM (a.pdf,
   // a.pxl) keep a report each. Replaces the report of an earlier job of the
   // same name; a link planted under the name is removed, not written through.
+  const nlohmann::ordered_json document = BuildReportDocument(facts);
   WriteNewFile(OutFolderA() + kPathSeparator + facts.job + "_report.json",
-               ReportFileBytes(BuildReportDocument(facts)));
+               ReportFileBytes(document));
+#if QUILLARO_HAS_LEDGER
+  // The ledger outlives out/: the same figures, before the marker.
+  std::string error;
+  if (!RecordInLedger(ModuleFolder() + kPathSeparator + kLedgerFileName, document, &error)) {
+    ReportOsError(OsError{}, "job " + LoggedPath() + ": not recorded in the ledger: " + error);
+  }
+#endif
 }
 
 }  // namespace quillaro

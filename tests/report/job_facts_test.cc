@@ -2,6 +2,7 @@
 // how pages fall on sheets; then real jobs made by Ghostscript's own drivers through the service.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <nlohmann/json.hpp>
@@ -199,6 +200,26 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
   EXPECT_EQ(mixed["pages"][4]["printed"], false);
   EXPECT_EQ(mixed["pages"][2]["media"]["name"], "A5");
   EXPECT_EQ(mixed["job_totals"]["by_size"].size(), 2u);
+
+  // The ledger beside the service holds the same whole-job figures, size rows included.
+  sqlite3* ledger = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((service.root() / "ledger.db").c_str(), &ledger, SQLITE_OPEN_READONLY,
+                            nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* query = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(ledger,
+                               "SELECT COUNT(*), SUM(impressions), SUM(sheets), (SELECT "
+                               "SUM(impressions) FROM job_sizes), (SELECT SUM(sheets) FROM "
+                               "job_sizes), COUNT(DISTINCT user) FROM jobs",
+                               -1, &query, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+  std::vector<int64_t> figures;
+  for (int i = 0; i < 6; ++i) figures.push_back(sqlite3_column_int64(query, i));
+  sqlite3_finalize(query);
+  sqlite3_close(ledger);
+  // 6 + 3 + 6 + 4 impressions, 4 + 3 + 4 + 3 sheets; alice is the only user named.
+  EXPECT_EQ(figures, (std::vector<int64_t>{4, 19, 14, 19, 14, 1}));
 }
 
 }  // namespace
