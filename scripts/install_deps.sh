@@ -17,6 +17,7 @@ case "${1:-linux}" in
            clang libclang-rt-14-dev python3 python3-jsonschema
            rabbitmq-server librabbitmq-dev
            libsqlite3-dev
+           cups cups-filters foomatic-db-compressed-ppds printer-driver-postscript-hp
          ) ;;
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
