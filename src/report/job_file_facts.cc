@@ -40,6 +40,18 @@ const char* DuplexModeName(DuplexMode mode) {
   return "short_edge";
 }
 
+const char* ColourModeName(ColourMode mode) {
+  switch (mode) {
+    case ColourMode::kAuto:
+      return "auto";
+    case ColourMode::kColour:
+      return "colour";
+    case ColourMode::kGrayscale:
+      break;
+  }
+  return "grayscale";
+}
+
 JobFileFacts ReadJobFileFacts(const std::string& path, const std::string& fallback_interpreter) {
   JobFileFacts facts;
   std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFileForReading(path));
@@ -113,6 +125,22 @@ JobFileFacts ReadJobFileFacts(const std::string& path, const std::string& fallba
                    : pjl.short_edge() ? DuplexMode::kShortEdge
                                       : DuplexMode::kLongEdge;
     facts.duplex_source = "pjl";
+  }
+  auto upper = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return text;
+  };
+  if (intent.colour) {
+    facts.colour_mode = *intent.colour;
+    facts.colour_mode_source = pdl;
+  } else if (pjl.rendermode && (upper(*pjl.rendermode) == "GRAYSCALE" ||
+                                upper(*pjl.rendermode) == "COLOR")) {
+    facts.colour_mode =
+        upper(*pjl.rendermode) == "GRAYSCALE" ? ColourMode::kGrayscale : ColourMode::kColour;
+    facts.colour_mode_source = "pjl_rendermode";
+  } else if (pjl.grayscale && (upper(*pjl.grayscale) == "ON" || upper(*pjl.grayscale) == "OFF")) {
+    facts.colour_mode = upper(*pjl.grayscale) == "ON" ? ColourMode::kGrayscale : ColourMode::kColour;
+    facts.colour_mode_source = "pjl_grayscale";
   }
   return facts;
 }

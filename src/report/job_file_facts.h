@@ -41,6 +41,10 @@ struct JobFileFacts {
   std::string copies_source = "default";  // "pjl_qty", "postscript", "pjl_qty+pcl", ...
   DuplexMode duplex = DuplexMode::kSimplex;
   std::string duplex_source = "default";  // "pjl", "postscript", "pcl", "pclxl"
+  // The driver's colour request: the page description's own, else PJL
+  // RENDERMODE, else PJL GRAYSCALE.
+  ColourMode colour_mode = ColourMode::kAuto;
+  std::string colour_mode_source = "default";  // "postscript", "pjl_rendermode", "pjl_grayscale"
 
   int32_t copies() const { return job_copies * page_copies; }
 };

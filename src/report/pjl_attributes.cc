@@ -97,6 +97,7 @@ PjlAttributes ReadPjlAttributes(const std::string& path) {
     TakeFirst(attributes.qty, line, "SET QTY");
     TakeFirst(attributes.copies, line, "SET COPIES");
     TakeFirst(attributes.rendermode, line, "SET RENDERMODE");
+    TakeFirst(attributes.grayscale, line, "SET GRAYSCALE");
     if (const std::optional<std::string> field = ValueOf(line, "SET JOBATTR")) {
       // "JobAcct1=alice": the field's name, then its value.
       const size_t equals = field->find('=');

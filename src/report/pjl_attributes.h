@@ -21,6 +21,7 @@ struct PjlAttributes {
   std::optional<std::string> qty;         // @PJL SET QTY = n: collated copies of the job
   std::optional<std::string> copies;      // @PJL SET COPIES = n: copies of each page
   std::optional<std::string> rendermode;  // @PJL SET RENDERMODE = COLOR | GRAYSCALE
+  std::optional<std::string> grayscale;   // @PJL SET GRAYSCALE = ON | OFF
   // HP's accounting fields, @PJL SET JOBATTR="JobAcct1=alice": JobAcct1 is
   // the user, JobAcct2 the computer, JobAcct3 the domain; the first of each.
   std::optional<std::string> job_account_user;

@@ -113,6 +113,14 @@ PdlIntent PostScriptIntent(std::string_view head) {
   EachOccurrence(setup, "/Tumble", [&](size_t at) {
     if (const std::optional<bool> value = BooleanAfter(setup, at)) tumble = value;
   });
+  EachOccurrence(setup, "/ProcessColorModel", [&](size_t at) {
+    while (at < setup.size() && IsBlank(setup[at])) ++at;
+    const std::string_view model = setup.substr(at);
+    if (model.starts_with("/DeviceGray")) intent.colour = ColourMode::kGrayscale;
+    if (model.starts_with("/DeviceRGB") || model.starts_with("/DeviceCMYK")) {
+      intent.colour = ColourMode::kColour;
+    }
+  });
   if (duplex) {
     intent.duplex = !*duplex ? DuplexMode::kSimplex
                              : tumble.value_or(false) ? DuplexMode::kShortEdge

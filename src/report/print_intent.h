@@ -14,6 +14,13 @@ enum class DuplexMode { kSimplex, kLongEdge, kShortEdge };
 // "simplex", "long_edge" or "short_edge".
 const char* DuplexModeName(DuplexMode mode);
 
+// What a job asks of colour: nothing (the pages print as they are), colour,
+// or grayscale (every page prints in gray, whatever its content).
+enum class ColourMode { kAuto, kColour, kGrayscale };
+
+// "auto", "colour" or "grayscale".
+const char* ColourModeName(ColourMode mode);
+
 // What a job's own page description asks of the printer, beside its PJL
 // header: each only when the job says it. Read from the job's first bytes
 // (the setup a driver writes before the first page), never from a page's
@@ -21,13 +28,15 @@ const char* DuplexModeName(DuplexMode mode);
 struct PdlIntent {
   std::optional<int32_t> copies;     // of each page, 1 to 9999
   std::optional<DuplexMode> duplex;
+  std::optional<ColourMode> colour;  // PostScript /ProcessColorModel
   std::optional<std::string> user;   // PostScript %%For
   std::optional<std::string> title;  // PostScript %%Title, PDF /Title
 };
 
 // PostScript: the DSC comments %%For and %%Title of the header; copies from
 // /NumCopies, /#copies (and the NumCopies feature comments CUPS writes),
-// duplex from /Duplex and /Tumble, the last value before the first
+// duplex from /Duplex and /Tumble, colour from /ProcessColorModel
+// (/DeviceGray: grayscale; /DeviceRGB, /DeviceCMYK: colour), the last value before the first
 // %%Page comment (a driver's setup), or in all of `head` when it has none.
 PdlIntent PostScriptIntent(std::string_view head);
 

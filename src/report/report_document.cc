@@ -21,10 +21,6 @@ constexpr int64_t kMaxReportedPages = kColorCoverageMaxPages;
 // Pages whose sheet has no standard name are counted under this key.
 constexpr char kUnnamedMedia[] = "other";
 
-double TwoDecimals(float percentage) {
-  return std::round(static_cast<double>(percentage) * 100.0) / 100.0;
-}
-
 json OptionalText(const std::optional<std::string>& text) {
   return text ? json(*text) : json(nullptr);
 }
@@ -76,11 +72,16 @@ std::vector<PageNote> PagesOfOneCopy(const std::vector<PageNote>& noted, int64_t
   return pages;
 }
 
-json CoverageJson(const PageInk& ink) {
-  return {{"cyan", TwoDecimals(PageInkPercentage(ink.sums.cyan, ink.pixel_count))},
-          {"magenta", TwoDecimals(PageInkPercentage(ink.sums.magenta, ink.pixel_count))},
-          {"yellow", TwoDecimals(PageInkPercentage(ink.sums.yellow, ink.pixel_count))},
-          {"black", TwoDecimals(PageInkPercentage(ink.sums.black, ink.pixel_count))}};
+// The page's CMYK after undercolour removal, in percent of full ink.
+json CoverageJson(const PageInkCounts& counts) {
+  auto percent = [&](uint64_t sum) {
+    if (counts.pixels == 0) return 0.0;
+    return std::round(static_cast<double>(sum) * 10000.0 / (255.0 * static_cast<double>(counts.pixels))) / 100.0;
+  };
+  return {{"cyan", percent(counts.cyan)},
+          {"magenta", percent(counts.magenta)},
+          {"yellow", percent(counts.yellow)},
+          {"black", percent(counts.black)}};
 }
 
 json ErrorsJson(const ReportNotes& notes) {
@@ -146,10 +147,14 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
       complete = false;
     }
     if (facts.pages_rendered && note != nullptr && note->ink_counts) {
-      const InkVerdict verdict = JudgeInk(*note->ink_counts);
+      InkVerdict verdict = JudgeInk(*note->ink_counts);
+      // A driver's grayscale request: the printer prints the page in gray.
+      if (verdict == InkVerdict::kColour && file.colour_mode == ColourMode::kGrayscale) {
+        verdict = InkVerdict::kMono;
+      }
       page["ink"] = InkVerdictName(verdict);
       ++ink_totals[static_cast<int>(verdict)];
-      if (note->ink) page["coverage"] = CoverageJson(*note->ink);
+      page["coverage"] = CoverageJson(*note->ink_counts);
       plan.ink = verdict;
     } else if (facts.pages_rendered) {
       complete = false;
@@ -200,7 +205,7 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
       {"duplex", &attributes.duplex},         {"binding", &attributes.binding},
       {"paper", &attributes.paper},           {"resolution", &attributes.resolution},
       {"qty", &attributes.qty},               {"copies", &attributes.copies},
-      {"rendermode", &attributes.rendermode}};
+      {"rendermode", &attributes.rendermode}, {"grayscale", &attributes.grayscale}};
   for (const auto& [key, value] : pjl_fields) {
     if (*value) pjl[key] = **value;
   }
@@ -226,11 +231,17 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
           {"collated", copies < 2 ? json() : json(file.page_copies == 1)},
           {"duplex", DuplexModeName(file.duplex)},
           {"duplex_source", file.duplex_source},
+          {"colour_mode", ColourModeName(file.colour_mode)},
+          {"colour_mode_source", file.colour_mode_source},
           {"pjl", pjl},
           {"page_count", counted ? json(page_count) : json(nullptr)},
           {"pages", pages},
           {"totals", totals},
           {"job_totals", job_totals},
+          {"verdict_rule", {{"chroma_threshold", kChromaThreshold},
+                            {"inked_below", kInkedBelow},
+                            {"min_coloured_pixels", kMinColouredPixels},
+                            {"neighbourhood_radius_px", kNeighbourhoodRadiusPx}}},
           {"timings_ms", TimingsJson(facts)},
           {"failure", OptionalText(failure)},
           {"errors", ErrorsJson(notes)}};

@@ -94,6 +94,31 @@ TEST(JobFileFactsTest, EachPlaceADriverPutsWhoCopiesAndDuplexIsRead) {
     EXPECT_EQ(facts.duplex_source, job.duplex_source);
   }
   EXPECT_FALSE(ReadJobFileFacts((dir.path() / "missing.ps").string(), "").read);
+
+  // A driver's grayscale request: the page description's own before PJL's.
+  const struct {
+    std::string bytes;
+    ColourMode mode;
+    const char* source;
+  } kColourRequests[] = {
+      {kUel + "@PJL SET RENDERMODE=GRAYSCALE\n@PJL ENTER LANGUAGE=PCLXL\n", ColourMode::kGrayscale,
+       "pjl_rendermode"},
+      {kUel + "@PJL SET GRAYSCALE=ON\n@PJL ENTER LANGUAGE=PCL\n", ColourMode::kGrayscale,
+       "pjl_grayscale"},
+      {kUel + "@PJL SET RENDERMODE=GRAYSCALE\n@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n"
+              "<</ProcessColorModel /DeviceRGB>> setpagedevice\n",
+       ColourMode::kColour, "postscript"},
+      {"%!PS\n<</ProcessColorModel /DeviceGray>> setpagedevice\n", ColourMode::kGrayscale,
+       "postscript"},
+      {"%!PS\n", ColourMode::kAuto, "default"},
+  };
+  for (const auto& request : kColourRequests) {
+    SCOPED_TRACE(request.bytes);
+    WriteFileBytes(dir.path() / "colour.prn", request.bytes);
+    const JobFileFacts facts = ReadJobFileFacts((dir.path() / "colour.prn").string(), "");
+    EXPECT_EQ(ColourModeName(facts.colour_mode), std::string(ColourModeName(request.mode)));
+    EXPECT_EQ(facts.colour_mode_source, request.source);
+  }
 }
 
 // A size change starts a new sheet; a driver's blank back is a sheet side, not an impression.
@@ -151,10 +176,15 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
                      "<</PageSize [595 842]>> setpagedevice " + text + " (d) show showpage\n"
                      "showpage\n");
 
+  // Colour content the driver asks to print in gray: billed mono.
+  WriteFileBytes(jobs.path() / "gray.ps",
+                 "%!PS\n<</ProcessColorModel /DeviceGray>> setpagedevice\n"
+                 "1 0 0 setrgbcolor 72 400 200 40 rectfill showpage\n");
+
   ServiceProcess service("IsConvert=1\nType=2\nIsReport=1\n");
   ASSERT_TRUE(service.Start()) << service.Errors();
   const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
-  const char* names[] = {"deck.ps", "deck.pdf", "deck.pxl", "mixed.ps"};
+  const char* names[] = {"deck.ps", "deck.pdf", "deck.pxl", "mixed.ps", "gray.ps"};
   for (const char* name : names) CopyIn(jobs.path() / name, service, name);
   for (const char* name : names)
     ASSERT_TRUE(WaitForFile(service.out() / (std::string(name) + "_done"), 120)) << name;
@@ -200,6 +230,10 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
   EXPECT_EQ(mixed["pages"][4]["printed"], false);
   EXPECT_EQ(mixed["pages"][2]["media"]["name"], "A5");
   EXPECT_EQ(mixed["job_totals"]["by_size"].size(), 2u);
+  const Json gray = Json::parse(ReadFileBytes(service.out() / "gray.ps_report.json"));
+  EXPECT_EQ(gray["colour_mode"], "grayscale");
+  EXPECT_EQ(gray["pages"][0]["ink"], "mono");
+  EXPECT_EQ(gray["job_totals"]["by_size"][0]["colour"], "mono");
 
   // The ledger beside the service holds the same whole-job figures, size rows included.
   sqlite3* ledger = nullptr;
@@ -218,8 +252,8 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
   for (int i = 0; i < 6; ++i) figures.push_back(sqlite3_column_int64(query, i));
   sqlite3_finalize(query);
   sqlite3_close(ledger);
-  // 6 + 3 + 6 + 4 impressions, 4 + 3 + 4 + 3 sheets; alice is the only user named.
-  EXPECT_EQ(figures, (std::vector<int64_t>{4, 19, 14, 19, 14, 1}));
+  // 6 + 3 + 6 + 4 + 1 impressions, 4 + 3 + 4 + 3 + 1 sheets; alice is the only user named.
+  EXPECT_EQ(figures, (std::vector<int64_t>{5, 20, 15, 20, 15, 1}));
 }
 
 }  // namespace
