@@ -18,6 +18,7 @@ case "${1:-linux}" in
            rabbitmq-server librabbitmq-dev
            libsqlite3-dev
            cups cups-filters foomatic-db-compressed-ppds printer-driver-postscript-hp
+           openprinting-ppds
          ) ;;
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools

@@ -107,6 +107,12 @@ struct Job {
   // The job file the interpreters read: the job's private copy, in the
   // folder that is the only one its runs may write in.
   std::string FilePathA;
+  // What the interpreters of the stage under way read: FilePathA, or the
+  // job's body without its PJL header and trailer when they could not read
+  // the whole job (a vendor's commands in the header, a PDF whose offsets
+  // the header shifts); see ReadPathA().
+  std::string BodyPathA;
+  const std::string& ReadPathA() const { return BodyPathA.empty() ? FilePathA : BodyPathA; }
   // The job's path as log.txt names it (its place in in/), when that is not
   // FilePathA; see LoggedPath().
   std::string LogPathA;

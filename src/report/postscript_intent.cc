@@ -104,14 +104,49 @@ PdlIntent PostScriptIntent(std::string_view head) {
     while (end < setup.size() && (IsBlank(setup[end]) || std::isdigit(static_cast<unsigned char>(setup[end])))) ++end;
     if (setup.substr(end).starts_with("def")) take_copies(at);
   });
+  // Duplex as the page device sets it (/Duplex, /Tumble), as a Level 1
+  // driver does (statusdict's setduplexmode, settumble), or as the PPD
+  // option names it in the feature comment around that code; the last
+  // request before the first page wins.
   std::optional<bool> duplex, tumble;
+  size_t duplex_at = 0, tumble_at = 0;
+  auto set = [](std::optional<bool>& field, size_t& field_at, bool value, size_t at) {
+    if (at < field_at) return;
+    field = value;
+    field_at = at;
+  };
   EachOccurrence(setup, "/Duplex", [&](size_t at) {
-    if (const std::optional<bool> value = BooleanAfter(setup, at)) {
-      duplex = value;
-    }
+    if (const std::optional<bool> value = BooleanAfter(setup, at)) set(duplex, duplex_at, *value, at);
   });
   EachOccurrence(setup, "/Tumble", [&](size_t at) {
-    if (const std::optional<bool> value = BooleanAfter(setup, at)) tumble = value;
+    if (const std::optional<bool> value = BooleanAfter(setup, at)) set(tumble, tumble_at, *value, at);
+  });
+  // "true setduplexmode", "false settumble": the value before the operator.
+  auto value_before = [&](size_t at) -> std::optional<bool> {
+    const std::string_view before = TrimBlanks(setup.substr(0, at));
+    if (before.ends_with("true")) return true;
+    if (before.ends_with("false")) return false;
+    return std::nullopt;
+  };
+  EachOccurrence(setup, "setduplexmode", [&](size_t at) {
+    const size_t start = at - std::string_view("setduplexmode").size();
+    if (const std::optional<bool> value = value_before(start)) set(duplex, duplex_at, *value, at);
+  });
+  EachOccurrence(setup, "settumble", [&](size_t at) {
+    const size_t start = at - std::string_view("settumble").size();
+    if (const std::optional<bool> value = value_before(start)) set(tumble, tumble_at, *value, at);
+  });
+  EachOccurrence(setup, "%%BeginFeature: *Duplex ", [&](size_t at) {
+    const std::string_view option = setup.substr(at);
+    if (option.starts_with("DuplexNoTumble")) {
+      set(duplex, duplex_at, true, at);
+      set(tumble, tumble_at, false, at);
+    } else if (option.starts_with("DuplexTumble")) {
+      set(duplex, duplex_at, true, at);
+      set(tumble, tumble_at, true, at);
+    } else if (option.starts_with("None")) {
+      set(duplex, duplex_at, false, at);
+    }
   });
   EachOccurrence(setup, "/ProcessColorModel", [&](size_t at) {
     while (at < setup.size() && IsBlank(setup[at])) ++at;

@@ -1,6 +1,6 @@
 // Real driver output: documents the test writes, printed through Debian's CUPS filters and
-// drivers (cupsfilter with HP's PostScript PPD, foomatic's ljet4 and pxlmono, cups-filters'
-// gstopxl, and a vendor PDF PPD) with copies, duplex, paper, user and title set as a print
+// drivers (cupsfilter with HP's PostScript PPD, Kyocera's PPD, foomatic's ljet4 and pxlmono,
+// cups-filters' gstopxl, and a vendor PDF PPD) with copies, duplex, paper, user and title set as a print
 // dialog sets them. The service's report and its ledger must bill what the printer makes.
 
 #include <gtest/gtest.h>
@@ -21,6 +21,7 @@ using Json = nlohmann::json;
 
 constexpr char kFoomatic[] = "/usr/lib/cups/driver/foomatic-db-compressed-ppds";
 constexpr char kHpPostScript[] = "/usr/lib/cups/driver/postscript-hp";
+constexpr char kOpenPrinting[] = "/usr/lib/cups/driver/openprinting-ppds";
 constexpr char kCupsFilters[] = "/usr/share/ppd/cupsfilters";
 
 struct DriverJob {
@@ -46,6 +47,11 @@ const DriverJob kJobs[] = {
     {"hpps.ps", "postscript-hp:0/ppd/hplip/HP/hp-laserjet_4050_series-ps.ppd", "mono3", "Letter",
      2, "two-sided-long-edge", "alice", "Quarterly report", "PS", "long_edge", 6, 4, 0, "Letter",
      "alice", "Quarterly report"},
+    // Kyocera's own PPD: PRESCRIBE commands in the PJL header, which no interpreter reads, so
+    // the stages read the PostScript inside; duplex by Level 1 statusdict operators.
+    {"kyocera.prn", "openprinting-ppds:0/ppd/openprinting/Kyocera/en/Kyocera_CS-C2525E_en.ppd",
+     "mono3", "A4", 2, "two-sided-long-edge", "frank", "Kyo", "PS", "long_edge", 6, 4, 0, "A4",
+     "frank", "Kyo"},
     // foomatic ljet4: PCL 5 with PJL duplex; CUPS makes the copies as pages, each copy of three
     // pages ending on a blank back the printer does not print.
     {"ljet4.prn", "foomatic-db-compressed-ppds:0/ppd/foomatic-ppd/HP-LaserJet_4050-ljet4.ppd",
@@ -77,8 +83,9 @@ std::string Ppd(const DriverJob& job, const fs::path& folder) {
     const fs::path file = fs::path(kCupsFilters) / ppd;
     return fs::exists(file) ? file.string() : "";
   }
-  const std::string program =
-      ppd.starts_with("postscript-hp") ? kHpPostScript : std::string(kFoomatic);
+  const std::string program = ppd.starts_with("postscript-hp")       ? kHpPostScript
+                              : ppd.starts_with("openprinting-ppds") ? kOpenPrinting
+                                                                     : kFoomatic;
   const fs::path file = folder / (std::string(job.name) + ".ppd");
   if (!fs::exists(program) ||
       Shell(Quoted(program) + " cat " + Quoted(ppd) + " >" + Quoted(file.string())) != 0) {
@@ -89,7 +96,7 @@ std::string Ppd(const DriverJob& job, const fs::path& folder) {
 
 TEST(DriverCorpusTest, EveryRealDriverJobIsBilledAsThePrinterMakesIt) {
   if (Shell("command -v cupsfilter >/dev/null") != 0 || !fs::exists(kFoomatic) ||
-      !fs::exists(kHpPostScript) || !fs::exists(kCupsFilters)) {
+      !fs::exists(kHpPostScript) || !fs::exists(kOpenPrinting) || !fs::exists(kCupsFilters)) {
     GTEST_SKIP() << "CUPS and its drivers are missing: bash scripts/install_deps.sh installs them";
   }
   TempDir work;
@@ -154,6 +161,9 @@ TEST(DriverCorpusTest, EveryRealDriverJobIsBilledAsThePrinterMakesIt) {
               job.reported_title ? Json(job.reported_title) : Json());
     billed[job.name] = {totals["impressions"], totals["sheets"]};
   }
+  // Read through its body, the Kyocera job has the design's results too: pages times PJL copies.
+  EXPECT_EQ(ReadFileBytes(service.out() / "kyocera_pagescount.txt"), "3");
+
   const std::string check = "/usr/bin/python3 " +
                             Quoted((fs::path(QUILLARO_TEST_DATA_DIR).parent_path().parent_path() /
                                     "scripts/check_json_schema.py").string()) + " " +

@@ -64,6 +64,11 @@ TEST(JobFileFactsTest, EachPlaceADriverPutsWhoCopiesAndDuplexIsRead) {
        "<</NumCopies 4 /Duplex false>> setpagedevice\nuserdict/#copies 5 -1 roll put\n"
        "%%Page: 1 1\n<</NumCopies 7>> setpagedevice\n",
        "dave <dsc_for>", "-", "-", 4, "postscript", DuplexMode::kSimplex, "postscript"},
+      // A Level 1 driver: statusdict's duplex operators inside the PPD option's comment.
+      {"level1.ps",
+       "%!PS-Adobe-3.0\n%%BeginFeature: *Duplex DuplexTumble\n"
+       "statusdict begin true setduplexmode true settumble end\n%%EndFeature\n",
+       "-", "-", "-", 1, "default", DuplexMode::kShortEdge, "postscript"},
       // The Info dictionary the trailer names, not an outline entry or object 12.
       {"titled.pdf",
        "%PDF-1.4\n12 0 obj <</Title (Wrong)>> endobj\n1 0 obj <</Type /Catalog>> endobj\n"
