@@ -161,7 +161,7 @@ TEST(DriverCorpusTest, EveryRealDriverJobIsBilledAsThePrinterMakesIt) {
               job.reported_title ? Json(job.reported_title) : Json());
     billed[job.name] = {totals["impressions"], totals["sheets"]};
   }
-  // Read through its body, the Kyocera job has the design's results too: pages times PJL copies.
+  // Read through its body, the Kyocera job has its other results too: pages times PJL copies.
   EXPECT_EQ(ReadFileBytes(service.out() / "kyocera_pagescount.txt"), "3");
 
   const std::string check = "/usr/bin/python3 " +
