@@ -16,6 +16,9 @@ case "${1:-linux}" in
            ghostscript fonts-urw-base35 fontforge
            clang libclang-rt-14-dev python3 python3-jsonschema
            rabbitmq-server librabbitmq-dev prometheus-cpp-dev libcivetweb-dev
+           libsqlite3-dev
+           cups cups-filters foomatic-db-compressed-ppds printer-driver-postscript-hp
+           openprinting-ppds
          )
          # Node.js and npm validate the Kubernetes manifests; a machine that
          # has them from elsewhere keeps those.

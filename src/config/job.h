@@ -25,7 +25,7 @@ inline constexpr int kJobArgvCapacity = 20;
 //   imaging/image_output.cc       ConvertPageImages (with colour coverage)
 //   imaging/completion_markers.cc WriteDoneMarker, WriteWatermarkMarker
 //   report/media_probe.cc         ProbeMedia
-//   report/report_file.cc         WriteReport
+//   report/report_file.cc         NoteJobFile, WriteReport
 //   report/quarantine.cc          QuarantineFailedJob
 //   watermark/watermark_prolog.cc BuildWatermarkProlog
 //   watermark/watermark_pipeline.cc RunWatermark
@@ -67,9 +67,13 @@ struct Job {
   // --- The job report (IsReport): for a job whose pages are not rendered
   // (Type 0), one run that renders them as 1-bit pages at 100 dpi only to
   // learn their sheet sizes (into Report.probed_pages; the page files are
-  // removed); then out/STEM_report.json from what the stages noted in
+  // removed); then out/NAME_report.json from what the stages noted in
   // Report. Written after every other result and before the marker.
   void ProbeMedia(std::u16string job_path);
+  // Reads what the job file itself says (who, what, copies, duplex, its
+  // digest) into Report.job_file; called on the private copy, after the
+  // stages, before the copy goes.
+  void NoteJobFile(std::u16string job_path);
   void WriteReport(std::u16string job_path);
 
   // --- Quarantine (IsQuarantine): a job whose interpretation failed (no
@@ -103,6 +107,12 @@ struct Job {
   // The job file the interpreters read: the job's private copy, in the
   // folder that is the only one its runs may write in.
   std::string FilePathA;
+  // What the interpreters of the stage under way read: FilePathA, or the
+  // job's body without its PJL header and trailer when they could not read
+  // the whole job (a vendor's commands in the header, a PDF whose offsets
+  // the header shifts); see ReadPathA().
+  std::string BodyPathA;
+  const std::string& ReadPathA() const { return BodyPathA.empty() ? FilePathA : BodyPathA; }
   // The job's path as log.txt names it (its place in in/), when that is not
   // FilePathA; see LoggedPath().
   std::string LogPathA;
@@ -126,7 +136,7 @@ struct Job {
   // core; the service reads it once, for its first job.
   int32_t Parallel = 0;
   bool IsLog = false;
-  // 1: write out/STEM_report.json for every converted job.
+  // 1: write out/NAME_report.json for every converted job.
   bool IsReport = false;
   // 1: move jobs whose interpretation failed to failed/.
   bool IsQuarantine = false;

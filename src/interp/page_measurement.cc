@@ -11,6 +11,7 @@
 #include "inspect/paper_sizes.h"
 #include "inspect/pjl_header.h"
 #include "interp/interpreter_runs.h"
+#include "interp/job_body.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
@@ -43,7 +44,7 @@ std::string ToUpperAscii(std::string text) {
 // logs the measured paper names; the other two write them silently.
 int CalculatePages(Job& job, Interpreter interpreter, const char16_t* options,
                    bool logs_paper_names) {
-  const std::u16string command_line = options + ToWide(QuoteArgument(job.FilePathA));
+  const std::u16string command_line = options + ToWide(QuoteArgument(job.ReadPathA()));
   std::string output;
   // The pages are counted, and their sizes read, from what the bbox device
   // reports on standard error alone: a job can print the same words to
@@ -134,7 +135,7 @@ int Job::MeasurePages(std::u16string job_path) {
 
   WritePjlPaperName(*this);
 
-  return RunWithChosenInterpreter(FilePathA, [this](Interpreter interpreter) {
+  auto calculate = [this](Interpreter interpreter) {
     switch (interpreter) {
       case Interpreter::kPs:
         return CalculatePs();
@@ -144,7 +145,18 @@ int Job::MeasurePages(std::u16string job_path) {
         return CalculateXps();
     }
     return 0;
-  });
+  };
+  BodyPathA.clear();
+  if (RunWithChosenInterpreter(FilePathA, calculate) != 0) return 1;
+  // No interpreter read the whole job: a PJL-wrapped one is read again
+  // without its PJL layer, as the printer's language interpreter reads it.
+  const std::optional<std::string> body = WritePjlJobBody(FilePathA, ".measured-body");
+  if (!body) return 0;
+  BodyPathA = *body;
+  const int result = RunWithChosenInterpreter(BodyPathA, calculate);
+  RemoveFile(BodyPathA);
+  BodyPathA.clear();
+  return result;
 }
 
 }  // namespace quillaro

@@ -4,6 +4,8 @@
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "interp/interpreter_runs.h"
+#include "interp/job_body.h"
+#include "platform/file_system.h"
 #include "interp/page_file_pattern.h"
 #include "platform/module_path.h"
 
@@ -33,30 +35,42 @@ int Job::RenderPages(std::u16string job_path) {
                                  ToNarrow(JobFileStem(job_path))) +
                "_%d" + std::string(PngPageFiles ? kPngPageSuffix : kRasterPageSuffix);
 
-  const ScopedJobArguments arguments(*this, {
-      "ps2pdf",
-      "-dNOPAUSE",
-      "-dBATCH",
-      "-dSAFER",
-      "-r100x100",
-      PngPageFiles ? "-sDEVICE=png16m" : "-sDEVICE=ppmraw",
-      "-sOutputFile=" + QuoteArgument(OutputFile),
-      "-dFirstPage=1",
-      Type == 2 ? std::string("-dLastPage=499") : "-dLastPage=" + FormatIntA(PagesMaxCount),
-      QuoteArgument(FilePathA),
-  });
-
-  return RunWithChosenInterpreter(FilePathA, [this](Interpreter interpreter) {
-    switch (interpreter) {
-      case Interpreter::kPs:
-        return ConvertPs();
-      case Interpreter::kPcl:
-        return ConvertPcl();
-      case Interpreter::kXps:
-        return ConvertXps();
-    }
-    return 0;
-  });
+  BodyPathA.clear();
+  auto render = [this](const std::string& input) {
+    const ScopedJobArguments arguments(*this, {
+        "ps2pdf",
+        "-dNOPAUSE",
+        "-dBATCH",
+        "-dSAFER",
+        "-r100x100",
+        PngPageFiles ? "-sDEVICE=png16m" : "-sDEVICE=ppmraw",
+        "-sOutputFile=" + QuoteArgument(OutputFile),
+        "-dFirstPage=1",
+        Type == 2 ? std::string("-dLastPage=499") : "-dLastPage=" + FormatIntA(PagesMaxCount),
+        QuoteArgument(input),
+    });
+    return RunWithChosenInterpreter(input, [this](Interpreter interpreter) {
+      switch (interpreter) {
+        case Interpreter::kPs:
+          return ConvertPs();
+        case Interpreter::kPcl:
+          return ConvertPcl();
+        case Interpreter::kXps:
+          return ConvertXps();
+      }
+      return 0;
+    });
+  };
+  if (render(FilePathA) != 0) return 1;
+  // No interpreter read the whole job: a PJL-wrapped one is read again
+  // without its PJL layer, as the printer's language interpreter reads it.
+  const std::optional<std::string> body = WritePjlJobBody(FilePathA, ".rendered-body");
+  if (!body) return 0;
+  BodyPathA = *body;
+  const int result = render(BodyPathA);
+  RemoveFile(BodyPathA);
+  BodyPathA.clear();
+  return result;
 }
 
 }  // namespace quillaro

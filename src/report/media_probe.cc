@@ -13,6 +13,7 @@
 #include "config/text_utils.h"
 #include "imaging/color_coverage.h"
 #include "interp/interpreter_runs.h"
+#include "interp/job_body.h"
 #include "interp/page_file_pattern.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
@@ -68,22 +69,31 @@ void Job::ProbeMedia(std::u16string job_path) {
   const std::string pattern =
       EscapePagePattern(FolderOf(FilePathA) + kPathSeparator + ToNarrow(JobFileStem(job_path))) +
       "_%d" + kProbePageSuffix;
-  const std::u16string command_line =
-      u"-q -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=pbmraw -sOutputFile=" +
-      ToWide(QuoteArgument(pattern)) + u" -dFirstPage=1 -dLastPage=" +
-      FormatIntW(kColorCoverageMaxPages) + u" " + ToWide(QuoteArgument(FilePathA));
-
   // The interpreter the other stages choose, or each in their fallback
   // order; pages a failed attempt left are overwritten by the next one, or
   // removed below.
-  RunWithChosenInterpreter(FilePathA, [&](Interpreter interpreter) {
-    std::string output;
-    const uint64_t started_ms = MonotonicMilliseconds();
-    const int code =
-        RunInterpreter(interpreter, command_line, output, WaitSeconds, FolderOf(FilePathA));
-    Report.media_probe.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
-    return code == 0 ? 1 : 0;
-  });
+  auto probe = [&](const std::string& input) {
+    const std::u16string command_line =
+        u"-q -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=pbmraw -sOutputFile=" +
+        ToWide(QuoteArgument(pattern)) + u" -dFirstPage=1 -dLastPage=" +
+        FormatIntW(kColorCoverageMaxPages) + u" " + ToWide(QuoteArgument(input));
+    return RunWithChosenInterpreter(input, [&](Interpreter interpreter) {
+      std::string output;
+      const uint64_t started_ms = MonotonicMilliseconds();
+      const int code =
+          RunInterpreter(interpreter, command_line, output, WaitSeconds, FolderOf(FilePathA));
+      Report.media_probe.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
+      return code == 0 ? 1 : 0;
+    });
+  };
+  // A PJL-wrapped job no interpreter read whole: its body, as the other
+  // stages read it.
+  if (probe(FilePathA) == 0) {
+    if (const std::optional<std::string> body = WritePjlJobBody(FilePathA, ".probed-body")) {
+      probe(*body);
+      RemoveFile(*body);
+    }
+  }
 
   for (int32_t page = 1; page <= kColorCoverageMaxPages + 1; ++page) {
     const std::string file = PageFileName(pattern, page);

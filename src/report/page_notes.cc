@@ -11,9 +11,7 @@ PageNote NoteRgbPage(int32_t number, const uint8_t* rgb, int32_t width, int32_t 
   note.width_px = width;
   note.height_px = height;
   note.ink = ink ? *ink : MeasureRgbPage(rgb, width, height);
-  PageInkCounts counts;
-  CountPageInk(rgb, static_cast<size_t>(width) * static_cast<size_t>(height), counts);
-  note.ink_counts = counts;
+  note.ink_counts = CountPageInk(rgb, width, height);
   return note;
 }
 
@@ -23,23 +21,23 @@ PageNote NotePageFile(int32_t number, const std::string& path) {
   PageNote note;
   note.number = number;
   PageInk ink;
-  PageInkCounts counts;
   if (std::optional<ImageFile> image = ImageFile::Open(path)) {
     const uint32_t width = static_cast<uint32_t>(image->width());
     const uint32_t height = static_cast<uint32_t>(image->height());
+    PageInkCounter counter(image->width());
     if (std::optional<RgbPixels> pixels = image->ReadRgb(kMaxDecodedPageBytes)) {
       AddRgbPixelsInk(pixels->data(), pixels->size_bytes() / 3, ink.sums);
-      CountPageInk(pixels->data(), pixels->size_bytes() / 3, counts);
+      for (uint32_t y = 0; y < height; ++y) counter.AddRow(pixels->data() + 3 * size_t{width} * y);
     } else {
       image->ReadRgbRows([&](int32_t, const uint8_t* row) {
         AddRgbPixelsInk(row, width, ink.sums);
-        CountPageInk(row, width, counts);
+        counter.AddRow(row);
       });
     }
     ink.pixel_count = height * width;
     note.width_px = image->width();
     note.height_px = image->height();
-    note.ink_counts = counts;
+    note.ink_counts = counter.Finish();
   }
   note.ink = ink;
   return note;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace quillaro {
 
@@ -11,23 +12,54 @@ enum class InkVerdict { kColour, kMono, kBlank };
 
 // A pixel counts as coloured when its largest and smallest channels differ
 // by more than this, and as inked when its darkest channel is below
-// kInkedBelow. See docs/report.md for the measurements behind both numbers
-// and behind kMinColouredPixels.
+// kInkedBelow. See docs/report.md for the measurements behind the numbers.
 inline constexpr int kChromaThreshold = 24;
 inline constexpr int kInkedBelow = 248;
 // A page is colour when at least this many of its pixels are coloured.
 inline constexpr uint64_t kMinColouredPixels = 64;
+// A coloured pixel counts only when colour survives its neighbourhood: the
+// mean of each channel over the square of this radius around it (at 100
+// dpi; beyond the page, white paper) must also differ by more than
+// kChromaThreshold. Gray or black text printed or scanned a little out of
+// register has a coloured fringe on each side of every stroke, one the
+// other's complement, and their mean is gray; a thin coloured rule or a
+// small logo keeps its colour.
+inline constexpr int kNeighbourhoodRadiusPx = 2;
 
-// The pixel counts a verdict is made from.
+// The pixel counts a verdict is made from, and the page's ink in CMYK with
+// its gray given to black (undercolour removal): per pixel k = min(c, m, y)
+// of c = 255 - R, m = 255 - G, y = 255 - B, and c, m, y less k; summed.
 struct PageInkCounts {
-  uint64_t coloured = 0;
+  uint64_t coloured = 0;  // whose neighbourhood is coloured too
   uint64_t inked = 0;
+  uint64_t pixels = 0;
+  uint64_t cyan = 0, magenta = 0, yellow = 0, black = 0;
   bool operator==(const PageInkCounts&) const = default;
 };
 
-// Adds `pixel_count` pixels of 8-bit RGB (three bytes each, R first) to
-// `counts`.
-void CountPageInk(const uint8_t* rgb, size_t pixel_count, PageInkCounts& counts);
+// Counts one page row by row (8-bit RGB, three bytes a pixel, R first). The
+// neighbourhood test needs the rows around each one, so a row is judged
+// kNeighbourhoodRadiusPx rows after it came. One counter serves one page on
+// one thread.
+class PageInkCounter {
+ public:
+  explicit PageInkCounter(int32_t width);
+  void AddRow(const uint8_t* rgb);
+  // The counts of every row added; the counter is spent.
+  PageInkCounts Finish();
+
+ private:
+  void JudgeRow(size_t row);  // the row `row` rows back from the newest
+
+  size_t width_;
+  std::vector<std::vector<uint8_t>> rows_rgb_;     // ring of the last rows' pixels
+  std::vector<std::vector<uint32_t>> candidates_;  // their pixels with chroma, by column
+  size_t rows_ = 0;
+  PageInkCounts counts_;
+};
+
+// The counts of a whole `width` x `height` page.
+PageInkCounts CountPageInk(const uint8_t* rgb, int32_t width, int32_t height);
 
 // Colour with at least kMinColouredPixels coloured pixels, else mono with
 // any inked pixel, else blank.

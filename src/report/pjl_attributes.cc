@@ -57,6 +57,20 @@ void TakeFirst(std::optional<std::string>& field, std::string_view line, std::st
 }  // namespace
 
 bool PjlAttributes::duplex_on() const { return duplex && Upper(*duplex) == "ON"; }
+bool PjlAttributes::short_edge() const { return binding && Upper(*binding) == "SHORTEDGE"; }
+
+std::optional<int32_t> PjlCount(const std::optional<std::string>& value) {
+  if (!value) return std::nullopt;
+  const std::string_view text = Trim(*value);
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  int32_t count = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    count = count * 10 + (c - '0');
+  }
+  if (count < 1) return std::nullopt;
+  return count;
+}
 
 PjlAttributes ReadPjlAttributes(const std::string& path) {
   PjlAttributes attributes;
@@ -74,10 +88,28 @@ PjlAttributes ReadPjlAttributes(const std::string& path) {
     if (upper.find("@PJL") == std::string::npos) continue;
     if (upper.find("ENTER LANGUAGE") != std::string::npos) break;
     TakeFirst(attributes.job_name, line, "@PJL JOB NAME");
+    TakeFirst(attributes.set_jobname, line, "SET JOBNAME");
     TakeFirst(attributes.user_name, line, "SET USERNAME");
     TakeFirst(attributes.duplex, line, "SET DUPLEX");
+    TakeFirst(attributes.binding, line, "SET BINDING");
     TakeFirst(attributes.paper, line, "SET PAPER");
     TakeFirst(attributes.resolution, line, "SET RESOLUTION");
+    TakeFirst(attributes.qty, line, "SET QTY");
+    TakeFirst(attributes.copies, line, "SET COPIES");
+    TakeFirst(attributes.rendermode, line, "SET RENDERMODE");
+    TakeFirst(attributes.grayscale, line, "SET GRAYSCALE");
+    if (const std::optional<std::string> field = ValueOf(line, "SET JOBATTR")) {
+      // "JobAcct1=alice": the field's name, then its value.
+      const size_t equals = field->find('=');
+      if (equals != std::string::npos) {
+        const std::string name = Upper(Trim(std::string_view(*field).substr(0, equals)));
+        const std::string value(Trim(std::string_view(*field).substr(equals + 1)));
+        if (name == "JOBACCT1" && !attributes.job_account_user && !value.empty())
+          attributes.job_account_user = value;
+        if (name == "JOBACCT2" && !attributes.job_account_host && !value.empty())
+          attributes.job_account_host = value;
+      }
+    }
   }
   return attributes;
 }

@@ -1,10 +1,14 @@
 #include "report/report_document.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <vector>
 
 #include "report/job_failure.h"
 #include "report/page_verdict.h"
+#include "report/sheet_plan.h"
 #include "report/standard_media.h"
 
 namespace quillaro {
@@ -17,10 +21,6 @@ constexpr int64_t kMaxReportedPages = kColorCoverageMaxPages;
 // Pages whose sheet has no standard name are counted under this key.
 constexpr char kUnnamedMedia[] = "other";
 
-double TwoDecimals(float percentage) {
-  return std::round(static_cast<double>(percentage) * 100.0) / 100.0;
-}
-
 json OptionalText(const std::optional<std::string>& text) {
   return text ? json(*text) : json(nullptr);
 }
@@ -29,14 +29,59 @@ json MediaJson(const Media& media) {
   return {{"width_mm", media.width_mm},
           {"height_mm", media.height_mm},
           {"name", OptionalText(media.name)},
-          {"orientation", media.landscape ? "landscape" : "portrait"}};
+          {"orientation", media.landscape ? "landscape" : "portrait"},
+          {"size_class", SizeClassName(media)}};
 }
 
-json CoverageJson(const PageInk& ink) {
-  return {{"cyan", TwoDecimals(PageInkPercentage(ink.sums.cyan, ink.pixel_count))},
-          {"magenta", TwoDecimals(PageInkPercentage(ink.sums.magenta, ink.pixel_count))},
-          {"yellow", TwoDecimals(PageInkPercentage(ink.sums.yellow, ink.pixel_count))},
-          {"black", TwoDecimals(PageInkPercentage(ink.sums.black, ink.pixel_count))}};
+json SourcedJson(const std::optional<SourcedText>& text) {
+  if (!text) return nullptr;
+  return {{"value", text->value}, {"source", text->source}};
+}
+
+// "2026-12-08T09:30:00Z"; null for a time never set.
+json UtcTimeJson(std::chrono::system_clock::time_point time) {
+  if (time == std::chrono::system_clock::time_point{}) return nullptr;
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
+  const auto days = std::chrono::floor<std::chrono::days>(seconds);
+  const std::chrono::year_month_day date{days};
+  const std::chrono::hh_mm_ss clock{seconds - days};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+// The pages as the job describes them. A job that asks for several copies
+// of each page itself has each page rendered that many times in a row;
+// when the rendered pages are exactly that, every copy but the first of
+// each page is left out, so that the pages are those of one copy.
+std::vector<PageNote> PagesOfOneCopy(const std::vector<PageNote>& noted, int64_t page_count,
+                                     const JobFileFacts& file) {
+  const auto copies = static_cast<size_t>(file.page_copies);
+  if (!file.page_copies_rendered || copies < 2 || page_count < 1 ||
+      noted.size() != static_cast<size_t>(page_count) * copies) {
+    return noted;
+  }
+  std::vector<PageNote> pages;
+  for (size_t i = 0; i < noted.size(); i += copies) {
+    pages.push_back(noted[i]);
+    pages.back().number = static_cast<int32_t>(pages.size());
+  }
+  return pages;
+}
+
+// The page's CMYK after undercolour removal, in percent of full ink.
+json CoverageJson(const PageInkCounts& counts) {
+  auto percent = [&](uint64_t sum) {
+    if (counts.pixels == 0) return 0.0;
+    return std::round(static_cast<double>(sum) * 10000.0 / (255.0 * static_cast<double>(counts.pixels))) / 100.0;
+  };
+  return {{"cyan", percent(counts.cyan)},
+          {"magenta", percent(counts.magenta)},
+          {"yellow", percent(counts.yellow)},
+          {"black", percent(counts.black)}};
 }
 
 json ErrorsJson(const ReportNotes& notes) {
@@ -72,8 +117,10 @@ json TimingsJson(const ReportFacts& facts) {
 
 nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
   const ReportNotes& notes = *facts.notes;
-  const std::vector<PageNote>& noted = facts.pages_rendered ? notes.pages : notes.probed_pages;
+  const JobFileFacts& file = notes.job_file;
   const bool counted = notes.measurement.succeeded_run() != nullptr;
+  const std::vector<PageNote> noted = PagesOfOneCopy(
+      facts.pages_rendered ? notes.pages : notes.probed_pages, notes.measured_pages, file);
   const int64_t page_count = counted ? notes.measured_pages : static_cast<int64_t>(noted.size());
 
   json pages = json::array();
@@ -81,27 +128,50 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
   int64_t ink_totals[3] = {0, 0, 0};  // colour, mono, blank
   const int64_t listed =
       std::min(kMaxReportedPages, std::max(page_count, static_cast<int64_t>(noted.size())));
+  // Every page of one copy was seen: its size and, when rendered, its ink.
+  bool complete = counted && listed == page_count;
+  std::vector<PlannedPage> planned;
   for (int64_t number = 1; number <= listed; ++number) {
     const PageNote* note =
         number <= static_cast<int64_t>(noted.size()) ? &noted[number - 1] : nullptr;
     json page = {{"number", number}, {"media", nullptr}, {"ink", nullptr}, {"coverage", nullptr}};
+    PlannedPage plan;
     if (note != nullptr && note->width_px > 0 && note->height_px > 0) {
       const Media media = MediaOfRenderedPage(note->width_px, note->height_px);
       page["media"] = MediaJson(media);
       const std::string key = media.name.value_or(kUnnamedMedia);
       media_totals[key] = media_totals.value(key, 0) + 1;
+      plan.size = key;
+      plan.size_class = SizeClassName(media);
+    } else {
+      complete = false;
     }
     if (facts.pages_rendered && note != nullptr && note->ink_counts) {
-      const InkVerdict verdict = JudgeInk(*note->ink_counts);
+      InkVerdict verdict = JudgeInk(*note->ink_counts);
+      // A driver's grayscale request: the printer prints the page in gray.
+      if (verdict == InkVerdict::kColour && file.colour_mode == ColourMode::kGrayscale) {
+        verdict = InkVerdict::kMono;
+      }
       page["ink"] = InkVerdictName(verdict);
       ++ink_totals[static_cast<int>(verdict)];
-      if (note->ink) page["coverage"] = CoverageJson(*note->ink);
+      page["coverage"] = CoverageJson(*note->ink_counts);
+      plan.ink = verdict;
+    } else if (facts.pages_rendered) {
+      complete = false;
     }
+    planned.push_back(plan);
     pages.push_back(std::move(page));
+  }
+  const SheetPlan plan = PlanSheets(planned, file.duplex != DuplexMode::kSimplex);
+  for (size_t i = 0; i < pages.size(); ++i) {
+    pages[i]["sheet"] = plan.pages[i].sheet;
+    pages[i]["side"] = plan.pages[i].back ? "back" : "front";
+    pages[i]["printed"] = plan.pages[i].printed;
   }
 
   json totals = {{"media", media_totals},
-                 {"sheets", facts.pjl.duplex_on() ? (page_count + 1) / 2 : page_count},
+                 {"sheets", plan.sheets},
+                 {"impressions", plan.impressions},
                  {"colour_pages", nullptr},
                  {"mono_pages", nullptr},
                  {"blank_pages", nullptr}};
@@ -111,13 +181,31 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
     totals["blank_pages"] = ink_totals[static_cast<int>(InkVerdict::kBlank)];
   }
 
+  const int64_t copies = file.copies();
+  json by_size = json::array();
+  for (const SizeClassCount& entry : plan.by_size) {
+    by_size.push_back({{"size", entry.size},
+                       {"size_class", entry.size_class},
+                       {"colour", entry.colour},
+                       {"impressions", entry.impressions * copies},
+                       {"sheets", entry.sheets * copies}});
+  }
+  const json job_totals = {{"copies", copies},
+                           {"impressions", plan.impressions * copies},
+                           {"sheets", plan.sheets * copies},
+                           {"by_size", by_size},
+                           {"partial", !complete}};
+
   json pjl = json::object();
+  const PjlAttributes& attributes = file.pjl;
   const std::pair<const char*, const std::optional<std::string>*> pjl_fields[] = {
-      {"job_name", &facts.pjl.job_name},
-      {"user_name", &facts.pjl.user_name},
-      {"duplex", &facts.pjl.duplex},
-      {"paper", &facts.pjl.paper},
-      {"resolution", &facts.pjl.resolution}};
+      {"job_name", &attributes.job_name},     {"jobname", &attributes.set_jobname},
+      {"user_name", &attributes.user_name},   {"job_account_user", &attributes.job_account_user},
+      {"job_account_host", &attributes.job_account_host},
+      {"duplex", &attributes.duplex},         {"binding", &attributes.binding},
+      {"paper", &attributes.paper},           {"resolution", &attributes.resolution},
+      {"qty", &attributes.qty},               {"copies", &attributes.copies},
+      {"rendermode", &attributes.rendermode}, {"grayscale", &attributes.grayscale}};
   for (const auto& [key, value] : pjl_fields) {
     if (*value) pjl[key] = **value;
   }
@@ -128,15 +216,32 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
                    {"version", OptionalText(facts.interpreter_version)}};
   }
   const std::optional<std::string> failure = JobFailureReason(notes);
+  const bool read = file.read;
   return {{"job", facts.job},
-          {"language", OptionalText(facts.language.language)},
-          {"language_source", LanguageSourceName(facts.language.source)},
+          {"job_id", read && !file.job_id.empty() ? json(file.job_id) : json(nullptr)},
+          {"received", UtcTimeJson(notes.received)},
+          {"language", OptionalText(file.language.language)},
+          {"language_source", LanguageSourceName(file.language.source)},
           {"interpreter", interpreter},
-          {"copies", facts.copies},
+          {"user", SourcedJson(file.user)},
+          {"job_name", SourcedJson(file.job_name)},
+          {"title", SourcedJson(file.title)},
+          {"copies", copies},
+          {"copies_source", file.copies_source},
+          {"collated", copies < 2 ? json() : json(file.page_copies == 1)},
+          {"duplex", DuplexModeName(file.duplex)},
+          {"duplex_source", file.duplex_source},
+          {"colour_mode", ColourModeName(file.colour_mode)},
+          {"colour_mode_source", file.colour_mode_source},
           {"pjl", pjl},
           {"page_count", counted ? json(page_count) : json(nullptr)},
           {"pages", pages},
           {"totals", totals},
+          {"job_totals", job_totals},
+          {"verdict_rule", {{"chroma_threshold", kChromaThreshold},
+                            {"inked_below", kInkedBelow},
+                            {"min_coloured_pixels", kMinColouredPixels},
+                            {"neighbourhood_radius_px", kNeighbourhoodRadiusPx}}},
           {"timings_ms", TimingsJson(facts)},
           {"failure", OptionalText(failure)},
           {"errors", ErrorsJson(notes)}};

@@ -6,20 +6,16 @@
 #include <optional>
 #include <string>
 
-#include "report/job_language.h"
-#include "report/pjl_attributes.h"
 #include "report/report_notes.h"
 
 namespace quillaro {
 
 // Everything the report of one job is made of; the job worker's record
 // gathers it (Job::WriteReport).
+// What the job file says is `notes->job_file`.
 struct ReportFacts {
   std::string job;  // NAME
-  JobLanguage language;
   std::optional<std::string> interpreter_version;
-  int32_t copies = 1;
-  PjlAttributes pjl;
   bool pages_rendered = false;  // Type above 0: ink was looked at
   const ReportNotes* notes = nullptr;
   uint64_t report_elapsed_ms = 0;
@@ -30,7 +26,7 @@ struct ReportFacts {
 // be set. Never throws.
 nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts);
 
-// `document` as the bytes of out/STEM_report.json: UTF-8 (text that is not
+// `document` as the bytes of out/NAME_report.json: UTF-8 (text that is not
 // is replaced with U+FFFD), indented by two, with a final LF.
 std::string ReportFileBytes(const nlohmann::ordered_json& document);
 

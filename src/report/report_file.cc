@@ -1,19 +1,30 @@
-// The job report file: out/STEM_report.json, gathered from what the stages
-// noted and from the job file's own header.
+// The job report file: out/NAME_report.json, gathered from what the stages
+// noted and from what the job file itself says.
 
 #include <string>
 
 #include "config/job.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
-#include "inspect/pjl_header.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
+#include "platform/os_error.h"
 #include "report/interpreter_version.h"
+#include "report/job_file_facts.h"
+#include "report/ledger.h"
 #include "report/report_document.h"
 
 namespace quillaro {
+
+void Job::NoteJobFile(std::u16string job_path) {
+  if (job_path.empty()) return;
+  const uint64_t started_ms = MonotonicMilliseconds();
+  const InterpreterRunNote* run = SucceededInterpreterRun(Report);
+  Report.job_file = ReadJobFileFacts(
+      ToNarrow(job_path), run != nullptr ? InterpreterProgramName(run->interpreter) : "");
+  Report.job_file_elapsed_ms = MonotonicMilliseconds() - started_ms;
+}
 
 void Job::WriteReport(std::u16string job_path) {
   if (job_path.empty()) return;
@@ -24,16 +35,21 @@ void Job::WriteReport(std::u16string job_path) {
   facts.notes = &Report;
   facts.pages_rendered = Type > 0;
   const InterpreterRunNote* run = SucceededInterpreterRun(Report);
-  facts.language =
-      TellJobLanguage(path, run != nullptr ? InterpreterProgramName(run->interpreter) : "");
   if (run != nullptr) facts.interpreter_version = InterpreterVersion(run->interpreter);
-  facts.copies = GetPjlCopies(path);
-  facts.pjl = ReadPjlAttributes(path);
-  facts.report_elapsed_ms = MonotonicMilliseconds() - started_ms;
-  // Replaces the report of an earlier job of the same name; a link planted
-  // under the name is removed, not written through.
-  WriteNewFile(OutFolderA() + kPathSeparator + ToNarrow(JobFileStem(job_path)) + "_report.json",
-               ReportFileBytes(BuildReportDocument(facts)));
+  facts.report_elapsed_ms = Report.job_file_elapsed_ms + MonotonicMilliseconds() - started_ms;
+  // Named after the whole file name, so that jobs sharing a STEM (a.pdf,
+  // a.pxl) keep a report each. Replaces the report of an earlier job of the
+  // same name; a link planted under the name is removed, not written through.
+  const nlohmann::ordered_json document = BuildReportDocument(facts);
+  WriteNewFile(OutFolderA() + kPathSeparator + facts.job + "_report.json",
+               ReportFileBytes(document));
+#if QUILLARO_HAS_LEDGER
+  // The ledger outlives out/: the same figures, before the marker.
+  std::string error;
+  if (!RecordInLedger(ModuleFolder() + kPathSeparator + kLedgerFileName, document, &error)) {
+    ReportOsError(OsError{}, "job " + LoggedPath() + ": not recorded in the ledger: " + error);
+  }
+#endif
 }
 
 }  // namespace quillaro

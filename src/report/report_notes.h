@@ -1,6 +1,7 @@
 #ifndef QUILLARO_REPORT_REPORT_NOTES_H_
 #define QUILLARO_REPORT_REPORT_NOTES_H_
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "imaging/color_coverage.h"
 #include "interp/interpreter_runs.h"
+#include "report/job_file_facts.h"
 #include "report/page_verdict.h"
 
 namespace quillaro {
@@ -70,6 +72,11 @@ struct ReportNotes {
   // Why the job was never read (the job worker): it vanished before it was
   // read, or it was too large. Empty for a job that was read.
   std::string refusal;
+  // When the job worker took the job (the job worker).
+  std::chrono::system_clock::time_point received{};
+  // What the job file itself says (NoteJobFile, from the private copy).
+  JobFileFacts job_file;
+  uint64_t job_file_elapsed_ms = 0;
 };
 
 // The run that did the job's interpretation: the rendering's, else the

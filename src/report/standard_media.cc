@@ -1,5 +1,6 @@
 #include "report/standard_media.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -12,8 +13,10 @@ struct StandardSheet {
   double long_mm;
 };
 
-// Sides from ISO 216, ISO 269 and ANSI; no two are within twice the
-// tolerance of each other, so a sheet matches one name at most.
+// Sides from ISO 216, ISO 217 (SRA), ISO 269, JIS P 0138 and ANSI; no two
+// are closer than twice the tolerance, so a sheet matches one
+// name at most (SRA4 and C4 differ by exactly twice it: the first wins).
+// Tabloid is Ledger's sheet and reported as Ledger.
 constexpr StandardSheet kStandardSheets[] = {
     {"A0", 841, 1189},
     {"A1", 594, 841},
@@ -24,6 +27,11 @@ constexpr StandardSheet kStandardSheets[] = {
     {"A6", 105, 148},
     {"B4", 250, 353},
     {"B5", 176, 250},
+    {"SRA3", 320, 450},
+    {"SRA4", 225, 320},
+    {"JIS B4", 257, 364},
+    {"JIS B5", 182, 257},
+    {"12x18", 304.8, 457.2},
     {"Letter", 215.9, 279.4},
     {"Legal", 215.9, 355.6},
     {"Ledger", 279.4, 431.8},
@@ -59,6 +67,15 @@ Media MediaOfRenderedPage(int32_t width_px, int32_t height_px) {
     }
   }
   return media;
+}
+
+const char* SizeClassName(const Media& media) {
+  if (media.width_mm <= 0 || media.height_mm <= 0) return "other";
+  const double short_side = std::min(media.width_mm, media.height_mm);
+  const double long_side = std::max(media.width_mm, media.height_mm);
+  if (short_side <= kA4ClassMaxShortMm && long_side <= kA4ClassMaxLongMm) return "a4";
+  if (short_side <= kA3ClassMaxShortMm && long_side <= kA3ClassMaxLongMm) return "a3";
+  return "other";
 }
 
 }  // namespace quillaro

@@ -1,5 +1,7 @@
 #include "report_tool/report_summary.h"
 
+#include "report_tool/csv_cell.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -71,16 +73,6 @@ std::vector<std::vector<std::string>> Rows(const std::vector<JobSummary>& jobs, 
                   MediaText(total, separator),
                   failed == 0 ? "" : std::to_string(failed) + " failed"});
   return rows;
-}
-
-std::string CsvField(const std::string& field) {
-  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-  std::string quoted = "\"";
-  for (char c : field) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
 }
 
 }  // namespace
@@ -167,7 +159,7 @@ std::string FormatSummaryTable(const std::vector<JobSummary>& jobs) {
   return text;
 }
 
-std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs) {
+std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs, bool with_total) {
   std::string text;
   // Appended piece by piece: GCC 12 sees a false overlap (-Wrestrict) in "..." + string.
   for (size_t i = 0; i < std::size(kColumns); ++i) {
@@ -175,11 +167,13 @@ std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs) {
     text += kColumns[i];
   }
   text += "\r\n";
-  for (const auto& row : Rows(jobs, ';')) {
+  std::vector<std::vector<std::string>> rows = Rows(jobs, ';');
+  if (!with_total) rows.pop_back();
+  for (const auto& row : rows) {
     for (size_t i = 0; i < row.size(); ++i) {
       const bool no_figure = row[i].size() == 1 && row[i][0] == kNoFigure && i != 0;
       if (i != 0) text += ',';
-      if (!no_figure) text += CsvField(row[i]);
+      if (!no_figure) text += CsvCell(row[i]);
     }
     text += "\r\n";
   }

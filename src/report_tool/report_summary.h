@@ -28,7 +28,7 @@ struct JobSummary {
 // (not JSON, or not an object naming a job).
 std::optional<JobSummary> SummariseReport(const std::string& json_text);
 
-// The summaries of every STEM_report.json in `folder`, in file-name order.
+// The summaries of every NAME_report.json in `folder`, in file-name order.
 // Files that cannot be read or are no report are named in `skipped`.
 std::vector<JobSummary> SummariseFolder(const std::string& folder,
                                         std::vector<std::string>& skipped);
@@ -36,10 +36,11 @@ std::vector<JobSummary> SummariseFolder(const std::string& folder,
 // One line per job and a total line (every figure times its job's copies),
 // in aligned columns, plain text.
 std::string FormatSummaryTable(const std::vector<JobSummary>& jobs);
-// The same rows as CSV (RFC 4180, CR LF line ends), with a header line; the
-// total row's job is "TOTAL", a figure the report does not give is empty,
+// The same rows as CSV (RFC 4180, CR LF line ends, cells a spreadsheet
+// takes as text: CsvCell), with a header line; the total row, whose job is
+// "TOTAL", only `with_total`; a figure the report does not give is empty,
 // and media are separated by ";".
-std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs);
+std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs, bool with_total);
 
 }  // namespace quillaro
 

@@ -1,6 +1,7 @@
 #include "service/job_worker.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -164,6 +165,7 @@ void RunStages(Job& job, const std::u16string& path, bool watermark) {
     job.Report.refusal = "the service could not make the job's private folder";
   }
   const std::string name = ToNarrow(JobFileName(stand_in.path()));
+  job.Report.received = std::chrono::system_clock::now();
   const Intake intake = folder ? TakeJob(job, *folder, path, name, watermark) : Intake::kFailed;
   if (intake == Intake::kRefused || (watermark && !WatermarkRouteAllowed(job))) {
     WriteMarker(job, path, watermark);
@@ -195,6 +197,8 @@ void RunStages(Job& job, const std::u16string& path, bool watermark) {
       }
       // Pages that are not rendered: the report learns their sheets here.
       if (job.IsReport && job.Type <= 0 && go_on()) job.ProbeMedia(stages_path);
+      // What the job file says, read from the bytes the interpreters read.
+      if (job.IsReport && go_on()) job.NoteJobFile(stages_path);
     }
     folder.reset();
   }  // the results carry the job's own name from here on

@@ -130,7 +130,7 @@ TEST(HostileJobsTest, AJobIsReadOnceAsItWasCheckedAndNeverSilently) {
       << errors;
   EXPECT_NE(errors.find("large.ps: the job is larger than MaxJobMegabytes"), std::string::npos)
       << errors;
-  EXPECT_NE(ReadFileBytes(service.out() / "vanished_report.json").find("vanished"),
+  EXPECT_NE(ReadFileBytes(service.out() / "vanished.ps_report.json").find("vanished"),
             std::string::npos);
 }
 

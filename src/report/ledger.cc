@@ -1,0 +1,148 @@
+#include "report/ledger.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace quillaro {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr int kBusyTimeoutMs = 10000;
+
+struct DatabaseCloser {
+  void operator()(sqlite3* database) const { sqlite3_close_v2(database); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// Rolls back a transaction that was not committed.
+class Transaction {
+ public:
+  explicit Transaction(sqlite3* database) : database_(database) {}
+  ~Transaction() {
+    if (!committed_) sqlite3_exec(database_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void Committed() { committed_ = true; }
+
+ private:
+  sqlite3* database_;
+  bool committed_ = false;
+};
+
+void BindText(sqlite3_stmt* statement, int index, const json& value) {
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_null(statement, index);
+  }
+}
+
+void BindInteger(sqlite3_stmt* statement, int index, const json& value) {
+  if (value.is_number_integer()) {
+    sqlite3_bind_int64(statement, index, value.get<sqlite3_int64>());
+  } else {
+    sqlite3_bind_null(statement, index);
+  }
+}
+
+const json& Field(const json& object, const char* key) {
+  static const json kNull;
+  if (!object.is_object()) return kNull;
+  const auto found = object.find(key);
+  return found == object.end() ? kNull : *found;
+}
+
+}  // namespace
+
+bool RecordInLedger(const std::string& path, const json& report, std::string* error) {
+  sqlite3* opened = nullptr;
+  const int open_code = sqlite3_open_v2(path.c_str(), &opened,
+                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                            SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+                                        nullptr);
+  Database database(opened);
+  auto fail = [&](const char* what) {
+    *error = std::string(what) + ": " +
+             (database ? sqlite3_errmsg(database.get()) : sqlite3_errstr(open_code));
+    return false;
+  };
+  if (open_code != SQLITE_OK) return fail("cannot open the ledger");
+  sqlite3_busy_timeout(database.get(), kBusyTimeoutMs);
+  // WAL: readers never block the writer, and a crash mid-write leaves the
+  // last committed state. NORMAL sync is durable at every checkpoint and
+  // never corrupts; a power cut may lose the last jobs' rows, not the file.
+  if (sqlite3_exec(database.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;",
+                   nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return fail("cannot set up the ledger");
+  }
+  if (sqlite3_exec(database.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return fail("cannot lock the ledger");
+  }
+  Transaction transaction(database.get());
+  if (sqlite3_exec(database.get(), kLedgerSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return fail("cannot create the ledger's tables");
+  }
+
+  sqlite3_stmt* prepared = nullptr;
+  if (sqlite3_prepare_v2(database.get(),
+                         "INSERT INTO jobs(job_id, name, received, user, user_source, job_name,"
+                         " title, language, copies, duplex, page_count, impressions, sheets,"
+                         " partial, failure) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                         -1, &prepared, nullptr) != SQLITE_OK) {
+    return fail("cannot prepare the job row");
+  }
+  Statement job(prepared);
+  const json& totals = Field(report, "job_totals");
+  BindText(job.get(), 1, Field(report, "job_id"));
+  BindText(job.get(), 2, Field(report, "job"));
+  BindText(job.get(), 3, Field(report, "received"));
+  BindText(job.get(), 4, Field(Field(report, "user"), "value"));
+  BindText(job.get(), 5, Field(Field(report, "user"), "source"));
+  BindText(job.get(), 6, Field(Field(report, "job_name"), "value"));
+  BindText(job.get(), 7, Field(Field(report, "title"), "value"));
+  BindText(job.get(), 8, Field(report, "language"));
+  BindInteger(job.get(), 9, Field(report, "copies"));
+  BindText(job.get(), 10, Field(report, "duplex"));
+  BindInteger(job.get(), 11, Field(report, "page_count"));
+  BindInteger(job.get(), 12, Field(totals, "impressions"));
+  BindInteger(job.get(), 13, Field(totals, "sheets"));
+  sqlite3_bind_int(job.get(), 14, Field(totals, "partial") == json(false) ? 0 : 1);
+  BindText(job.get(), 15, Field(report, "failure"));
+  if (sqlite3_step(job.get()) != SQLITE_DONE) return fail("cannot write the job row");
+  const sqlite3_int64 row = sqlite3_last_insert_rowid(database.get());
+
+  if (sqlite3_prepare_v2(database.get(),
+                         "INSERT INTO job_sizes(job, size, size_class, colour, impressions, sheets)"
+                         " VALUES(?,?,?,?,?,?)",
+                         -1, &prepared, nullptr) != SQLITE_OK) {
+    return fail("cannot prepare the size rows");
+  }
+  Statement size(prepared);
+  const json& by_size = Field(totals, "by_size");
+  for (const json& entry : by_size.is_array() ? by_size : json::array()) {
+    sqlite3_reset(size.get());
+    sqlite3_bind_int64(size.get(), 1, row);
+    BindText(size.get(), 2, Field(entry, "size"));
+    BindText(size.get(), 3, Field(entry, "size_class"));
+    BindText(size.get(), 4, Field(entry, "colour"));
+    BindInteger(size.get(), 5, Field(entry, "impressions"));
+    BindInteger(size.get(), 6, Field(entry, "sheets"));
+    if (sqlite3_step(size.get()) != SQLITE_DONE) return fail("cannot write a size row");
+  }
+  if (sqlite3_exec(database.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return fail("cannot commit the ledger");
+  }
+  transaction.Committed();
+  return true;
+}
+
+}  // namespace quillaro
