@@ -51,8 +51,7 @@ fault src/service/aged_file_cleanup.cc \
   'if (!entry.creation_seconds) continue;' \
   security 'NoJobLostTest.TheCleanup*' 'the cleanup deletes jobs that were never processed'
 fault src/service/inbox_watcher.cc \
-  'if (filter.Accept(path) && !IsUploadInProgress(path)) Dispatch(pool, path);' \
-  'if (filter.Accept(path)) Dispatch(pool, path);' \
+  'filter.Accept(path) && !IsUploadInProgress(path) && queued_' 'filter.Accept(path) && queued_' \
   security 'NoJobLostTest.TheInbox*' 'an upload in progress is taken for a job'
 fault src/service/inbox_watcher.cc \
   'if (in_flight_.contains(path) || !queued_.insert(path).second) continue;' \

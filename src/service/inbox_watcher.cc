@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/job.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/wait.h"
@@ -25,16 +26,19 @@ namespace {
 // broken wait can never turn into a busy loop.
 constexpr auto kFailedWaitPause = std::chrono::milliseconds(100);
 
-// While jobs found waiting wait for a free worker, the stop request is
-// looked at this often.
-constexpr uint32_t kBacklogPollMs = 500;
+// While jobs wait for a free worker, the stop request is looked at this
+// often.
+constexpr uint32_t kQueuePollMs = 500;
 
-// How many workers the jobs found waiting may occupy at once: as many as can
-// run their stages side by side by default (one per core).
-int BacklogWorkers() {
-  static const int workers =
-      std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kWorkerSlotCount);
-  return workers;
+// How many workers may be busy at once (not counting those past their run
+// limit): as many as the interpreter lock lets run their stages side by side
+// (the Parallel setting, 0 meaning one per core), and one more that waits
+// for it, so that the lock never waits for a worker to be started.
+int PaceWorkers() {
+  const Job settings;
+  const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  const int running = settings.Parallel == 0 ? cores : settings.Parallel;
+  return std::clamp(running + 1, 1, kWorkerSlotCount);
 }
 
 }  // namespace
@@ -72,7 +76,7 @@ void InboxWatcher::Dispatch(WorkerPool& pool, const std::u16string& path) {
   // A worker is terminated when it has run past its limit, and the limit
   // counts its wait for the interpreter lock: in a burst behind slow jobs,
   // one that never began is ended too. Such a job goes once more, at the
-  // backlog's pace, where it waits without a limit.
+  // queue's pace, where it waits without a limit.
   for (std::u16string& ended : pool.TakeTerminatedPaths()) {
     if (!retried_.insert(ended).second) continue;
     in_flight_.erase(ended);
@@ -93,23 +97,24 @@ uint32_t InboxWatcher::Run() {
       return 1;
     }
     events_.started.Set();
+    const int pace = PaceWorkers();
     // The watch stands: a job dropped from now on comes as a record, and
     // every one dropped before is found here (one dropped in between may be
     // both, and is processed twice, which changes none of its results).
     QueueWaitingJobs(true);
 
     for (;;) {
-      // Jobs found waiting go first, oldest first, one per turn; a stop
-      // request is seen between two of them.
+      // Queued jobs go first, in their order, one per turn; a stop request
+      // is seen between two of them.
       if (!waiting_.empty()) {
         if (events_.stop_request.IsSet()) break;
-        // They enter the pool only as fast as its jobs can run. A worker's
-        // run limit counts its wait for the interpreter lock too, so a
-        // backlog that filled every slot would have its last jobs ended
-        // unprocessed behind slow ones; here they wait without a limit. A
-        // worker past its limit does not count: the next dispatch ends it.
-        if (pool.BusyWithinRunLimitCount() >= BacklogWorkers()) {
-          pool.WaitForAnyWorker(kBacklogPollMs);
+        // Jobs enter the pool only as fast as they can run. A worker's run
+        // limit counts its wait for the interpreter lock too, so a burst
+        // that filled every slot would have its last jobs ended unprocessed
+        // behind slow ones; here they wait without a limit. A worker past
+        // its limit does not count: the next dispatch ends it.
+        if (pool.BusyWithinRunLimitCount() >= pace) {
+          pool.WaitForAnyWorker(kQueuePollMs);
           continue;
         }
         const std::u16string path = std::move(waiting_.front());
@@ -137,7 +142,9 @@ uint32_t InboxWatcher::Run() {
       }
       // An upload in progress still counts as the last name, so that the
       // rename that ends it is seen even when it renames to the last name.
-      if (filter.Accept(path) && !IsUploadInProgress(path)) Dispatch(pool, path);
+      if (filter.Accept(path) && !IsUploadInProgress(path) && queued_.insert(path).second) {
+        waiting_.push_back(std::move(path));
+      }
     }
 
     pool.Drain();

@@ -26,11 +26,15 @@ inline constexpr uint32_t kInboxReadBufferBytes = 16384;
 // No job is left behind: once the watch stands, every job already waiting in
 // the folder (InboxListing::IsWaitingJob against the markers in
 // `out_folder`: dropped while the service was down, or still waiting when
-// it last stopped) is dispatched, oldest first, before the jobs that arrive
+// it last stopped) is queued, oldest first, before the jobs that arrive
 // later; so again whenever the change watcher had to look through the folder
 // (kFolderRescanned), except for jobs already dispatched and not finished.
-// Names beginning with "." (uploads in progress) are never dispatched. The
-// stop request is honoured between two waiting jobs.
+// Jobs enter the pool from that queue only as fast as the interpreter lock
+// lets them run (Parallel, plus one waiting), since the pool's run limit
+// counts a worker's wait for the lock; a job whose worker the pool ended is
+// queued once more. Names beginning with "." (uploads in progress) are never
+// dispatched. The stop request is honoured between two queued jobs; those
+// not yet dispatched stay in the folder for the next start.
 //
 // Run() is the body of the inbox thread. `events` must outlive it.
 class InboxWatcher {
@@ -57,8 +61,8 @@ class InboxWatcher {
   std::u16string out_folder_;
   WorkerEntry entry_;
   WorkerPoolLimits limits_;
-  // Waiting jobs found by looking through the folder, not yet dispatched,
-  // oldest first; and the same paths as a set.
+  // Jobs not yet dispatched, in their order (those found by looking through
+  // the folder oldest first, then the records'); and the same paths as a set.
   std::deque<std::u16string> waiting_;
   std::unordered_set<std::u16string> queued_;
   // Paths dispatched whose job had no marker yet when last looked at. Kept

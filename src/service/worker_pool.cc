@@ -82,9 +82,13 @@ void WorkerPool::ReapFinishedTerminated() {
 }
 
 void WorkerPool::WaitForAnyWorker(uint32_t timeout_ms) const {
+  // Only the workers still running: one that ended and is not yet joined
+  // would end every wait at once.
   std::vector<Waitable> finished;
   for (const auto& worker : workers_) {
-    if (worker) finished.emplace_back(worker->thread.finished());
+    if (worker && !worker->thread.finished().IsSet()) {
+      finished.emplace_back(worker->thread.finished());
+    }
   }
   const uint64_t start = MonotonicMilliseconds();
   if (finished.empty() || WaitAny(finished, timeout_ms) == kWaitFailed) {

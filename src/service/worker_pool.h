@@ -73,8 +73,9 @@ class WorkerPool {
   // Of those, the ones still within the run limit (an overdue one is
   // terminated by the next dispatch that scans its slot).
   int BusyWithinRunLimitCount() const;
-  // Returns once a worker in a slot ends, or after `timeout_ms` (at once
-  // when no slot is busy, then sleeping the time out).
+  // Returns once a worker still running in a slot ends, or after
+  // `timeout_ms` (also when none runs: it never returns at once without
+  // cause, so a caller's retry cannot spin).
   void WaitForAnyWorker(uint32_t timeout_ms) const;
   // Workers terminated and not yet joined.
   size_t TerminatedCount() const { return terminated_.size(); }
