@@ -120,8 +120,9 @@ uint32_t InboxWatcher::Run() {
         const std::u16string path = std::move(waiting_.front());
         waiting_.pop_front();
         queued_.erase(path);
-        // It may have been processed (or removed) since it was found.
-        if (FileExists(path)) Dispatch(pool, path);
+        // One removed since it was seen still goes: its worker writes its
+        // marker and says that it vanished, rather than let it go silently.
+        Dispatch(pool, path);
         continue;
       }
       int signalled = WaitAny({events_.stop_request, watcher.WaitHandle()}, kInfinite);
