@@ -38,8 +38,12 @@ wait_state() {  # state, seconds
   until [ "$(service_state)" = "$1" ] || [ "$tries" -eq 0 ]; do sleep 0.1; tries=$((tries - 1)); done
   [ "$(service_state)" = "$1" ]
 }
+# WMUnconfined=1: Wine keeps the interpreters' tokens at the service's
+# integrity level, so the Windows service counts them as unconfined and would
+# otherwise refuse watermark jobs (the Linux build, under Landlock, runs them
+# without this line; with it, its results are the same).
 write_settings() {  # folder, "Key=Value ..."
-  { echo "[Settings]"; tr ' ' '\n' <<<"$2"; echo "IsLog=1"; echo "WaitSeconds=30"; } |
+  { echo "[Settings]"; tr ' ' '\n' <<<"$2"; echo "IsLog=1"; echo "WaitSeconds=30"; echo "WMUnconfined=1"; } |
     sed 's/$/\r/' >"$1/settings.ini"
 }
 # The log's messages with the time stamps and the service folder masked, and
