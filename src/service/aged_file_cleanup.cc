@@ -34,10 +34,10 @@ void CleanFolder(const std::u16string& folder, int32_t age_limit_seconds) {
 uint32_t RunCleanup(ThreadEventPair& events) {
   Job job;
   for (;;) {
-    const std::u16string module = GetModuleFolder();
+    const std::u16string data = GetDataFolder();
     const std::u16string separator(1, static_cast<char16_t>(kPathSeparator));
-    CleanFolder(module + separator + u"in", job.DeleteSeconds);
-    CleanFolder(module + separator + u"out", job.DeleteSeconds);
+    CleanFolder(data + separator + u"in", job.DeleteSeconds);
+    CleanFolder(data + separator + u"out", job.DeleteSeconds);
     for (int second = 0; second < kCleanupIntervalSeconds; ++second) {
       if (events.stop_request.Wait(1000)) {
         events.stopped.Set();

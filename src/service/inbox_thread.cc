@@ -8,7 +8,7 @@
 namespace quillaro {
 
 uint32_t InboxWatcherThread(ServiceThreads* threads) {
-  std::u16string folder = GetModuleFolder() + static_cast<char16_t>(kPathSeparator) + u"in";
+  std::u16string folder = GetDataFolder() + static_cast<char16_t>(kPathSeparator) + u"in";
   InboxWatcher watcher(threads->inbox, std::move(folder), RunJobWorker);
   return watcher.Run();
 }
