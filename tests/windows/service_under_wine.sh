@@ -59,7 +59,12 @@ masked_log() {  # service folder
       -e "s#[A-Za-z]:<service>/#<service>/#g"
 }
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
-clear_results() { rm -rf "$1/out" "$1/log.txt"; mkdir -p "$1/out"; find "$1/in" -mindepth 1 -delete; }
+# A late write of the service (a job seen twice rewrites its marker) can land
+# while out/ is being removed: try again after it.
+clear_results() {
+  rm -rf "$1/out" "$1/log.txt" 2>/dev/null || { sleep 1; rm -rf "$1/out" "$1/log.txt"; }
+  mkdir -p "$1/out"; find "$1/in" -mindepth 1 -delete
+}
 
 say "making the jobs"
 bash "$repo/bench/corpus.sh" "$kit/gs" "$work/jobs"
