@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows package: dist/windows/ holding quillaro.exe, the three
-# interpreters, the PCL font kit as urwfonts\, settings.ini and README.txt.
-# Copy that folder to a Windows machine (or a Wine prefix) and install it as
-# README.txt says.
+# interpreters, the PCL font kit as urwfonts\, settings.ini and README.txt,
+# and beside it the installer dist/Quillaro-VERSION.msi made from the same
+# files. Copy the folder to a Windows machine (or a Wine prefix) and install
+# it as README.txt says, or run the installer.
 #   package_windows.sh [DIST_FOLDER]   (default dist/windows in the clone)
 # Cross-builds Quillaro in build-windows/ (Release) and takes the interpreters
 # and the font kit from their caches, building them when absent.
@@ -38,4 +39,19 @@ sed 's/$/\r/' "$repo/packaging/windows/README.txt" >"$dist.tmp/README.txt"
 rm -rf "$dist"
 mv "$dist.tmp" "$dist"
 say "package ready: $dist ($(du -sh "$dist" | cut -f1))"
+
+# The installer, beside the folder: the same files, installed as
+# packaging/windows/quillaro.wxs says. wixl takes sources relative to the
+# folder it runs in; wixl-heat lists the font kit (stable component GUIDs,
+# made from the paths).
+version=$(sed -n 's/^project(quillaro VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
+msi="$(dirname "$dist")/Quillaro-$version.msi"
+(cd "$dist" && find urwfonts -type f | LC_ALL=C sort |
+   wixl-heat --directory-ref URWFONTS --component-group Fonts --var var.FontsDir -p urwfonts/ \
+     >"$build/fonts.wxs" &&
+   wixl -a x64 -D SourceDir=. -D FontsDir=urwfonts -D Version="$version" -o "$msi.tmp" \
+     "$repo/packaging/windows/quillaro.wxs" "$build/fonts.wxs" >&2) ||
+  { echo "[package] wixl failed" >&2; exit 1; }
+mv "$msi.tmp" "$msi"
+say "installer ready: $msi ($(du -h "$msi" | cut -f1))"
 echo "$dist"

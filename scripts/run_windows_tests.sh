@@ -70,8 +70,11 @@ run_service_tests() {
   local dist="$build/dist"
   bash "$repo/scripts/package_windows.sh" "$dist" >/dev/null || fail "package_windows.sh"
   say "the package as a service under Wine"
+  local msi
+  msi=$(ls "$build"/Quillaro-*.msi | head -n 1)
   bash "$repo/tests/windows/service_under_wine.sh" "$dist" "$repo/build/quillaro" \
-    "$repo/build/tests/service" "$build/tests/windows/slow_writer.exe" || fail "the service under Wine"
+    "$repo/build/tests/service" "$build/tests/windows/slow_writer.exe" "$msi" ||
+    fail "the service under Wine"
 }
 
 main() {

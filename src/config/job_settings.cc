@@ -36,7 +36,7 @@ double LeadingNumber(const std::u16string& text) {
 Job::Job() { LoadSettings(); }
 
 void Job::LoadSettings() {
-  const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "settings.ini";
+  const std::string path = ToNarrow(GetDataFolder()) + kPathSeparator + "settings.ini";
   auto read_int = [&](const char16_t* key, int32_t fallback) {
     return GetProfileInteger(kSection, key, fallback, path);
   };

@@ -51,7 +51,7 @@ std::u16string EscapeControlCharacters(const std::u16string& message) {
 thread_local LogLineHold* current_hold = nullptr;
 
 void AppendLines(const std::u16string& lines) {
-  const std::string path = ToNarrow(GetModuleFolder()) + kPathSeparator + "log.txt";
+  const std::string path = ToNarrow(GetDataFolder()) + kPathSeparator + "log.txt";
   // A file that cannot be opened loses the lines; the stage goes on regardless
   // and the cause goes to standard error instead.
   OsError error;

@@ -8,6 +8,8 @@ namespace quillaro {
 
 std::u16string GetModuleFolder() { return ToWide(ModuleFolder()); }
 
+std::u16string GetDataFolder() { return ToWide(DataFolder()); }
+
 bool FileExists(const std::u16string& path) { return PathExists(ToNarrow(path)); }
 
 bool FileExistsA(const std::string& path) { return PathExists(path); }
@@ -23,6 +25,6 @@ std::u16string JobFileStem(const std::u16string& job_path) {
   return dot == std::u16string::npos ? name : name.substr(0, dot);
 }
 
-std::string OutFolderA() { return ToNarrow(GetModuleFolder()) + kPathSeparator + "out"; }
+std::string OutFolderA() { return ToNarrow(GetDataFolder()) + kPathSeparator + "out"; }
 
 }  // namespace quillaro

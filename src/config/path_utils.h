@@ -6,10 +6,15 @@
 namespace quillaro {
 
 // Folder of the running executable (symbolic links resolved), without a
-// trailing separator; empty when it cannot be found. Every file and folder
-// of the service (settings.ini, log.txt, in/, out/, the interpreters) is
-// found from here.
+// trailing separator; empty when it cannot be found. The interpreters and
+// the font kit are found here.
 std::u16string GetModuleFolder();
+
+// Folder of the service's data (settings.ini, log.txt, in/, out/, failed/),
+// without a trailing separator: the module folder, unless a Windows
+// installation keeps its data elsewhere (DataFolder() in
+// platform/module_path.h).
+std::u16string GetDataFolder();
 
 // True when the path names an existing file or folder; a last component with
 // "*" or "?" exists when anything in its folder matches.
@@ -21,7 +26,7 @@ bool FileExistsA(const std::string& path);
 std::u16string JobFileName(const std::u16string& job_path);
 // STEM: NAME up to its last "." (all of NAME when it has no ".").
 std::u16string JobFileStem(const std::u16string& job_path);
-// OUT: the module folder followed by "/out", narrow.
+// OUT: the data folder followed by "/out", narrow.
 std::string OutFolderA();
 
 }  // namespace quillaro

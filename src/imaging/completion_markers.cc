@@ -13,7 +13,7 @@ namespace {
 
 void WriteMarker(const std::u16string& job_path, std::u16string_view suffix,
                  const std::string& content) {
-  std::u16string name = GetModuleFolder() + static_cast<char16_t>(kPathSeparator) + u"out" +
+  std::u16string name = GetDataFolder() + static_cast<char16_t>(kPathSeparator) + u"out" +
                         static_cast<char16_t>(kPathSeparator) +
                         MarkerFileName(JobFileName(job_path), suffix);
   // Replaces a marker of an earlier job of the same name; no line end.

@@ -34,10 +34,11 @@ struct ConfinementPolicy {
   uint64_t file_size_bytes = 0;
 };
 
-// The version of the kernel's file-system sandbox that interpreter children
+// The version of the system's file-system sandbox that interpreter children
 // are confined with; 0 when the system has none (the children then run with
-// the resource limits only). Always 0 on Windows, which confines a child by
-// its job object's limits and has no per-process file-system rules.
+// the resource limits only). On Linux the Landlock ABI; on Windows 1 when a
+// child's token really runs at low integrity (so that it can write nowhere
+// but its job's folder), 0 where the system keeps the level (Wine).
 int FileSystemSandboxVersion();
 
 // True when the system keeps a child's file access to what its policy
@@ -78,10 +79,13 @@ using ChildProcessHandle = std::intptr_t;
 // thread at a time.
 //
 // On Linux the file-system rules are built here and applied in the forked
-// child before exec. On Windows this object owns a job object holding the
-// limits (process memory = address_space_bytes, no access to the desktop
-// and clipboard, every process killed when the job closes); destroying it
-// ends every process it was applied to and everything they started.
+// child before exec. On Windows this object owns the token the child is
+// started with (run_security_windows.h: no privileges, restricting SIDs,
+// low integrity, writing only in the first `writable` folder) and a job
+// object holding the limits (memory per process and for the whole job =
+// address_space_bytes, one process only, no access to the desktop and
+// clipboard, every process killed when the job closes); destroying it ends
+// every process it was applied to and everything they started.
 class PreparedConfinement {
  public:
   // Builds the rules of `policy`. Paths that do not exist are left out. When
@@ -94,8 +98,15 @@ class PreparedConfinement {
   PreparedConfinement(const PreparedConfinement&) = delete;
   ~PreparedConfinement();
 
-  // True when the file-system rules will be enforced (never on Windows).
+  // True when the file-system rules will be enforced.
   bool sandboxed() const;
+
+  // Windows: the primary token to start the child with (owned by this
+  // object), in `*token`; returns 0, or the system's error number of the
+  // call that failed when the token could not be made, named in
+  // `*failed_call`: the child must then not run. Linux: -1 in `*token` and
+  // 0 (the forked child changes user itself in ApplyToChild).
+  int ChildToken(std::intptr_t* token, const char** failed_call) const noexcept;
 
   // Puts the child under the limits (and rules) before it runs the program.
   // On Linux: call in the forked child before exec, with `child` unused;
@@ -119,6 +130,10 @@ class PreparedConfinement {
   // whether the child changes to the job user.
   std::vector<uint64_t> system_call_filter_;
   bool change_user_ = false;
+  // Windows: the child's token (-1: none), or why it could not be made.
+  std::intptr_t token_ = -1;
+  int token_error_ = 0;
+  const char* token_failed_call_ = "";
 };
 
 }  // namespace quillaro

@@ -261,6 +261,11 @@ PreparedConfinement::~PreparedConfinement() {
 
 bool PreparedConfinement::sandboxed() const { return handle_ >= 0; }
 
+int PreparedConfinement::ChildToken(std::intptr_t* token, const char** /*failed_call*/) const noexcept {
+  *token = -1;
+  return 0;
+}
+
 int PreparedConfinement::ApplyToChild(ChildProcessHandle /*child*/,
                                       const char** failed_call) const noexcept {
   // A crashing interpreter must not fill the disk with core files.

@@ -2,33 +2,35 @@
 
 #include <utility>
 
+#include "platform/run_security_windows.h"
 #include "platform/windows_util_windows.h"
 
 namespace quillaro {
 namespace {
 
-HANDLE JobOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE HandleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
-// Windows has no per-process file-system rules an unprivileged service could
-// set up for a child; the job object's limits are what confines it.
-int FileSystemSandboxVersion() { return 0; }
+// A child's token at low integrity can write only into objects labelled low
+// (its job's folder) and read only what Everyone or Users may read: that is
+// the file-system boundary, where the system enforces the level.
+int FileSystemSandboxVersion() { return ChildrenRunAtLowIntegrity() ? 1 : 0; }
 
-// A run reads and writes through Ghostscript's safe mode and the job
-// object's limits; the per-run token that keeps its file access to its own
-// folder is the token's business (see the runner).
-bool ChildFileAccessConfined() { return true; }
+// Where the system enforces the level (not under Wine, which keeps every
+// token at the service's own level).
+bool ChildFileAccessConfined() { return ChildrenRunAtLowIntegrity(); }
 
 // A child keeps the service's account; its rights are cut through its token.
 bool ChildrenChangeUser() { return false; }
 
 ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
-                                         const std::string& scratch_folder) {
+                                         const std::string& private_folder) {
   ConfinementPolicy policy;
-  // Kept for the record of what a run may touch; nothing enforces the paths.
-  policy.readable = {module_folder};
-  policy.writable = {module_folder + "\\in", module_folder + "\\out", scratch_folder};
+  // What the token and the folder's ACL give a child: the module folder (the
+  // interpreters, their fonts) as any user reads it, and its own folder.
+  policy.readable = {module_folder, private_folder};
+  policy.writable = {private_folder};
   // The same caps as on Linux: far above a real job's few hundred MB, low
   // enough that a hostile job cannot take the machine. A job object has no
   // file-size limit, so file_size_bytes stays unused.
@@ -37,46 +39,78 @@ ConfinementPolicy InterpreterConfinement(const std::string& module_folder,
   return policy;
 }
 
-const char* NoFileSystemSandboxReason() { return "Windows has no file-system sandbox for a child; its job object limits memory and ends its tree"; }
+const char* NoFileSystemSandboxReason() {
+  return "this system keeps a child's token above low integrity (as Wine does), so nothing but "
+         "the ACLs of the service's folders limits what an interpreter writes";
+}
 
 PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
     : address_space_bytes_(policy.address_space_bytes), file_size_bytes_(policy.file_size_bytes) {
+  const std::wstring folder = policy.writable.empty() ? std::wstring() : ToWin(policy.writable.front());
+  DWORD code = 0;
+  UniqueHandle token = MakeChildToken(folder, &token_failed_call_, &code);
+  if (token.Valid()) {
+    token_ = reinterpret_cast<std::intptr_t>(token.Release());
+  } else {
+    token_error_ = static_cast<int>(code);
+  }
+
   HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
   if (job == nullptr) return;  // ApplyToChild then reports the failure
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   // Closing the job (this object's end, or the service's death) kills every
-  // process in it: an interpreter never outlives its run.
-  limits.BasicLimitInformation.LimitFlags =
-      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+  // process in it: an interpreter never outlives its run. One process: the
+  // interpreter starts none (a job's %pipe% or a process started to escape
+  // the job's end is refused).
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+                                            JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION |
+                                            JOB_OBJECT_LIMIT_ACTIVE_PROCESS;
+  limits.BasicLimitInformation.ActiveProcessLimit = 1;
   if (address_space_bytes_ != 0) {
-    limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    limits.BasicLimitInformation.LimitFlags |=
+        JOB_OBJECT_LIMIT_PROCESS_MEMORY | JOB_OBJECT_LIMIT_JOB_MEMORY;
     limits.ProcessMemoryLimit = static_cast<SIZE_T>(address_space_bytes_);
+    limits.JobMemoryLimit = static_cast<SIZE_T>(address_space_bytes_);
   }
   JOBOBJECT_BASIC_UI_RESTRICTIONS ui = {};
   ui.UIRestrictionsClass = JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_DISPLAYSETTINGS |
                            JOB_OBJECT_UILIMIT_EXITWINDOWS | JOB_OBJECT_UILIMIT_GLOBALATOMS |
                            JOB_OBJECT_UILIMIT_HANDLES | JOB_OBJECT_UILIMIT_READCLIPBOARD |
                            JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS | JOB_OBJECT_UILIMIT_WRITECLIPBOARD;
-  // Without kill-on-close the job would not end the process tree: no job
-  // then. The UI limits are a nicety a system may refuse.
-  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+  // Without kill-on-close the job would not end the process tree, and
+  // without the UI limits a child could reach other windows' messages and
+  // the clipboard: no job then, and no child.
+  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+      !::SetInformationJobObject(job, JobObjectBasicUIRestrictions, &ui, sizeof ui)) {
     ::CloseHandle(job);
     return;
   }
-  ::SetInformationJobObject(job, JobObjectBasicUIRestrictions, &ui, sizeof ui);
   handle_ = reinterpret_cast<std::intptr_t>(job);
 }
 
 PreparedConfinement::PreparedConfinement(PreparedConfinement&& other) noexcept
     : handle_(std::exchange(other.handle_, -1)),
       address_space_bytes_(other.address_space_bytes_),
-      file_size_bytes_(other.file_size_bytes_) {}
+      file_size_bytes_(other.file_size_bytes_),
+      token_(std::exchange(other.token_, -1)),
+      token_error_(other.token_error_),
+      token_failed_call_(other.token_failed_call_) {}
 
 PreparedConfinement::~PreparedConfinement() {
-  if (handle_ != -1) ::CloseHandle(JobOf(handle_));
+  if (handle_ != -1) ::CloseHandle(HandleOf(handle_));
+  if (token_ != -1) ::CloseHandle(HandleOf(token_));
 }
 
-bool PreparedConfinement::sandboxed() const { return false; }
+bool PreparedConfinement::sandboxed() const {
+  return token_ != -1 && handle_ != -1 && ChildrenRunAtLowIntegrity();
+}
+
+int PreparedConfinement::ChildToken(std::intptr_t* token, const char** failed_call) const noexcept {
+  *token = token_;
+  if (token_ != -1) return 0;
+  *failed_call = token_failed_call_;
+  return token_error_ != 0 ? token_error_ : static_cast<int>(ERROR_INVALID_HANDLE);
+}
 
 int PreparedConfinement::ApplyToChild(ChildProcessHandle child,
                                       const char** failed_call) const noexcept {
@@ -85,7 +119,7 @@ int PreparedConfinement::ApplyToChild(ChildProcessHandle child,
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   *failed_call = "AssignProcessToJobObject";
-  if (!::AssignProcessToJobObject(JobOf(handle_), reinterpret_cast<HANDLE>(child))) {
+  if (!::AssignProcessToJobObject(HandleOf(handle_), reinterpret_cast<HANDLE>(child))) {
     return static_cast<int>(::GetLastError());
   }
   return 0;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +17,7 @@
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 #include "platform/os_error.h"
+#include "platform/private_folder.h"
 #include "platform/windows_util_windows.h"
 
 namespace quillaro {
@@ -44,50 +45,6 @@ HANDLE EventHandle(Native native) {
 OsError ErrorOf(const char* call, DWORD code, std::string path) {
   return OsError{call, static_cast<int>(code), std::move(path)};
 }
-
-// A private scratch folder for one run (the PDF and PostScript writers keep
-// temporary files), removed with its contents on destruction.
-class ScratchFolder {
- public:
-  // On failure Valid() is false and `*error` (when not null) says why.
-  explicit ScratchFolder(OsError* error) {
-    static std::atomic<uint32_t> serial{0};
-    wchar_t base[MAX_PATH + 1];
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
-    if (length == 0 || length > MAX_PATH) {
-      FailWith(error, ErrorOf("GetTempPathW", ::GetLastError(), ""));
-      return;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::wstring path = std::wstring(base, length) + L"quillaro-run-" +
-                          std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                          std::to_wstring(serial.fetch_add(1));
-      if (::CreateDirectoryW(path.c_str(), nullptr)) {
-        path_ = std::move(path);
-        return;
-      }
-      const DWORD code = ::GetLastError();
-      if (code != ERROR_ALREADY_EXISTS) {
-        FailWith(error, ErrorOf("CreateDirectoryW", code,
-                                WideToNarrow(std::u16string(path.begin(), path.end()))));
-        return;
-      }
-    }
-    FailWith(error, ErrorOf("CreateDirectoryW", ERROR_ALREADY_EXISTS, ""));
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  ~ScratchFolder() {
-    if (path_.empty()) return;
-    std::error_code error;
-    std::filesystem::remove_all(std::filesystem::path(path_), error);
-  }
-  bool Valid() const { return !path_.empty(); }
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
 
 // Windows compares variable names without regard to case.
 bool SameName(std::wstring_view a, std::wstring_view b) {
@@ -280,18 +237,29 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   if (CancellationRequested()) return kTimedOut;
 
   const std::string program = WideToNarrow(application);
-  const ScratchFolder scratch(error);
-  if (!scratch.Valid()) return kCannotStart;
-  std::wstring environment = ChildEnvironmentBlock(scratch.path(), options.environment);
-  // The job object of this run: destroying it kills the child's whole tree.
+  // A run given no folder gets one of its own for its temporary files,
+  // removed with everything in it when the run ends.
+  std::unique_ptr<PrivateFolder> scratch;
+  if (options.private_folder.empty()) {
+    scratch = PrivateFolder::Make(error);
+    if (!scratch) return kCannotStart;
+  }
+  const std::string& private_folder = scratch ? scratch->path() : options.private_folder;
+  std::wstring environment = ChildEnvironmentBlock(ToWin(private_folder), options.environment);
+  // The child's token and the job object of this run: destroying the job
+  // kills the child's whole tree.
   std::optional<PreparedConfinement> confinement;
-  confinement.emplace(InterpreterConfinement(
-      ModuleFolder(), WideToNarrow(std::u16string(scratch.path().begin(), scratch.path().end()))));
+  confinement.emplace(InterpreterConfinement(ModuleFolder(), private_folder));
 
   auto cannot_start = [&](const char* call, DWORD code) {
     FailWith(error, ErrorOf(call, code, program));
     return kCannotStart;
   };
+  std::intptr_t child_token = -1;
+  const char* token_call = "";
+  if (const int code = confinement->ChildToken(&child_token, &token_call); code != 0) {
+    return cannot_start(token_call, static_cast<DWORD>(code));
+  }
   std::optional<OutputPipe> pipe = MakeOutputPipe(error, program);
   if (!pipe) return kCannotStart;
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
@@ -330,13 +298,16 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   // CreateProcessW may write into the command line it is given.
   std::wstring mutable_line = ToWin(command_line);
   PROCESS_INFORMATION started = {};
-  // Suspended, so that the child is in the job before it runs a single
-  // instruction or starts a process of its own.
-  if (!::CreateProcessW(wide_application.c_str(), mutable_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
-                            EXTENDED_STARTUPINFO_PRESENT,
-                        environment.data(), nullptr, &startup.StartupInfo, &started)) {
-    return cannot_start("CreateProcessW", ::GetLastError());
+  // Under the run's own token: a restricted token made from the service's
+  // own needs no privilege to be assigned. Suspended, so that the child is
+  // in the job before it runs a single instruction or starts a process of
+  // its own.
+  if (!::CreateProcessAsUserW(reinterpret_cast<HANDLE>(child_token), wide_application.c_str(),
+                              mutable_line.data(), nullptr, nullptr, TRUE,
+                              CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                                  EXTENDED_STARTUPINFO_PRESENT,
+                              environment.data(), nullptr, &startup.StartupInfo, &started)) {
+    return cannot_start("CreateProcessAsUserW", ::GetLastError());
   }
   UniqueHandle process(started.hProcess);
   UniqueHandle thread(started.hThread);

@@ -20,9 +20,18 @@ inline constexpr char kPathSeparator = '/';
 std::optional<std::string> ExecutablePath();
 
 // The folder of ExecutablePath() without a trailing separator, narrow; empty
-// when the system cannot tell. Every file and folder of the service is found
-// from here. Safe from any thread.
+// when the system cannot tell. The interpreters and the font kit are found
+// here, and the service's data too unless DataFolder() says otherwise. Safe
+// from any thread.
 std::string ModuleFolder();
+
+// The folder of the service's data (settings.ini, log.txt, in, out, failed),
+// without a trailing separator, narrow. On Windows the value DataFolder
+// (REG_SZ) under HKEY_LOCAL_MACHINE\SOFTWARE\Quillaro when it is set and not
+// empty: the installer puts the program under Program Files, which only
+// administrators may change, and the data under ProgramData. Otherwise, and
+// always on Linux, ModuleFolder(). Read once; safe from any thread.
+std::string DataFolder();
 
 }  // namespace quillaro
 

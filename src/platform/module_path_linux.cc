@@ -21,4 +21,6 @@ std::optional<std::string> ExecutablePath() {
   return std::nullopt;
 }
 
+std::string DataFolder() { return ModuleFolder(); }
+
 }  // namespace quillaro

@@ -18,4 +18,27 @@ std::optional<std::string> ExecutablePath() {
   return std::nullopt;
 }
 
+std::string DataFolder() {
+  static const std::string folder = [] {
+    std::vector<wchar_t> value(MAX_PATH + 1);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+      const LSTATUS status =
+          ::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quillaro", L"DataFolder", RRF_RT_REG_SZ,
+                         nullptr, value.data(), &bytes);
+      if (status == ERROR_MORE_DATA) {
+        value.resize(bytes / sizeof(wchar_t) + 1);
+        continue;
+      }
+      if (status != ERROR_SUCCESS) break;
+      std::wstring path(value.data());
+      while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+      if (!path.empty()) return FromWin(path);
+      break;
+    }
+    return ModuleFolder();
+  }();
+  return folder;
+}
+
 }  // namespace quillaro

@@ -30,7 +30,10 @@ namespace quillaro {
 // On Windows each slot is a named mutex of its own (the name, then the slot
 // number after the first slot); a mutex a dead holder left (abandoned) is
 // taken over. A mutex belongs to a thread: call Release() on the thread that
-// acquired.
+// acquired. The mutexes are made owned by the process's own account, with a
+// DACL granting only that account, SYSTEM and Administrators; a mutex of
+// that name owned by another account is refused (Acquire gives
+// kUnavailable, with ERROR_INVALID_OWNER).
 class NamedLock {
  public:
   enum class Result {

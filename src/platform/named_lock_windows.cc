@@ -5,6 +5,9 @@
 #include <mutex>
 #include <vector>
 
+#include <aclapi.h>
+
+#include "platform/access_control_windows.h"
 #include "platform/code_page.h"
 #include "platform/named_lock_gate.h"
 #include "platform/windows_util_windows.h"
@@ -32,6 +35,61 @@ bool HeldHere(const std::wstring& slot_name) {
   return false;
 }
 
+// What every slot mutex this process makes is created with: owned by the
+// service's account, usable by it, SYSTEM and Administrators alone. With the
+// default DACL any account that can open the name could hold the slot and
+// stall every job.
+class MutexSecurity {
+ public:
+  MutexSecurity()
+      : user_(ProcessUserSid()),
+        system_(WellKnownSid(WinLocalSystemSid)),
+        administrators_(WellKnownSid(WinBuiltinAdministratorsSid)),
+        dacl_(AllowingAcl({{&user_, MUTEX_ALL_ACCESS},
+                           {&system_, MUTEX_ALL_ACCESS},
+                           {&administrators_, MUTEX_ALL_ACCESS}},
+                          0)) {
+    valid_ = !dacl_.empty() && ::InitializeSecurityDescriptor(&descriptor_,
+                                                              SECURITY_DESCRIPTOR_REVISION) &&
+             ::SetSecurityDescriptorOwner(&descriptor_, AsSid(user_), FALSE) &&
+             ::SetSecurityDescriptorDacl(&descriptor_, TRUE, AsAcl(dacl_), FALSE);
+    attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+  }
+  MutexSecurity(const MutexSecurity&) = delete;
+  MutexSecurity& operator=(const MutexSecurity&) = delete;
+
+  // Null when the descriptor could not be made.
+  SECURITY_ATTRIBUTES* attributes() { return valid_ ? &attributes_ : nullptr; }
+
+  // True when `mutex` belongs to the service's account: one someone else
+  // made first (and so could hold for ever) is not used.
+  bool OwnedBySelf(HANDLE mutex) const {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+      return false;
+    }
+    const bool own = owner != nullptr && !user_.empty() && ::EqualSid(owner, AsSid(user_));
+    ::LocalFree(descriptor);
+    return own;
+  }
+
+ private:
+  SecurityBytes user_;
+  SecurityBytes system_;
+  SecurityBytes administrators_;
+  SecurityBytes dacl_;
+  SECURITY_DESCRIPTOR descriptor_ = {};
+  SECURITY_ATTRIBUTES attributes_ = {};
+  bool valid_ = false;
+};
+
+MutexSecurity& TheMutexSecurity() {
+  static MutexSecurity* security = new MutexSecurity();
+  return *security;
+}
+
 }  // namespace
 
 // On Windows the name is the mutex's own; "Global\" is the system's namespace.
@@ -57,11 +115,22 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
   for (int32_t slot = 0; slot < count; ++slot) {
     std::wstring name = SlotName(path_, slot);
     if (HeldHere(name)) continue;
-    UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, name.c_str()));
+    MutexSecurity& security = TheMutexSecurity();
+    SECURITY_ATTRIBUTES* attributes = security.attributes();
+    if (attributes == nullptr) {
+      FailWith(error, LastOsError("InitializeSecurityDescriptor", path_));
+      return Result::kUnavailable;
+    }
+    UniqueHandle mutex(::CreateMutexW(attributes, FALSE, name.c_str()));
+    // Without the mutex the other processes cannot be excluded; the threads
+    // of this one still are, by the gate. The same when another account
+    // made it first: the service goes on without it rather than wait on it.
     if (!mutex.Valid()) {
-      // Without the mutex the other processes cannot be excluded; the
-      // threads of this one still are, by the gate.
       FailWith(error, LastOsError("CreateMutexW", path_));
+      return Result::kUnavailable;
+    }
+    if (::GetLastError() == ERROR_ALREADY_EXISTS && !security.OwnedBySelf(mutex.Get())) {
+      FailWith(error, OsError{"CreateMutexW", static_cast<int>(ERROR_INVALID_OWNER), path_});
       return Result::kUnavailable;
     }
     handles.push_back(mutex.Get());

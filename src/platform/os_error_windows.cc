@@ -2,8 +2,10 @@
 
 #include <io.h>
 
+#include <string_view>
 #include <utility>
 
+#include "platform/event_log_windows.h"
 #include "platform/windows_util_windows.h"
 
 namespace quillaro {
@@ -32,6 +34,13 @@ void ReportOsError(const OsError& error, std::string_view what) {
   const std::string line = ServiceReportLine(error, what);
   // One write: lines of concurrent workers stay whole.
   [[maybe_unused]] const int written = ::_write(2, line.data(), static_cast<unsigned>(line.size()));
+  // Under the control manager standard error goes nowhere an administrator
+  // looks: the event log gets the line too, without its prefix and line end.
+  std::string_view text(line);
+  constexpr std::string_view kPrefix = "quillaro: ";
+  if (text.substr(0, kPrefix.size()) == kPrefix) text.remove_prefix(kPrefix.size());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  ReportToEventLog(text);
 }
 
 }  // namespace quillaro

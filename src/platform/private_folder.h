@@ -23,7 +23,11 @@ enum class CopyInResult {
 // into it, and the service takes their results from it. No other job, and
 // nothing the service keeps (in/, out/, the settings, the log), is reachable
 // from it. When the service runs as root, the folder belongs to root and the
-// job group (kJobGroupId), which may write in it but not change it.
+// job group (kJobGroupId), which may write in it but not change it. On
+// Windows its own ACL grants only SYSTEM, Administrators, the service and
+// the folder's SID, which the job's children carry as a restricting SID, and
+// it is labelled low integrity where the children run at low integrity
+// (run_security_windows.h); what is made in it inherits both.
 //
 // Move-only; owned by the worker thread of its job; removed with everything
 // in it on destruction.

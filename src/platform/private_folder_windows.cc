@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/run_security_windows.h"
 #include "platform/windows_util_windows.h"
 
 namespace quillaro {
@@ -30,7 +31,15 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Make(OsError* error) {
                               std::to_wstring(::GetCurrentProcessId()) + L"-" +
                               std::to_wstring(serial.fetch_add(1));
     if (::CreateDirectoryW(path.c_str(), nullptr)) {
-      return std::unique_ptr<PrivateFolder>(new PrivateFolder(FromWin(path)));
+      auto folder = std::unique_ptr<PrivateFolder>(new PrivateFolder(FromWin(path)));
+      // The folder alone grants the job's children (and only this job's)
+      // their way in; without its ACL and label they could write nowhere.
+      const char* call = "";
+      if (const DWORD code = SecureJobFolder(path, &call); code != ERROR_SUCCESS) {
+        FailWith(error, ErrorFor(call, code, path));
+        return nullptr;
+      }
+      return folder;
     }
     const DWORD code = ::GetLastError();
     if (code != ERROR_ALREADY_EXISTS) {
@@ -99,8 +108,8 @@ CopyInResult PrivateFolder::CopyIn(const std::string& source, const std::string&
   return CopyInResult::kCopied;
 }
 
-// The children run with the service's own token here: what the service
-// made, they may use.
+// What the service makes in the folder inherits the folder's grant to the
+// job's children and its low label.
 bool PrivateFolder::ShareWithChildren(const std::string& /*path*/, bool /*writable*/) {
   return true;
 }

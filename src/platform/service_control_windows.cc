@@ -8,6 +8,7 @@
 
 #include "platform/code_page.h"
 #include "platform/event.h"
+#include "platform/event_log_windows.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "platform/windows_util_windows.h"
@@ -66,6 +67,8 @@ bool Accepts(uint32_t accepted, uint32_t control) {
 void WINAPI ControlTrampoline(DWORD control) { DeliverServiceControl(control); }
 
 void WINAPI ServiceMainTrampoline(DWORD, LPWSTR*) {
+  // Run by the control manager: the error lines go to the event log too.
+  EnableEventLogReports();
   std::function<void()> service_main;
   {
     Dispatcher& dispatcher = TheDispatcher();

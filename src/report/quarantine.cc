@@ -17,7 +17,7 @@ namespace quillaro {
 int Job::QuarantineFailedJob(std::u16string job_path) {
   const std::optional<std::string> reason = JobFailureReason(Report);
   if (!reason || job_path.empty()) return 0;
-  const std::string folder = ToNarrow(GetModuleFolder()) + kPathSeparator + "failed";
+  const std::string folder = ToNarrow(GetDataFolder()) + kPathSeparator + "failed";
   const std::string name = ToNarrow(JobFileName(job_path));
   std::error_code error;
   std::filesystem::create_directory(folder, error);

@@ -65,10 +65,10 @@ void CleanInbox(const std::u16string& in_folder, const std::u16string& out_folde
 uint32_t RunCleanup(ThreadEventPair& events) {
   Job job;
   for (;;) {
-    const std::u16string module = GetModuleFolder();
+    const std::u16string data = GetDataFolder();
     const std::u16string separator(1, static_cast<char16_t>(kPathSeparator));
-    CleanInbox(module + separator + u"in", module + separator + u"out", job.DeleteSeconds);
-    CleanFolder(module + separator + u"out", job.DeleteSeconds);
+    CleanInbox(data + separator + u"in", data + separator + u"out", job.DeleteSeconds);
+    CleanFolder(data + separator + u"out", job.DeleteSeconds);
     for (int second = 0; second < kCleanupIntervalSeconds; ++second) {
       if (events.stop_request.Wait(1000)) {
         events.stopped.Set();

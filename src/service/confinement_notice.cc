@@ -1,19 +1,21 @@
 #include "service/confinement_notice.h"
 
-#include <cstdio>
 #include <string>
 
 #include "config/job.h"
 #include "config/log_file.h"
 #include "config/text_utils.h"
 #include "platform/child_confinement.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 
 bool ReportInterpreterConfinement(int sandbox_version) {
   if (sandbox_version > 0) return false;
   const std::string notice = std::string(kUnconfinedNotice) + NoFileSystemSandboxReason();
-  std::fprintf(stderr, "quillaro: %s\n", notice.c_str());
+  // Through the service's error line, so that it reaches the event log on
+  // Windows too.
+  ReportOsError(OsError{}, notice);
   // The operator who reads log.txt rather than the journal must see it too.
   Job settings;
   if (settings.IsLog) WriteLog(ToWide(notice));

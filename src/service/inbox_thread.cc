@@ -8,8 +8,8 @@
 namespace quillaro {
 
 uint32_t InboxWatcherThread(ServiceThreads* threads) {
-  const std::u16string module = GetModuleFolder() + static_cast<char16_t>(kPathSeparator);
-  InboxWatcher watcher(threads->inbox, module + u"in", module + u"out", RunJobWorker);
+  const std::u16string data = GetDataFolder() + static_cast<char16_t>(kPathSeparator);
+  InboxWatcher watcher(threads->inbox, data + u"in", data + u"out", RunJobWorker);
   return watcher.Run();
 }
 

@@ -1,6 +1,5 @@
 #include "service/service_host.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -8,6 +7,7 @@
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/child_confinement.h"
+#include "platform/os_error.h"
 #include "platform/service_control.h"
 #include "platform/wait.h"
 #include "service/aged_file_cleanup.h"
@@ -109,7 +109,7 @@ bool ServiceHost::StartThreads() {
   threads_.inbox.stopped.Reset();
   threads_.inbox.started.Reset();
   if (!threads_.inbox_thread.Start([this] { InboxWatcherThread(&threads_); })) {
-    std::fprintf(stderr, "quillaro: cannot start the inbox thread\n");
+    ReportOsError(OsError{}, "cannot start the inbox thread");
     threads_.inbox.stopped.Set();
     return false;
   }
@@ -119,7 +119,7 @@ bool ServiceHost::StartThreads() {
   threads_.cleanup.stop_request.Reset();
   threads_.cleanup.stopped.Reset();
   if (!threads_.cleanup_thread.Start([this] { CleanupThread(&threads_); })) {
-    std::fprintf(stderr, "quillaro: cannot start the cleanup thread\n");
+    ReportOsError(OsError{}, "cannot start the cleanup thread");
     threads_.cleanup.stopped.Set();
     return false;
   }

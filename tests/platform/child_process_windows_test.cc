@@ -12,14 +12,108 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "config/text_utils.h"
 #include "fake_child.h"
+#include "platform/child_confinement.h"
+#include "platform/child_process.h"
+#include "platform/code_page.h"
+#include "platform/event_log_windows.h"
+#include "platform/os_error.h"
+#include "platform/private_folder.h"
 
 namespace quillaro::testing {
 
+namespace {
+
+// What the fake child's own token says, as "name=value" words: the
+// integrity level's RID, whether the token is restricted, how many
+// privileges it holds, whether it holds Administrators for deny only, and
+// whether it may write in its temporary folder (its private folder), beside
+// the test program, and start a process.
+std::string DescribeOwnToken() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return "no-token";
+  auto information = [token](TOKEN_INFORMATION_CLASS what) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, what, nullptr, 0, &size);
+    std::vector<BYTE> data(size);
+    if (size == 0 || !::GetTokenInformation(token, what, data.data(), size, &size)) data.clear();
+    return data;
+  };
+  std::string words;
+  if (std::vector<BYTE> data = information(TokenIntegrityLevel); !data.empty()) {
+    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(data.data())->Label.Sid;
+    words += "integrity=" +
+             std::to_string(*::GetSidSubAuthority(sid, *::GetSidSubAuthorityCount(sid) - 1));
+  }
+  words += std::string(" restricted=") + (::IsTokenRestricted(token) ? "1" : "0");
+  if (std::vector<BYTE> data = information(TokenPrivileges); !data.empty()) {
+    words += " privileges=" +
+             std::to_string(reinterpret_cast<TOKEN_PRIVILEGES*>(data.data())->PrivilegeCount);
+  }
+  BYTE admins[SECURITY_MAX_SID_SIZE];
+  DWORD admins_size = sizeof admins;
+  ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &admins_size);
+  if (std::vector<BYTE> data = information(TokenGroups); !data.empty()) {
+    const auto* groups = reinterpret_cast<TOKEN_GROUPS*>(data.data());
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+      if (!::EqualSid(groups->Groups[i].Sid, admins)) continue;
+      words += (groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0 ? " admins=deny"
+                                                                                 : " admins=allow";
+    }
+  }
+  ::CloseHandle(token);
+  auto can_write = [](const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "0";
+    ::CloseHandle(file);
+    return "1";
+  };
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+  words += std::string(" own-folder=") + can_write(std::wstring(folder, length) + L"probe.tmp");
+  wchar_t self[MAX_PATH];
+  const DWORD self_length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  words += std::string(" beside-test=") + can_write(std::wstring(self, self_length) + L".probe");
+  std::wstring line = L"fake --fake-child=exit:0";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  const bool child = ::CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &started);
+  if (child) {
+    ::WaitForSingleObject(started.hProcess, INFINITE);
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+  }
+  words += std::string(" process=") + (child ? "1" : "0");
+  return words;
+}
+
+}  // namespace
+
 int RunSystemFakeChild(const std::string& mode) {
-  if (mode == "sleep") {
+  if (mode == "eventlog") {
+    // As the service does when the control manager runs it.
+    if (!EnableEventLogReports()) return 4;
+    const OsError error{"CreateFileW", ERROR_ACCESS_DENIED, "C:\\out\\a_pagescount.txt"};
+    ReportOsError(error, "cannot write a result");
+    // Whether the system took an event (Wine's event log only prints it on
+    // its debug channel, which no pipe of the runner receives).
+    std::string line = ServiceReportLine(error, "cannot write a result");
+    line = line.substr(10, line.size() - 11);  // no "quillaro: ", no line end
+    std::printf("written=%d", ReportToEventLog(line) ? 1 : 0);
+  } else if (mode == "token") {
+    std::fputs(DescribeOwnToken().c_str(), stdout);
+  } else if (mode == "sleep") {
     ::Sleep(INFINITE);
   } else if (mode == "family") {
     // A grandchild outside any job of its own: only ending the whole tree
@@ -55,9 +149,114 @@ bool ProcessGoneSoon(const std::string& id_text) {
 }
 
 OsError MissingProgramError(const std::string& application) {
-  return OsError{"CreateProcessW", ERROR_PATH_NOT_FOUND, application};
+  return OsError{"CreateProcessAsUserW", ERROR_PATH_NOT_FOUND, application};
 }
 
 std::string MissingProgramPath() { return "C:\\nonexistent\\gs.exe"; }
 
 }  // namespace quillaro::testing
+
+namespace quillaro {
+namespace {
+
+// The interpreter's token read back by the child itself. Wine accepts the
+// integrity level and the restricting SIDs without applying them (and
+// enforces neither ACLs nor a job's process limit): there the child must
+// still run under the token made for it (its privileges and groups are
+// Wine's to take), and the rest is checked only where the system applies it.
+TEST(ChildTokenTest, AnInterpreterRunsWithoutTheServicesRights) {
+  OsError error;
+  std::unique_ptr<PrivateFolder> folder = PrivateFolder::Make(&error);
+  ASSERT_TRUE(folder) << error.ToString();
+  ProcessRunner::Options options;
+  options.private_folder = folder->path();
+  std::string output;
+  ASSERT_EQ(ProcessRunner::Run(ToWide(testing::FakeChildPath()), u"fake --fake-child=token",
+                               output, 30, &error, options),
+            0)
+      << error.ToString();
+  std::map<std::string, std::string> token;
+  std::istringstream words(output);
+  for (std::string word; words >> word;) {
+    const size_t equals = word.find('=');
+    if (equals != std::string::npos) token[word.substr(0, equals)] = word.substr(equals + 1);
+  }
+  std::printf("the child's token: %s\n", output.c_str());
+  EXPECT_EQ(token["privileges"], "1") << "only bypass traverse checking is kept";
+  if (token.count("admins") != 0) {
+    EXPECT_EQ(token["admins"], "deny");
+  }
+  EXPECT_EQ(token["own-folder"], "1") << "the child must write in its own folder";
+  if (FileSystemSandboxVersion() > 0) {
+    EXPECT_EQ(token["integrity"], "4096");
+    EXPECT_EQ(token["restricted"], "1");
+    EXPECT_EQ(token["beside-test"], "0") << "a low-integrity child wrote into a medium folder";
+    EXPECT_EQ(token["process"], "0") << "the job object lets the child start a process";
+  }
+}
+
+}  // namespace
+}  // namespace quillaro
+
+namespace quillaro {
+namespace {
+
+// Wine writes each event to its "eventlog" debug channel instead of a log.
+bool UnderWine() {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The text of the newest event of source Quillaro in the Application log.
+std::string NewestServiceEvent() {
+  HANDLE log = ::OpenEventLogW(nullptr, L"Application");
+  if (log == nullptr) return "";
+  std::vector<BYTE> buffer(1 << 16);
+  DWORD read = 0, needed = 0;
+  std::string text;
+  while (text.empty() && ::ReadEventLogW(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ,
+                                         0, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                         &read, &needed)) {
+    for (DWORD at = 0; at < read && text.empty();) {
+      const auto* record = reinterpret_cast<const EVENTLOGRECORD*>(buffer.data() + at);
+      const auto* source = reinterpret_cast<const wchar_t*>(record + 1);
+      if (std::wstring(source) == kEventSource && record->NumStrings > 0) {
+        const auto* inserted =
+            reinterpret_cast<const wchar_t*>(buffer.data() + at + record->StringOffset);
+        text = WideToNarrow(std::u16string(inserted, inserted + std::wcslen(inserted)));
+      }
+      at += record->Length;
+    }
+  }
+  ::CloseEventLog(log);
+  return text;
+}
+
+// An error line of the service under the control manager reaches the event
+// log as it is, without its prefix and line end.
+TEST(EventLogTest, TheServicesErrorLinesReachTheEventLog) {
+  ProcessRunner::Options options;
+  options.environment = {{"WINEDEBUG", "err+eventlog"}};
+  std::string output;
+  OsError error;
+  ASSERT_EQ(ProcessRunner::Run(ToWide(testing::FakeChildPath()), u"fake --fake-child=eventlog",
+                               output, 30, &error, options),
+            0)
+      << error.ToString() << output;
+  const std::string line = ServiceReportLine(
+      OsError{"CreateFileW", ERROR_ACCESS_DENIED, "C:\\out\\a_pagescount.txt"},
+      "cannot write a result");
+  // Standard error keeps the line (the C runtime writes its line end as CR LF).
+  const std::string event = line.substr(10, line.size() - 11);  // no "quillaro: ", no line end
+  EXPECT_NE(output.find("quillaro: " + event), std::string::npos) << output;
+  EXPECT_NE(output.find("written=1"), std::string::npos) << output;
+  // Wine's event log takes the event and prints it on its "eventlog" debug
+  // channel (into the test's own output, where this test cannot read it);
+  // elsewhere it is read back.
+  if (!UnderWine()) {
+    EXPECT_EQ(NewestServiceEvent(), event);
+  }
+}
+
+}  // namespace
+}  // namespace quillaro

@@ -9,13 +9,16 @@
 #   - the outcomes that depend on the platform: a job still being written when
 #     it is first seen, a job whose interpreter never ends, 1000 files at once,
 #     an unreadable settings.ini, and a stop during a job.
-#   service_under_wine.sh DIST_FOLDER LINUX_QUILLARO KIT_FOLDER SLOW_WRITER_EXE
+#   - the installer (when MSI is given): installs, starts, runs a job of each
+#     language with Linux's results, stops and uninstalls.
+#   service_under_wine.sh DIST_FOLDER LINUX_QUILLARO KIT_FOLDER SLOW_WRITER_EXE [MSI]
 # KIT_FOLDER holds the Linux gs, gpcl6, gxps and urwfonts. WINEPREFIX must name
 # a prefix of the caller's with a persistent wineserver running.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 dist="$(readlink -f "$1")" linux="$(readlink -f "$2")" kit="$(readlink -f "$3")"
 slow_writer="$(readlink -f "$4")"
+msi="${5:+$(readlink -f "$5")}"
 : "${WINEPREFIX:?WINEPREFIX must name the Wine prefix}"
 source "$repo/bench/service_kit.sh"
 work="$(mktemp -d)"
@@ -38,8 +41,12 @@ wait_state() {  # state, seconds
   until [ "$(service_state)" = "$1" ] || [ "$tries" -eq 0 ]; do sleep 0.1; tries=$((tries - 1)); done
   [ "$(service_state)" = "$1" ]
 }
+# WMUnconfined=1: Wine keeps the interpreters' tokens at the service's
+# integrity level, so the Windows service counts them as unconfined and would
+# otherwise refuse watermark jobs (the Linux build, under Landlock, runs them
+# without this line; with it, its results are the same).
 write_settings() {  # folder, "Key=Value ..."
-  { echo "[Settings]"; tr ' ' '\n' <<<"$2"; echo "IsLog=1"; echo "WaitSeconds=30"; } |
+  { echo "[Settings]"; tr ' ' '\n' <<<"$2"; echo "IsLog=1"; echo "WaitSeconds=30"; echo "WMUnconfined=1"; } |
     sed 's/$/\r/' >"$1/settings.ini"
 }
 # The log's messages with the time stamps and the service folder masked, and
@@ -202,5 +209,47 @@ say "stop during a job: $(service_state); the job under way ended with its marke
 
 wine sc delete Quillaro >/dev/null 2>&1 || fail "sc delete"
 wine sc query Quillaro >/dev/null 2>&1 && fail "the service is still there after sc delete"
+
+# The installer: msiexec /i registers and starts the service with the program
+# under Program Files and the data under ProgramData; a job of each language
+# gives Linux's results there; msiexec /x stops and removes the service and
+# the program and keeps the settings and the results.
+if [ -n "$msi" ]; then
+  say "the installer: msiexec /i $(basename "$msi")"
+  program="$(winepath -u 'C:\Program Files\Quillaro' 2>/dev/null)"
+  data="$(winepath -u 'C:\ProgramData\Quillaro' 2>/dev/null)"
+  t0=$(date +%s.%N)
+  wine msiexec /i "$(winepath -w "$msi")" /qn /l*v "$(winepath -w "$work/msi-install.log")" \
+    >/dev/null 2>&1 || { fail "msiexec /i"; iconv -f UTF-16LE -t UTF-8 "$work/msi-install.log" 2>/dev/null | tail -n 20; }
+  wait_state RUNNING 30 || fail "not RUNNING after msiexec /i: $(service_state)"
+  say "installed and running $(elapsed "$t0") s after msiexec /i"
+  [ -f "$program/quillaro.exe" ] && [ -f "$program/urwfonts/$(ls "$dist/urwfonts" | head -n 1)" ] ||
+    fail "the program is not under Program Files"
+  [ -f "$data/settings.ini" ] && [ -d "$data/in" ] && [ -d "$data/out" ] ||
+    fail "settings.ini, in and out are not under ProgramData"
+  wine reg query 'HKLM\SOFTWARE\Quillaro' /v DataFolder 2>/dev/null | tr -d '\r' | grep -qi 'ProgramData\\Quillaro' ||
+    fail "no DataFolder value naming ProgramData\\Quillaro"
+  mkdir -p "$work/msi-jobs"
+  for job in a4_3pages.pcl letter_2pages.pxl pjl_xps_a4.prn colour_a4.pdf pjl_ps_a4_qty2.prn; do
+    cp "$work/jobs/$job" "$work/msi-jobs/"
+  done
+  msi_settings="IsConvert=1 Type=2 ImageType=2 PagesMaxCount=2"
+  linux_run "$work/linux-msi" "$msi_settings" "$work/msi-jobs"
+  write_settings "$data" "$msi_settings"
+  drop_jobs "$work/msi-jobs" "$data/in" "$work/staging" 120
+  compare_out "$work/linux-msi/out" "$data/out" "installed by the MSI"
+  [ -f "$data/log.txt" ] || fail "the installed service wrote no log.txt into ProgramData"
+  ls "$program" | grep -qxE 'in|out|log.txt' && fail "the installed service wrote into Program Files"
+  t0=$(date +%s.%N)
+  wine msiexec /x "$(winepath -w "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
+  wine sc query Quillaro >/dev/null 2>&1 && fail "the service is still there after msiexec /x"
+  [ -e "$program/quillaro.exe" ] && fail "quillaro.exe is still there after msiexec /x"
+  wine reg query 'HKLM\SOFTWARE\Quillaro' /v DataFolder >/dev/null 2>&1 &&
+    fail "the DataFolder value is still there after msiexec /x"
+  [ -f "$data/settings.ini" ] && [ "$(ls "$data/out" | wc -l)" -eq "$(ls "$work/linux-msi/out" | wc -l)" ] ||
+    fail "msiexec /x did not keep settings.ini and the results"
+  say "uninstalled in $(elapsed "$t0") s: service and program gone, settings.ini and $(ls "$data/out" | wc -l) results kept"
+  rm -rf "$data"
+fi
 [ "$failures" -eq 0 ] && say "all checks passed" || say "$failures checks FAILED"
 exit $((failures > 0))
