@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <memory>
+
+#include "platform/module_path.h"
 
 namespace quillaro {
 namespace {
@@ -62,6 +65,15 @@ const json& Field(const json& object, const char* key) {
 }
 
 }  // namespace
+
+std::string LedgerPath() {
+  const char* state = std::getenv("STATE_DIRECTORY");
+  if (state != nullptr && state[0] != '\0') {
+    const std::string folders = state;
+    return folders.substr(0, folders.find(':')) + kPathSeparator + kLedgerFileName;  // first of a list
+  }
+  return ModuleFolder() + kPathSeparator + kLedgerFileName;
+}
 
 bool RecordInLedger(const std::string& path, const json& report, std::string* error) {
   sqlite3* opened = nullptr;

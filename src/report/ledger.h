@@ -16,6 +16,12 @@ namespace quillaro {
 // class, with the whole job's figures (copies included).
 inline constexpr char kLedgerFileName[] = "ledger.db";
 
+// Where the service keeps its ledger: in systemd's state folder for the unit
+// (STATE_DIRECTORY, /var/lib/quillaro, the one place beside in/ and out/ its
+// sandbox lets it write, and where SQLite can make its journal files), else
+// beside the service.
+std::string LedgerPath();
+
 // Creates the tables when they are missing. Used by both writer and reader.
 inline constexpr char kLedgerSchema[] =
     "CREATE TABLE IF NOT EXISTS jobs("

@@ -46,7 +46,7 @@ void Job::WriteReport(std::u16string job_path) {
 #if QUILLARO_HAS_LEDGER
   // The ledger outlives out/: the same figures, before the marker.
   std::string error;
-  if (!RecordInLedger(ModuleFolder() + kPathSeparator + kLedgerFileName, document, &error)) {
+  if (!RecordInLedger(LedgerPath(), document, &error)) {
     ReportOsError(OsError{}, "job " + LoggedPath() + ": not recorded in the ledger: " + error);
   }
 #endif
