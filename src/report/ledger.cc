@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/module_path.h"
+#include "report/sqlite_handles.h"
 
 namespace quillaro {
 namespace {
@@ -14,14 +15,8 @@ using json = nlohmann::ordered_json;
 
 constexpr int kBusyTimeoutMs = 10000;
 
-struct DatabaseCloser {
-  void operator()(sqlite3* database) const { sqlite3_close_v2(database); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using Database = SqliteDatabase;
+using Statement = SqliteStatement;
 
 // Rolls back a transaction that was not committed.
 class Transaction {

@@ -7,19 +7,14 @@
 #include <memory>
 #include <vector>
 
+#include "report/sqlite_handles.h"
 #include "report_tool/csv_cell.h"
 
 namespace quillaro {
 namespace {
 
-struct DatabaseCloser {
-  void operator()(sqlite3* database) const { sqlite3_close_v2(database); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using Database = SqliteDatabase;
+using Statement = SqliteStatement;
 using Rows = std::vector<std::vector<std::string>>;
 
 // The range's condition on a jobs row named j; ?1 and ?2 are its bounds.
