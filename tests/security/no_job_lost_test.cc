@@ -199,7 +199,9 @@ class Inbox {
     fs::create_directory(in);
     fs::create_directory(out);
   }
-  ~Inbox() {
+  ~Inbox() { Stop(); }
+  // Stops the watcher and drains its workers.
+  void Stop() {
     events_.stop_request.Set();
     if (thread_.joinable()) thread_.join();
   }
@@ -221,6 +223,13 @@ class Inbox {
   std::thread thread_;
 };
 
+// Stops the inbox when it goes: declared after the workers, so that no worker still runs
+// when they are gone.
+struct StopOnExit {
+  Inbox& inbox;
+  ~StopOnExit() { inbox.Stop(); }
+};
+
 // Jobs found at start go out oldest first, before one dropped later; a hidden name is never
 // handed out. When the watch loses its folder and finds it again, what waits there is handed
 // out, even files whose times say nothing changed (a folder moved into place), but a job still
@@ -236,6 +245,7 @@ TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFo
   }
   WriteFileBytes(staged / "moved_in", "job");  // made long before its folder becomes in/
   FakeWorkers workers(inbox.out);
+  const StopOnExit stop_first{inbox};
   // Two workers run at once, so they may note their jobs in either order: compared as sets, with
   // each job once.
   std::vector<std::string> expected;
@@ -283,6 +293,7 @@ TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFo
 TEST(NoJobLostTest, ABurstOfJobsIsHandedOutOnceEach) {
   Inbox inbox;
   FakeWorkers workers(inbox.out);
+  const StopOnExit stop_first{inbox};
   ASSERT_TRUE(inbox.Start(workers));
   Pause(200);  // past the look through the folder at start
   constexpr size_t kJobs = 3000;
@@ -309,6 +320,7 @@ TEST(NoJobLostTest, ABacklogKeepsPaceWithItsJobsAndIsNotHeldUpByHungWorkers) {
   constexpr size_t kJobs = 24;
   for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(inbox.in / ("job" + std::to_string(i)), "job");
   FakeWorkers workers(inbox.out, 200);
+  const StopOnExit stop_first{inbox};
   WorkerPoolLimits limits;
   limits.run_limit_ms = 1000;
   limits.drain_limit_ms = 2000;  // a hung job is run twice; the second is ended at the stop
@@ -326,6 +338,7 @@ TEST(NoJobLostTest, ABacklogKeepsPaceWithItsJobsAndIsNotHeldUpByHungWorkers) {
 TEST(NoJobLostTest, ABurstBehindSlowJobsLosesNoneAndAJobEndedOnceRunsAgain) {
   Inbox inbox;
   FakeWorkers workers(inbox.out, 200);
+  const StopOnExit stop_first{inbox};
   WorkerPoolLimits limits;
   limits.run_limit_ms = 1000;
   ASSERT_TRUE(inbox.Start(workers, limits));
