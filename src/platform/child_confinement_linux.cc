@@ -119,8 +119,10 @@ std::vector<uint64_t> CompileSystemCallFilter() {
   // that can start nothing leaves nothing behind when its run ends.
   deny(SCMP_SYS(fork));
   deny(SCMP_SYS(vfork));
-  ok = ok && seccomp_rule_add(filter, refuse, SCMP_SYS(clone), 1,
-                              SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) == 0;
+  // The first argument of clone holds its flags. (Spelt out: the library's
+  // SCMP_A0 macro is a C compound literal.)
+  const scmp_arg_cmp not_a_thread = {0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0};
+  ok = ok && seccomp_rule_add(filter, refuse, SCMP_SYS(clone), 1, not_a_thread) == 0;
   ok = ok && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
   // Other processes and the machine.
   for (int call : {SCMP_SYS(ptrace), SCMP_SYS(process_vm_readv), SCMP_SYS(process_vm_writev),
