@@ -24,7 +24,19 @@ check() {  # check WHAT CONDITION...
   if "$@"; then echo "ok: $what"; passes=$((passes + 1)); else echo "FAILED: $what" >&2; failures=$((failures + 1)); fi
 }
 fails() { ! "$@" 2>/dev/null; }  # fails COMMAND...: true when COMMAND fails
-case_() { echo "--- $*"; }
+# A failed case leaves what the nodes said behind in the test's output, so
+# that a failure seen once (in CI) can be read afterwards.
+failures_at_case=0
+show_logs_on_failure() {
+  [ "$failures" -gt "$failures_at_case" ] || return 0
+  local log
+  for log in "$work"/member-*/node.err "$work"/member-*/service.err; do
+    echo "[$log, last lines]" >&2
+    tail -n 15 "$log" >&2
+  done
+  failures_at_case=$failures
+}
+case_() { show_logs_on_failure; echo "--- $*"; }
 # One setting for the broker, the nodes and the submitters: 256 KiB, so that
 # the oversized cases stay small.
 export QUILLARO_MAX_MESSAGE_BYTES=262144
@@ -162,13 +174,14 @@ fleet_start_node "$work" 0 "$build" $(node_flags 0)
 
 case_ "a job with the same name as an abandoned one gets only its own results"
 kill -TERM "${NODE_PIDS[1]}"; wait "${NODE_PIDS[1]}"
+check "node 1 is stopped, so node 0 takes the jobs" fails kill -0 "${NODE_PIDS[1]}"
 restart_node 0 --marker-timeout-seconds 2 --max-failures 1
 mkdir -p "$work/same1" "$work/same2"
 slow_job "$work/same1/same.ps" 3
 printf '%%!PS\n/Helvetica findfont 20 scalefont setfont 72 700 moveto (own) show showpage\n' >"$work/same2/same.ps"
 submit "$work/out3a" "$work/same1/same.ps" >"$work/line3a"
 submit "$work/out3b" "$work/same2/same.ps" >"$work/line3b"
-check "the abandoned job came back failed" \
+check "the abandoned job came back failed: $(cat "$work/line3a"; cat "$work/out3a.err")" \
   grep -q 'no completion marker within 2 s; failed 1 times' "$work/out3a/same.ps.error.txt"
 check "exit status 3: a job failed" [ "$(cat "$work/out3a.rc")" = 3 ]
 check "the node took nothing until its service had finished the abandoned job" \
@@ -326,5 +339,6 @@ check "a URL ending in / is refused, naming the virtual host" \
 check "a failed login names the virtual host" \
   grep -q 'login to virtual host "nosuch"' <<<"$(node_says "amqp://quillaro-node@127.0.0.1:$port/nosuch")"
 
+show_logs_on_failure
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
