@@ -48,7 +48,8 @@ stop_wine() {
 cross_build() {
   say "cross-building into $build"
   cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON >"$build/configure.log" 2>&1 \
+    -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON \
+    -DQUILLARO_CCACHE_DIR="${QUILLARO_CACHE:-/var/cache/quillaro}/ccache" >"$build/configure.log" 2>&1 \
     || { tail -n 30 "$build/configure.log" >&2; fail "cmake configure"; }
   cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 \
     || { tail -n 40 "$build/build.log" >&2; fail "cmake build (log: $build/build.log)"; }
