@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t width = 1 + data[0] % 32;
     const size_t row = 3 * static_cast<size_t>(width);
     const int32_t height = static_cast<int32_t>((size - 1) / row);
-    const PageInkCounts counts = CountPageInk(data + 1, width, height);
+    const PageInkCounts counts = CountPageInk(data + 1, width, height, ColourRule{});
     Check(counts.pixels == static_cast<uint64_t>(width) * static_cast<uint64_t>(height),
           "every pixel counted");
     Check(counts.coloured <= counts.pixels && counts.inked <= counts.pixels, "counts in range");

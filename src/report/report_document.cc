@@ -147,7 +147,7 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
       complete = false;
     }
     if (facts.pages_rendered && note != nullptr && note->ink_counts) {
-      InkVerdict verdict = JudgeInk(*note->ink_counts);
+      InkVerdict verdict = JudgeInk(*note->ink_counts, facts.colour_rule);
       // A driver's grayscale request: the printer prints the page in gray.
       if (verdict == InkVerdict::kColour && file.colour_mode == ColourMode::kGrayscale) {
         verdict = InkVerdict::kMono;
@@ -238,10 +238,10 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
           {"pages", pages},
           {"totals", totals},
           {"job_totals", job_totals},
-          {"verdict_rule", {{"chroma_threshold", kChromaThreshold},
-                            {"inked_below", kInkedBelow},
-                            {"min_coloured_pixels", kMinColouredPixels},
-                            {"neighbourhood_radius_px", kNeighbourhoodRadiusPx}}},
+          {"verdict_rule", {{"chroma_threshold", facts.colour_rule.chroma_threshold},
+                            {"inked_below", facts.colour_rule.inked_below},
+                            {"min_coloured_pixels", facts.colour_rule.min_coloured_pixels},
+                            {"neighbourhood_radius_px", facts.colour_rule.neighbourhood_radius_px}}},
           {"timings_ms", TimingsJson(facts)},
           {"failure", OptionalText(failure)},
           {"errors", ErrorsJson(notes)}};
