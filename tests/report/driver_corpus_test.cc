@@ -47,6 +47,12 @@ const DriverJob kJobs[] = {
     {"hpps.ps", "postscript-hp:0/ppd/hplip/HP/hp-laserjet_4050_series-ps.ppd", "mono3", "Letter",
      2, "two-sided-long-edge", "alice", "Quarterly report", "PS", "long_edge", 6, 4, 0, "Letter",
      "alice", "Quarterly report"},
+    // A later HP PostScript PPD, through HP's hpps filter: its PageRegion Letter comes before
+    // <</MediaPosition 7>> setpagedevice (the "Automatic" tray, which Ghostscript does not have);
+    // Ghostscript keeps the requested sheet, and so does the report.
+    {"hpps_m402.prn", "postscript-hp:0/ppd/hplip/HP/hp-laserjet_pro_m402_m403d-ps.ppd", "mono3",
+     "Letter", 2, "two-sided-long-edge", "grace", "Tray job", "PS", "long_edge", 6, 4, 0,
+     "Letter", "grace", "Tray job"},
     // Kyocera's own PPD: PRESCRIBE commands in the PJL header, which no interpreter reads, so
     // the stages read the PostScript inside; duplex by Level 1 statusdict operators.
     {"kyocera.prn", "openprinting-ppds:0/ppd/openprinting/Kyocera/en/Kyocera_CS-C2525E_en.ppd",
