@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t width = 1 + data[0] % 32;
     const size_t row = 3 * static_cast<size_t>(width);
     const int32_t height = static_cast<int32_t>((size - 1) / row);
-    const PageInkCounts counts = CountPageInk(data + 1, width, height);
+    const PageInkCounts counts = CountPageInk(data + 1, width, height, ColourRule{});
     Check(counts.pixels == static_cast<uint64_t>(width) * static_cast<uint64_t>(height),
           "every pixel counted");
     Check(counts.coloured <= counts.pixels && counts.inked <= counts.pixels, "counts in range");
@@ -74,10 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PlannedPage page;
     if (data[i] % 4 != 0) page.size = std::string(1, static_cast<char>('A' + data[i] % 4));
     if (data[i + 1] % 4 != 3) page.ink = static_cast<InkVerdict>(data[i + 1] % 4);
+    page.copies = 1 + data[i + 1] / 128;
     pages.push_back(page);
   }
   for (const bool duplex : {false, true}) {
-    const SheetPlan plan = PlanSheets(pages, duplex);
+    for (PlannedPage& page : pages) page.duplex = duplex ? DuplexMode::kLongEdge : DuplexMode::kSimplex;
+    const SheetPlan plan = PlanSheets(pages);
     Check(plan.pages.size() == pages.size(), "every page placed");
     Check(plan.sheets <= static_cast<int64_t>(pages.size()), "no more sheets than pages");
     Check(duplex || plan.sheets == static_cast<int64_t>(pages.size()), "simplex: a sheet a page");
@@ -86,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       impressions += entry.impressions;
       sheets += entry.sheets;
     }
-    Check(impressions == plan.impressions && sheets == plan.sheets, "sizes add up");
+    Check(impressions == plan.copied_impressions && sheets == plan.copied_sheets, "sizes add up");
   }
   return 0;
 }

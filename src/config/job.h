@@ -138,6 +138,10 @@ struct Job {
   bool IsLog = false;
   // 1: write out/NAME_report.json for every converted job.
   bool IsReport = false;
+  // The colour verdict's numbers (ReportChromaThreshold, ReportInkedBelow,
+  // ReportMinColouredPixels, ReportNeighbourhoodRadius), each within the
+  // bounds of page_verdict.h.
+  ColourRule ReportColourRule;
   // 1: move jobs whose interpretation failed to failed/.
   bool IsQuarantine = false;
   int32_t WaitSeconds = 0;

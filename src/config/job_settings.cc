@@ -1,4 +1,5 @@
 #include <charconv>
+#include <cstdint>
 #include <string>
 
 #include "config/job.h"
@@ -53,6 +54,21 @@ void Job::LoadSettings() {
   IsLog = read_int(u"IsLog", 0) == 1;
   IsReport = read_int(u"IsReport", 0) == 1;
   IsQuarantine = read_int(u"IsQuarantine", 0) == 1;
+  // The colour verdict's numbers; one out of its bounds takes its default.
+  auto read_bounded = [&](const char16_t* key, int32_t fallback, int32_t low, int32_t high) {
+    const int32_t value = read_int(key, fallback);
+    return value < low || value > high ? fallback : value;
+  };
+  const ColourRule defaults;
+  ReportColourRule.chroma_threshold =
+      read_bounded(u"ReportChromaThreshold", defaults.chroma_threshold, 0, kMaxChromaThreshold);
+  ReportColourRule.inked_below =
+      read_bounded(u"ReportInkedBelow", defaults.inked_below, 1, kMaxInkedBelow);
+  ReportColourRule.min_coloured_pixels = static_cast<uint64_t>(
+      read_bounded(u"ReportMinColouredPixels", static_cast<int32_t>(defaults.min_coloured_pixels),
+                   1, INT32_MAX));
+  ReportColourRule.neighbourhood_radius_px = read_bounded(
+      u"ReportNeighbourhoodRadius", defaults.neighbourhood_radius_px, 0, kMaxNeighbourhoodRadiusPx);
   MaxJobMegabytes = read_int(u"MaxJobMegabytes", kDefaultMaxJobMegabytes);
   if (MaxJobMegabytes < 1) MaxJobMegabytes = kDefaultMaxJobMegabytes;
   WMUnconfined = read_int(u"WMUnconfined", 0) == 1;

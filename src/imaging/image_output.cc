@@ -182,7 +182,8 @@ void Job::ConvertPageImages(std::u16string job_path,
         }
         if (notes) {
           Report.pages.push_back(
-              NoteRgbPage(page, raster->rgb(), raster->width(), raster->height(), ink));
+              NoteRgbPage(page, raster->rgb(), raster->width(), raster->height(), ink,
+                          ReportColourRule));
         }
         if (converts) {
           const PixelSize size =
@@ -193,7 +194,7 @@ void Job::ConvertPageImages(std::u16string job_path,
           tried = true;
         }
       } else {
-        if (notes) Report.pages.push_back(NotePageFile(page, source));
+        if (notes) Report.pages.push_back(NotePageFile(page, source, ReportColourRule));
         if (measures) coverage.AddPage(notes ? *Report.pages.back().ink : MeasurePageFile(source));
         std::optional<ImageFile> file = converts ? ImageFile::Open(source) : std::nullopt;
         if (file) {

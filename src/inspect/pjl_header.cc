@@ -64,4 +64,33 @@ int32_t SplitPjlJob(const std::string& path, std::string& header, std::string& b
   return 1;
 }
 
+int32_t SplitPjlJobAtHeaderEnd(const std::string& path, std::string& header, std::string& body,
+                               std::string& trailer) {
+  header.clear();
+  body.clear();
+  trailer.clear();
+  std::string data;
+  if (HasUel(path) == 0 || !ReadWholeFile(path, data)) return 0;
+  // The first line (the UEL and what follows it on that line), then every
+  // line that is a PJL command or blank.
+  size_t line_end = data.find('\n');
+  if (line_end == std::string::npos) return 0;
+  size_t body_begin = line_end + 1;
+  for (;;) {
+    const std::string_view rest = std::string_view(data).substr(body_begin);
+    const size_t blanks = rest.find_first_not_of("\r\n");
+    if (blanks == std::string_view::npos || !rest.substr(blanks).starts_with("@PJL")) break;
+    line_end = data.find('\n', body_begin + blanks);
+    if (line_end == std::string::npos) return 0;
+    body_begin = line_end + 1;
+  }
+  const size_t uel = data.find(kUel, body_begin);
+  const size_t body_end = uel == std::string::npos ? data.size() : uel;
+  if (body_end == body_begin) return 0;
+  header.assign(data, 0, body_begin);
+  body.assign(data, body_begin, body_end - body_begin);
+  trailer.assign(data, body_end, std::string::npos);
+  return 1;
+}
+
 }  // namespace quillaro

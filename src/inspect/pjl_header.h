@@ -31,6 +31,17 @@ int32_t GetPjlCopies(const std::string& path);
 int32_t SplitPjlJob(const std::string& path, std::string& header, std::string& body,
                     std::string& trailer);
 
+// Splits a PJL-wrapped job whose header has no "@PJL ENTER LANGUAGE" line,
+// as foomatic's PCL drivers write it (the printer tells the language from
+// the content): the header runs from the start through the LF that ends the
+// last of the "@PJL" lines following the UEL on the first line (blank lines
+// between them included), the body up to the next UEL (or to the end), the
+// trailer from there. header + body + trailer are the file's bytes exactly.
+// Returns 0 with all three emptied when the first line holds no UEL, no
+// line ends the header, the body is empty, or the file cannot be read whole.
+int32_t SplitPjlJobAtHeaderEnd(const std::string& path, std::string& header, std::string& body,
+                               std::string& trailer);
+
 }  // namespace quillaro
 
 #endif  // QUILLARO_INSPECT_PJL_HEADER_H_

@@ -117,15 +117,29 @@ JobFileFacts ReadJobFileFacts(const std::string& path, const std::string& fallba
 
   // The page description's own request overrides the PJL default, as on
   // the printer.
+  DuplexMode pjl_duplex = DuplexMode::kSimplex;
+  if (pjl.duplex) {
+    pjl_duplex = !pjl.duplex_on() ? DuplexMode::kSimplex
+                 : pjl.short_edge() ? DuplexMode::kShortEdge
+                                    : DuplexMode::kLongEdge;
+  }
   if (intent.duplex) {
     facts.duplex = *intent.duplex;
     facts.duplex_source = pdl;
   } else if (pjl.duplex) {
-    facts.duplex = !pjl.duplex_on() ? DuplexMode::kSimplex
-                   : pjl.short_edge() ? DuplexMode::kShortEdge
-                                      : DuplexMode::kLongEdge;
+    facts.duplex = pjl_duplex;
     facts.duplex_source = "pjl";
   }
+  // Pages that ask for other than the job's duplex or copies.
+  const int32_t pjl_page_copies = PjlCount(pjl.copies).value_or(1);
+  bool pages_differ = false;
+  for (const PageRequest& request : intent.pages) {
+    const PageSettings page{request.duplex.value_or(pjl_duplex),
+                            request.copies.value_or(pjl_page_copies)};
+    pages_differ = pages_differ || page.duplex != facts.duplex || page.copies != facts.page_copies;
+    facts.pages.push_back(page);
+  }
+  if (!pages_differ) facts.pages.clear();
   auto upper = [](std::string text) {
     for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     return text;

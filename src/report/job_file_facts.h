@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "report/job_language.h"
 #include "report/pjl_attributes.h"
@@ -16,6 +17,13 @@ namespace quillaro {
 struct SourcedText {
   std::string value;
   const char* source = "";
+};
+
+// The duplex and copies of one page, where a job changes them between pages.
+struct PageSettings {
+  DuplexMode duplex = DuplexMode::kSimplex;
+  int32_t copies = 1;  // of this page, PJL QTY not counted
+  bool operator==(const PageSettings&) const = default;
 };
 
 // What the report learns from the job file itself: who sent it, what it is
@@ -45,6 +53,12 @@ struct JobFileFacts {
   // RENDERMODE, else PJL GRAYSCALE.
   ColourMode colour_mode = ColourMode::kAuto;
   std::string colour_mode_source = "default";  // "postscript", "pjl_rendermode", "pjl_grayscale"
+  // Each page's duplex and copies, in page order, when the page description
+  // changes them between pages (a page without a request of its own has
+  // the PJL default); empty when every page has duplex and page_copies.
+  // Found by the scan's reckoning of pages: it holds only when as many as
+  // the interpreter counted.
+  std::vector<PageSettings> pages;
 
   int32_t copies() const { return job_copies * page_copies; }
 };

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 #include "platform/module_path.h"
@@ -34,18 +35,14 @@ class Transaction {
   bool committed_ = false;
 };
 
-void BindText(sqlite3_stmt* statement, int index, const json& value) {
+// A report value into a statement's parameter: text, a whole number, or
+// NULL for anything else (a value the report does not know).
+void Bind(sqlite3_stmt* statement, int index, const json& value) {
   if (value.is_string()) {
     const std::string& text = value.get_ref<const std::string&>();
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
                       SQLITE_TRANSIENT);
-  } else {
-    sqlite3_bind_null(statement, index);
-  }
-}
-
-void BindInteger(sqlite3_stmt* statement, int index, const json& value) {
-  if (value.is_number_integer()) {
+  } else if (value.is_number_integer()) {
     sqlite3_bind_int64(statement, index, value.get<sqlite3_int64>());
   } else {
     sqlite3_bind_null(statement, index);
@@ -84,70 +81,66 @@ bool RecordInLedger(const std::string& path, const json& report, std::string* er
   };
   if (open_code != SQLITE_OK) return fail("cannot open the ledger");
   sqlite3_busy_timeout(database.get(), kBusyTimeoutMs);
+  auto run = [&](const char* sql) {
+    return sqlite3_exec(database.get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  };
   // WAL: readers never block the writer, and a crash mid-write leaves the
   // last committed state. NORMAL sync is durable at every checkpoint and
   // never corrupts; a power cut may lose the last jobs' rows, not the file.
-  if (sqlite3_exec(database.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;",
-                   nullptr, nullptr, nullptr) != SQLITE_OK) {
+  if (!run("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
     return fail("cannot set up the ledger");
   }
-  if (sqlite3_exec(database.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return fail("cannot lock the ledger");
-  }
+  if (!run("BEGIN IMMEDIATE")) return fail("cannot lock the ledger");
   Transaction transaction(database.get());
-  if (sqlite3_exec(database.get(), kLedgerSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return fail("cannot create the ledger's tables");
-  }
+  if (!run(kLedgerSchema)) return fail("cannot create the ledger's tables");
+  auto prepare = [&](const char* sql) {
+    sqlite3_stmt* prepared = nullptr;
+    sqlite3_prepare_v2(database.get(), sql, -1, &prepared, nullptr);
+    return Statement(prepared);
+  };
 
-  sqlite3_stmt* prepared = nullptr;
-  if (sqlite3_prepare_v2(database.get(),
-                         "INSERT INTO jobs(job_id, name, received, user, user_source, job_name,"
-                         " title, language, copies, duplex, page_count, impressions, sheets,"
-                         " partial, failure) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
-                         -1, &prepared, nullptr) != SQLITE_OK) {
-    return fail("cannot prepare the job row");
-  }
-  Statement job(prepared);
+  const Statement job = prepare(
+      "INSERT INTO jobs(job_id, name, received, user, user_source, job_name, title, language,"
+      " copies, duplex, page_count, impressions, sheets, partial, failure)"
+      " VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  if (!job) return fail("cannot prepare the job row");
   const json& totals = Field(report, "job_totals");
-  BindText(job.get(), 1, Field(report, "job_id"));
-  BindText(job.get(), 2, Field(report, "job"));
-  BindText(job.get(), 3, Field(report, "received"));
-  BindText(job.get(), 4, Field(Field(report, "user"), "value"));
-  BindText(job.get(), 5, Field(Field(report, "user"), "source"));
-  BindText(job.get(), 6, Field(Field(report, "job_name"), "value"));
-  BindText(job.get(), 7, Field(Field(report, "title"), "value"));
-  BindText(job.get(), 8, Field(report, "language"));
-  BindInteger(job.get(), 9, Field(report, "copies"));
-  BindText(job.get(), 10, Field(report, "duplex"));
-  BindInteger(job.get(), 11, Field(report, "page_count"));
-  BindInteger(job.get(), 12, Field(totals, "impressions"));
-  BindInteger(job.get(), 13, Field(totals, "sheets"));
-  sqlite3_bind_int(job.get(), 14, Field(totals, "partial") == json(false) ? 0 : 1);
-  BindText(job.get(), 15, Field(report, "failure"));
+  const json& user = Field(report, "user");
+  const json partial = Field(totals, "partial") == json(false) ? 0 : 1;
+  const json* const job_columns[] = {&Field(report, "job_id"),
+                                     &Field(report, "job"),
+                                     &Field(report, "received"),
+                                     &Field(user, "value"),
+                                     &Field(user, "source"),
+                                     &Field(Field(report, "job_name"), "value"),
+                                     &Field(Field(report, "title"), "value"),
+                                     &Field(report, "language"),
+                                     &Field(report, "copies"),
+                                     &Field(report, "duplex"),
+                                     &Field(report, "page_count"),
+                                     &Field(totals, "impressions"),
+                                     &Field(totals, "sheets"),
+                                     &partial,
+                                     &Field(report, "failure")};
+  for (size_t i = 0; i < std::size(job_columns); ++i)
+    Bind(job.get(), static_cast<int>(i + 1), *job_columns[i]);
   if (sqlite3_step(job.get()) != SQLITE_DONE) return fail("cannot write the job row");
   const sqlite3_int64 row = sqlite3_last_insert_rowid(database.get());
 
-  if (sqlite3_prepare_v2(database.get(),
-                         "INSERT INTO job_sizes(job, size, size_class, colour, impressions, sheets)"
-                         " VALUES(?,?,?,?,?,?)",
-                         -1, &prepared, nullptr) != SQLITE_OK) {
-    return fail("cannot prepare the size rows");
-  }
-  Statement size(prepared);
+  const Statement size = prepare(
+      "INSERT INTO job_sizes(job, size, size_class, colour, impressions, sheets)"
+      " VALUES(?,?,?,?,?,?)");
+  if (!size) return fail("cannot prepare the size rows");
   const json& by_size = Field(totals, "by_size");
   for (const json& entry : by_size.is_array() ? by_size : json::array()) {
     sqlite3_reset(size.get());
     sqlite3_bind_int64(size.get(), 1, row);
-    BindText(size.get(), 2, Field(entry, "size"));
-    BindText(size.get(), 3, Field(entry, "size_class"));
-    BindText(size.get(), 4, Field(entry, "colour"));
-    BindInteger(size.get(), 5, Field(entry, "impressions"));
-    BindInteger(size.get(), 6, Field(entry, "sheets"));
+    int index = 2;
+    for (const char* key : {"size", "size_class", "colour", "impressions", "sheets"})
+      Bind(size.get(), index++, Field(entry, key));
     if (sqlite3_step(size.get()) != SQLITE_DONE) return fail("cannot write a size row");
   }
-  if (sqlite3_exec(database.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return fail("cannot commit the ledger");
-  }
+  if (!run("COMMIT")) return fail("cannot commit the ledger");
   transaction.Committed();
   return true;
 }

@@ -64,6 +64,7 @@ PdlIntent PclXlIntent(std::string_view head) {
   bool has_value = false;
   uint32_t last_value = 0;
   std::vector<std::pair<uint16_t, uint32_t>> attributes;
+  PageRequest page;  // the page under way
   while (!reader.AtEnd()) {
     const uint8_t tag = reader.Byte();
     if (tag == 0x00 || (tag >= 0x09 && tag <= 0x0d) || tag == 0x20) continue;  // white space
@@ -109,18 +110,26 @@ PdlIntent PclXlIntent(std::string_view head) {
     }
     if (tag >= 0x41 && tag <= 0xbf) {  // an operator takes the attributes before it
       for (const auto& [id, value] : attributes) {
-        if (tag == kEndPage && id == kPageCopies && !intent.copies && value >= 1 && value <= 9999)
-          intent.copies = static_cast<int32_t>(value);
-        if (tag == kBeginPage && !intent.duplex) {
-          if (id == kSimplexPageMode) intent.duplex = DuplexMode::kSimplex;
+        if (tag == kEndPage && id == kPageCopies && value >= 1 && value <= 9999)
+          page.copies = static_cast<int32_t>(value);
+        if (tag == kBeginPage) {
+          if (id == kSimplexPageMode) page.duplex = DuplexMode::kSimplex;
           if (id == kDuplexPageMode) {
-            intent.duplex =
+            page.duplex =
                 value == kDuplexVerticalBinding ? DuplexMode::kLongEdge : DuplexMode::kShortEdge;
           }
         }
       }
-      // The first page tells; one that says nothing leaves the PJL defaults.
-      if (tag == kEndPage) break;
+      // The first page tells the job's; one that says nothing leaves the
+      // PJL defaults. Each page says its own.
+      if (tag == kEndPage) {
+        if (intent.pages.empty()) {
+          intent.copies = page.copies;
+          intent.duplex = page.duplex;
+        }
+        intent.pages.push_back(page);
+        page = PageRequest{};
+      }
       attributes.clear();
       has_value = false;
       continue;

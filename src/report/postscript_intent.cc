@@ -63,34 +63,19 @@ void EachOccurrence(std::string_view setup, std::string_view key, Visit visit) {
   }
 }
 
-}  // namespace
+// The page device requests of one part of a job, the last of each in it.
+struct DeviceRequests {
+  std::optional<int32_t> copies;
+  std::optional<bool> duplex, tumble;
+  std::optional<ColourMode> colour;
+};
 
-PdlIntent PostScriptIntent(std::string_view head) {
-  PdlIntent intent;
-  // The header comments.
-  size_t line_start = 0;
-  for (size_t line = 0; line < kMaxHeaderLines && line_start < head.size(); ++line) {
-    size_t end = head.find('\n', line_start);
-    if (end == std::string_view::npos) end = head.size();
-    const std::string_view text = head.substr(line_start, end - line_start);
-    line_start = end + 1;
-    if (text.starts_with("%%EndComments")) break;
-    if (text.starts_with("%%For:") && !intent.user) intent.user = CommentValue(text.substr(6));
-    if (text.starts_with("%%Title:") && !intent.title) intent.title = CommentValue(text.substr(8));
-  }
-  if (intent.user && intent.user->empty()) intent.user.reset();
-  if (intent.title && intent.title->empty()) intent.title.reset();
-
-  // The setup: everything before the first page. Later values win, as the
-  // page device takes the last request.
-  std::string_view setup = head;
-  if (const size_t page = head.find("\n%%Page:"); page != std::string_view::npos) {
-    setup = head.substr(0, page);
-  }
+DeviceRequests ReadDeviceRequests(std::string_view setup) {
+  DeviceRequests requests;
   size_t copies_at = 0;
   auto take_copies = [&](size_t at) {
     if (const std::optional<int32_t> count = CountAfter(setup, at); count && at >= copies_at) {
-      intent.copies = count;
+      requests.copies = count;
       copies_at = at;
     }
   };
@@ -107,8 +92,9 @@ PdlIntent PostScriptIntent(std::string_view head) {
   // Duplex as the page device sets it (/Duplex, /Tumble), as a Level 1
   // driver does (statusdict's setduplexmode, settumble), or as the PPD
   // option names it in the feature comment around that code; the last
-  // request before the first page wins.
-  std::optional<bool> duplex, tumble;
+  // request wins.
+  std::optional<bool>& duplex = requests.duplex;
+  std::optional<bool>& tumble = requests.tumble;
   size_t duplex_at = 0, tumble_at = 0;
   auto set = [](std::optional<bool>& field, size_t& field_at, bool value, size_t at) {
     if (at < field_at) return;
@@ -151,15 +137,65 @@ PdlIntent PostScriptIntent(std::string_view head) {
   EachOccurrence(setup, "/ProcessColorModel", [&](size_t at) {
     while (at < setup.size() && IsBlank(setup[at])) ++at;
     const std::string_view model = setup.substr(at);
-    if (model.starts_with("/DeviceGray")) intent.colour = ColourMode::kGrayscale;
+    if (model.starts_with("/DeviceGray")) requests.colour = ColourMode::kGrayscale;
     if (model.starts_with("/DeviceRGB") || model.starts_with("/DeviceCMYK")) {
-      intent.colour = ColourMode::kColour;
+      requests.colour = ColourMode::kColour;
     }
   });
-  if (duplex) {
-    intent.duplex = !*duplex ? DuplexMode::kSimplex
-                             : tumble.value_or(false) ? DuplexMode::kShortEdge
-                                                      : DuplexMode::kLongEdge;
+  return requests;
+}
+
+// The duplex mode the requests ask for, when they ask.
+std::optional<DuplexMode> DuplexOf(const std::optional<bool>& duplex,
+                                   const std::optional<bool>& tumble) {
+  if (!duplex) return std::nullopt;
+  return !*duplex ? DuplexMode::kSimplex
+                  : tumble.value_or(false) ? DuplexMode::kShortEdge : DuplexMode::kLongEdge;
+}
+
+}  // namespace
+
+PdlIntent PostScriptIntent(std::string_view head) {
+  PdlIntent intent;
+  // The header comments.
+  size_t line_start = 0;
+  for (size_t line = 0; line < kMaxHeaderLines && line_start < head.size(); ++line) {
+    size_t end = head.find('\n', line_start);
+    if (end == std::string_view::npos) end = head.size();
+    const std::string_view text = head.substr(line_start, end - line_start);
+    line_start = end + 1;
+    if (text.starts_with("%%EndComments")) break;
+    if (text.starts_with("%%For:") && !intent.user) intent.user = CommentValue(text.substr(6));
+    if (text.starts_with("%%Title:") && !intent.title) intent.title = CommentValue(text.substr(8));
+  }
+  if (intent.user && intent.user->empty()) intent.user.reset();
+  if (intent.title && intent.title->empty()) intent.title.reset();
+
+  // The setup: everything before the first page.
+  std::string_view setup = head;
+  const size_t first_page = head.find("\n%%Page:");
+  if (first_page != std::string_view::npos) setup = head.substr(0, first_page);
+  const DeviceRequests job = ReadDeviceRequests(setup);
+  intent.copies = job.copies;
+  intent.colour = job.colour;
+  intent.duplex = DuplexOf(job.duplex, job.tumble);
+
+  // The pages: each section from its %%Page comment to the next (or the
+  // trailer), with what the setup and the pages before it asked.
+  DeviceRequests state = job;
+  for (size_t page = first_page; page != std::string_view::npos;) {
+    const size_t next = head.find("\n%%Page:", page + 1);
+    std::string_view section =
+        head.substr(page, next == std::string_view::npos ? std::string_view::npos : next - page);
+    if (const size_t trailer = section.find("\n%%Trailer"); trailer != std::string_view::npos) {
+      section = section.substr(0, trailer);
+    }
+    const DeviceRequests own = ReadDeviceRequests(section);
+    if (own.copies) state.copies = own.copies;
+    if (own.duplex) state.duplex = own.duplex;
+    if (own.tumble) state.tumble = own.tumble;
+    intent.pages.push_back({DuplexOf(state.duplex, state.tumble), state.copies});
+    page = next;
   }
   return intent;
 }

@@ -53,20 +53,35 @@ json UtcTimeJson(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-// The pages as the job describes them. A job that asks for several copies
-// of each page itself has each page rendered that many times in a row;
-// when the rendered pages are exactly that, every copy but the first of
-// each page is left out, so that the pages are those of one copy.
-std::vector<PageNote> PagesOfOneCopy(const std::vector<PageNote>& noted, int64_t page_count,
-                                     const JobFileFacts& file) {
-  const auto copies = static_cast<size_t>(file.page_copies);
-  if (!file.page_copies_rendered || copies < 2 || page_count < 1 ||
-      noted.size() != static_cast<size_t>(page_count) * copies) {
-    return noted;
+// Each page's duplex and copies: the job's own page by page when it
+// changes them between pages and the scan found as many pages as the
+// interpreter counted, else the job's for every page.
+std::vector<PageSettings> SettingsOfPages(const JobFileFacts& file, int64_t page_count) {
+  if (!file.pages.empty() && static_cast<int64_t>(file.pages.size()) == page_count) {
+    return file.pages;
   }
+  return {};
+}
+
+// The pages as the job describes them. A job that asks for several copies
+// of a page itself has that page rendered that many times in a row; when
+// the rendered pages are exactly that, every copy but the first of each
+// page is left out, so that the pages are those of one copy.
+std::vector<PageNote> PagesOfOneCopy(const std::vector<PageNote>& noted, int64_t page_count,
+                                     const JobFileFacts& file,
+                                     const std::vector<PageSettings>& settings) {
+  // Copies of a page the page description asks for; the interpreter
+  // renders them, which the count below checks.
+  if ((!file.page_copies_rendered && settings.empty()) || page_count < 1) return noted;
+  std::vector<size_t> copies(static_cast<size_t>(page_count),
+                             static_cast<size_t>(file.page_copies));
+  for (size_t i = 0; i < settings.size(); ++i) copies[i] = static_cast<size_t>(settings[i].copies);
+  size_t rendered = 0;
+  for (const size_t count : copies) rendered += count;
+  if (rendered == copies.size() || noted.size() != rendered) return noted;
   std::vector<PageNote> pages;
-  for (size_t i = 0; i < noted.size(); i += copies) {
-    pages.push_back(noted[i]);
+  for (size_t i = 0, at = 0; i < copies.size(); at += copies[i++]) {
+    pages.push_back(noted[at]);
     pages.back().number = static_cast<int32_t>(pages.size());
   }
   return pages;
@@ -119,8 +134,11 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
   const ReportNotes& notes = *facts.notes;
   const JobFileFacts& file = notes.job_file;
   const bool counted = notes.measurement.succeeded_run() != nullptr;
-  const std::vector<PageNote> noted = PagesOfOneCopy(
-      facts.pages_rendered ? notes.pages : notes.probed_pages, notes.measured_pages, file);
+  const std::vector<PageSettings> settings =
+      SettingsOfPages(file, counted ? notes.measured_pages : 0);
+  const std::vector<PageNote> noted =
+      PagesOfOneCopy(facts.pages_rendered ? notes.pages : notes.probed_pages,
+                     notes.measured_pages, file, settings);
   const int64_t page_count = counted ? notes.measured_pages : static_cast<int64_t>(noted.size());
 
   json pages = json::array();
@@ -136,6 +154,9 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
         number <= static_cast<int64_t>(noted.size()) ? &noted[number - 1] : nullptr;
     json page = {{"number", number}, {"media", nullptr}, {"ink", nullptr}, {"coverage", nullptr}};
     PlannedPage plan;
+    const size_t index = static_cast<size_t>(number - 1);
+    plan.duplex = index < settings.size() ? settings[index].duplex : file.duplex;
+    plan.copies = index < settings.size() ? settings[index].copies : file.page_copies;
     if (note != nullptr && note->width_px > 0 && note->height_px > 0) {
       const Media media = MediaOfRenderedPage(note->width_px, note->height_px);
       page["media"] = MediaJson(media);
@@ -147,7 +168,7 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
       complete = false;
     }
     if (facts.pages_rendered && note != nullptr && note->ink_counts) {
-      InkVerdict verdict = JudgeInk(*note->ink_counts);
+      InkVerdict verdict = JudgeInk(*note->ink_counts, facts.colour_rule);
       // A driver's grayscale request: the printer prints the page in gray.
       if (verdict == InkVerdict::kColour && file.colour_mode == ColourMode::kGrayscale) {
         verdict = InkVerdict::kMono;
@@ -162,8 +183,10 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
     planned.push_back(plan);
     pages.push_back(std::move(page));
   }
-  const SheetPlan plan = PlanSheets(planned, file.duplex != DuplexMode::kSimplex);
+  const SheetPlan plan = PlanSheets(planned);
   for (size_t i = 0; i < pages.size(); ++i) {
+    pages[i]["duplex"] = DuplexModeName(planned[i].duplex);
+    pages[i]["copies"] = planned[i].copies;
     pages[i]["sheet"] = plan.pages[i].sheet;
     pages[i]["side"] = plan.pages[i].back ? "back" : "front";
     pages[i]["printed"] = plan.pages[i].printed;
@@ -181,18 +204,21 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
     totals["blank_pages"] = ink_totals[static_cast<int>(InkVerdict::kBlank)];
   }
 
+  // The pages' own copies are in the plan's copied figures; PJL QTY
+  // repeats the whole job on top.
   const int64_t copies = file.copies();
+  const int64_t job_copies = file.job_copies;
   json by_size = json::array();
   for (const SizeClassCount& entry : plan.by_size) {
     by_size.push_back({{"size", entry.size},
                        {"size_class", entry.size_class},
                        {"colour", entry.colour},
-                       {"impressions", entry.impressions * copies},
-                       {"sheets", entry.sheets * copies}});
+                       {"impressions", entry.impressions * job_copies},
+                       {"sheets", entry.sheets * job_copies}});
   }
   const json job_totals = {{"copies", copies},
-                           {"impressions", plan.impressions * copies},
-                           {"sheets", plan.sheets * copies},
+                           {"impressions", plan.copied_impressions * job_copies},
+                           {"sheets", plan.copied_sheets * job_copies},
                            {"by_size", by_size},
                            {"partial", !complete}};
 
@@ -238,10 +264,10 @@ nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
           {"pages", pages},
           {"totals", totals},
           {"job_totals", job_totals},
-          {"verdict_rule", {{"chroma_threshold", kChromaThreshold},
-                            {"inked_below", kInkedBelow},
-                            {"min_coloured_pixels", kMinColouredPixels},
-                            {"neighbourhood_radius_px", kNeighbourhoodRadiusPx}}},
+          {"verdict_rule", {{"chroma_threshold", facts.colour_rule.chroma_threshold},
+                            {"inked_below", facts.colour_rule.inked_below},
+                            {"min_coloured_pixels", facts.colour_rule.min_coloured_pixels},
+                            {"neighbourhood_radius_px", facts.colour_rule.neighbourhood_radius_px}}},
           {"timings_ms", TimingsJson(facts)},
           {"failure", OptionalText(failure)},
           {"errors", ErrorsJson(notes)}};

@@ -17,6 +17,7 @@ struct ReportFacts {
   std::string job;  // NAME
   std::optional<std::string> interpreter_version;
   bool pages_rendered = false;  // Type above 0: ink was looked at
+  ColourRule colour_rule;       // the rule the pages' ink was counted by
   const ReportNotes* notes = nullptr;
   uint64_t report_elapsed_ms = 0;
 };

@@ -34,6 +34,7 @@ void Job::WriteReport(std::u16string job_path) {
   facts.job = ToNarrow(JobFileName(job_path));
   facts.notes = &Report;
   facts.pages_rendered = Type > 0;
+  facts.colour_rule = ReportColourRule;
   const InterpreterRunNote* run = SucceededInterpreterRun(Report);
   if (run != nullptr) facts.interpreter_version = InterpreterVersion(run->interpreter);
   facts.report_elapsed_ms = Report.job_file_elapsed_ms + MonotonicMilliseconds() - started_ms;

@@ -33,7 +33,7 @@ int Strength(const std::optional<InkVerdict>& ink) {
 
 }  // namespace
 
-SheetPlan PlanSheets(const std::vector<PlannedPage>& pages, bool duplex) {
+SheetPlan PlanSheets(const std::vector<PlannedPage>& pages) {
   SheetPlan plan;
   std::map<std::pair<std::string, std::string>, SizeClassCount> counts;
   std::map<std::string, const char*> size_classes;
@@ -44,32 +44,38 @@ SheetPlan PlanSheets(const std::vector<PlannedPage>& pages, bool duplex) {
     entry.colour = colour;
     return entry;
   };
-  // The sheet being filled: its size and the strongest verdict on it.
+  // The sheet being filled: its front page and the strongest verdict on it.
+  const PlannedPage* front = nullptr;
   std::string sheet_size;
   int sheet_strength = 0;
   bool sheet_has_back_free = false;
   auto close_sheet = [&] {
-    if (plan.sheets > 0) ++count(sheet_size, StrengthClass(sheet_strength)).sheets;
+    if (front == nullptr) return;
+    count(sheet_size, StrengthClass(sheet_strength)).sheets += front->copies;
+    plan.copied_sheets += front->copies;
   };
   for (const PlannedPage& page : pages) {
     const std::string size = page.size.value_or("unknown");
     size_classes.emplace(size, page.size_class);
     PagePlacement placement;
-    if (duplex && sheet_has_back_free && size == sheet_size) {
+    if (sheet_has_back_free && size == sheet_size && page.duplex == front->duplex &&
+        page.copies == front->copies) {
       placement.back = true;
       sheet_has_back_free = false;
     } else {
       close_sheet();
       ++plan.sheets;
+      front = &page;
       sheet_size = size;
       sheet_strength = 0;
-      sheet_has_back_free = duplex;
+      sheet_has_back_free = page.duplex != DuplexMode::kSimplex;
     }
     placement.sheet = plan.sheets;
     placement.printed = !(placement.back && page.ink == InkVerdict::kBlank);
     if (placement.printed) {
       ++plan.impressions;
-      ++count(size, ColourClass(page.ink)).impressions;
+      plan.copied_impressions += page.copies;
+      count(size, ColourClass(page.ink)).impressions += page.copies;
     }
     // A blank back still makes the sheet known to be blank at least.
     sheet_strength = std::max(sheet_strength, Strength(page.ink));

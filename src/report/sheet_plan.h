@@ -7,16 +7,20 @@
 #include <vector>
 
 #include "report/page_verdict.h"
+#include "report/print_intent.h"
 
 namespace quillaro {
 
 // One page of a job as the sheet plan sees it: the sheet size it asks for
-// (a name, or "other", or none when its size is not known) and its ink
-// verdict (none when its pixels were not looked at).
+// (a name, or "other", or none when its size is not known), its ink
+// verdict (none when its pixels were not looked at), and the duplex and
+// copies it is printed with.
 struct PlannedPage {
   std::optional<std::string> size;
   const char* size_class = "other";  // "a4", "a3", "other"
   std::optional<InkVerdict> ink;
+  DuplexMode duplex = DuplexMode::kSimplex;
+  int32_t copies = 1;
 };
 
 // Where a page lands on paper.
@@ -28,7 +32,8 @@ struct PagePlacement {
   bool printed = true;
 };
 
-// Per size and colour class, for one copy of the job.
+// Per size and colour class, for one copy of the job, each page's own copies
+// included.
 struct SizeClassCount {
   std::string size;    // media name or "other"; "unknown" when not known
   std::string size_class;
@@ -39,8 +44,13 @@ struct SizeClassCount {
 
 struct SheetPlan {
   std::vector<PagePlacement> pages;
+  // Each page once.
   int64_t impressions = 0;
   int64_t sheets = 0;
+  // Each page as many times as its copies: a sheet is printed as many
+  // times as its front page asks.
+  int64_t copied_impressions = 0;
+  int64_t copied_sheets = 0;
   // Sorted by size, then colour. An impression counts under its page's
   // verdict; a sheet under the size of its front and the strongest verdict
   // of its printed sides (colour over mono over blank).
@@ -49,8 +59,10 @@ struct SheetPlan {
 
 // How `pages` fall on sheets. Simplex: one page a sheet. Duplex: a page
 // goes on the back of the sheet before it when that sheet has only its
-// front and is of the same size; a change of size starts a new sheet.
-SheetPlan PlanSheets(const std::vector<PlannedPage>& pages, bool duplex);
+// front and is of the same size, duplex mode and copies; a change of any
+// of them starts a new sheet, as a printer starts a new sheet when a job
+// changes duplex between pages.
+SheetPlan PlanSheets(const std::vector<PlannedPage>& pages);
 
 }  // namespace quillaro
 

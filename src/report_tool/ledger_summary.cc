@@ -2,12 +2,12 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "report/sqlite_handles.h"
+#include "report_tool/aligned_table.h"
 #include "report_tool/csv_cell.h"
 
 namespace quillaro {
@@ -53,26 +53,6 @@ std::optional<Rows> Query(const std::string& path, const std::string& sql,
   return rows;
 }
 
-// Aligned columns, text left and figures right; a header first.
-std::string Table(const std::vector<std::string>& header, Rows rows, size_t first_figure) {
-  rows.insert(rows.begin(), header);
-  std::vector<size_t> widths(header.size(), 0);
-  for (const auto& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
-  }
-  std::string text;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      const std::string pad(widths[i] - row[i].size(), ' ');
-      line += (i == 0 ? "" : "  ") + (i >= first_figure ? pad + row[i] : row[i] + pad);
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    text += line + "\n";
-  }
-  return text;
-}
-
 }  // namespace
 
 std::optional<std::string> LedgerTotals(const std::string& path, const LedgerRange& range,
@@ -94,9 +74,10 @@ std::optional<std::string> LedgerTotals(const std::string& path, const LedgerRan
                                std::string(kInRange) + "GROUP BY 1, 2, 3 ORDER BY 2, 1, 3",
                            range, error);
   if (!sizes) return std::nullopt;
-  return Table({"USER", "JOBS", "IMPRESSIONS", "SHEETS"}, *users, 1) + "\n" +
-         Table({"DAY", "JOBS", "IMPRESSIONS", "SHEETS"}, *days, 1) + "\n" +
-         Table({"SIZE", "CLASS", "COLOUR", "IMPRESSIONS", "SHEETS"}, *sizes, 3);
+  // Figures from the second column (the third after size, class, colour).
+  return AlignedTable({"USER", "JOBS", "IMPRESSIONS", "SHEETS"}, *users, 1, 4) + "\n" +
+         AlignedTable({"DAY", "JOBS", "IMPRESSIONS", "SHEETS"}, *days, 1, 4) + "\n" +
+         AlignedTable({"SIZE", "CLASS", "COLOUR", "IMPRESSIONS", "SHEETS"}, *sizes, 3, 5);
 }
 
 std::optional<std::string> LedgerCsv(const std::string& path, const LedgerRange& range,

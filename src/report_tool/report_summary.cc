@@ -1,5 +1,6 @@
 #include "report_tool/report_summary.h"
 
+#include "report_tool/aligned_table.h"
 #include "report_tool/csv_cell.h"
 
 #include <algorithm>
@@ -139,24 +140,8 @@ std::string FormatSummaryTable(const std::vector<JobSummary>& jobs) {
       return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     });
   }
-  rows.insert(rows.begin(), header);
-  std::vector<size_t> widths(header.size(), 0);
-  for (const auto& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
-  }
-  std::string text;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      // Names and lists left-aligned, figures right-aligned.
-      const bool figure = i >= 1 && i <= 6;
-      const std::string pad(widths[i] - row[i].size(), ' ');
-      line += (i == 0 ? "" : "  ") + (figure ? pad + row[i] : row[i] + pad);
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    text += line + "\n";
-  }
-  return text;
+  // Names and lists left-aligned, figures (pages to copies) right-aligned.
+  return AlignedTable(header, rows, 1, 7);
 }
 
 std::string FormatSummaryCsv(const std::vector<JobSummary>& jobs, bool with_total) {

@@ -117,12 +117,28 @@ struct WatermarkJob {
 // Reads the job at `path` when the pipeline can stamp it: PostScript, PDF,
 // PCL or PCL XL in a PJL wrapper. Nothing otherwise.
 std::optional<WatermarkJob> ReadWatermarkJob(const std::string& path) {
-  const bool is_postscript_or_pdf = IsPostScript(path) != 0 || IsPdf(path) != 0;
+  bool is_postscript_or_pdf = IsPostScript(path) != 0 || IsPdf(path) != 0;
   WatermarkJob job;
   job.is_pcl = IsPcl(path) != 0 || IsPclXl(path) != 0;
+  // Only a job whose first line holds the UEL splits. A header without a
+  // language line (foomatic's PCL drivers write one, for the printer to
+  // tell the language from the content) ends with its last PJL line.
+  bool has_language_line = true;
+  if (SplitPjlJob(path, job.header, job.body, job.trailer) == 0) {
+    has_language_line = false;
+    if (SplitPjlJobAtHeaderEnd(path, job.header, job.body, job.trailer) == 0) return std::nullopt;
+  }
+  // The content tests read the file from its first line, which is the
+  // header's; when they tell nothing, the body's first bytes do for a PDF
+  // behind PJL (a vendor's PDF driver writes it) and, behind a header that
+  // names no language, for PCL that begins with a reset, as foomatic's does.
+  if (!is_postscript_or_pdf && !job.is_pcl) {
+    const std::string_view body = job.body;
+    is_postscript_or_pdf = body.starts_with("%PDF-");
+    job.is_pcl = !has_language_line && body.size() >= 2 && body[0] == '\x1b' &&
+                 (body[1] == 'E' || (body[1] >= '!' && body[1] <= '/'));
+  }
   if (!is_postscript_or_pdf && !job.is_pcl) return std::nullopt;
-  // Only a job whose first line holds the UEL splits.
-  if (SplitPjlJob(path, job.header, job.body, job.trailer) == 0) return std::nullopt;
   // The PJL language decides first, the content after it.
   job.finishes_in_postscript =
       InterpreterForPjlLanguage(GetPjlLanguage(path)) == Interpreter::kPs || is_postscript_or_pdf;

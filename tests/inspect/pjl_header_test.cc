@@ -78,5 +78,33 @@ TEST(PjlHeaderTest, SplitsAJobIntoPiecesThatJoinBackExactly) {
   EXPECT_EQ(h + b + t, "hbt");
 }
 
+// A header that names no language (foomatic's PCL drivers write one) ends with its last PJL line,
+// blank lines between them included; a line that is no PJL command starts the body.
+TEST(PjlHeaderTest, AHeaderWithoutALanguageLineEndsWithItsLastPjlLine) {
+  const std::string header = kUel + "@PJL\n@PJL SET DUPLEX=OFF\r\n\r\n@PJL SET COPIES=1\n";
+  const std::string body = "\x1b" "E\x1b&l0O text @PJL not a command\n\x0c";
+  const std::string end = kUel + "@PJL RESET\n";
+  const struct {
+    std::string bytes;
+    int result;
+    std::string header, body, trailer;
+  } cases[] = {
+      {header + body + end, 1, header, body, end},
+      {header + body, 1, header, body, ""},
+      {header + end, 0, "", "", ""},                     // no body
+      {"@PJL SET COPIES=1\n" + body, 0, "", "", ""},     // no UEL
+      {kUel + "@PJL SET COPIES=1", 0, "", "", ""},       // no line end
+  };
+  TempDir dir;
+  const std::string path = dir.File("job");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    WriteFileBytes(path, c.bytes);
+    std::string h = "h", b = "b", t = "t";
+    EXPECT_EQ(SplitPjlJobAtHeaderEnd(path, h, b, t), c.result);
+    EXPECT_EQ(std::tie(h, b, t), std::tie(c.header, c.body, c.trailer));
+  }
+}
+
 }  // namespace
 }  // namespace quillaro

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <map>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -47,6 +48,12 @@ const DriverJob kJobs[] = {
     {"hpps.ps", "postscript-hp:0/ppd/hplip/HP/hp-laserjet_4050_series-ps.ppd", "mono3", "Letter",
      2, "two-sided-long-edge", "alice", "Quarterly report", "PS", "long_edge", 6, 4, 0, "Letter",
      "alice", "Quarterly report"},
+    // A later HP PostScript PPD, through HP's hpps filter: its PageRegion Letter comes before
+    // <</MediaPosition 7>> setpagedevice (the "Automatic" tray, which Ghostscript does not have);
+    // Ghostscript keeps the requested sheet, and so does the report.
+    {"hpps_m402.prn", "postscript-hp:0/ppd/hplip/HP/hp-laserjet_pro_m402_m403d-ps.ppd", "mono3",
+     "Letter", 2, "two-sided-long-edge", "grace", "Tray job", "PS", "long_edge", 6, 4, 0,
+     "Letter", "grace", "Tray job"},
     // Kyocera's own PPD: PRESCRIBE commands in the PJL header, which no interpreter reads, so
     // the stages read the PostScript inside; duplex by Level 1 statusdict operators.
     {"kyocera.prn", "openprinting-ppds:0/ppd/openprinting/Kyocera/en/Kyocera_CS-C2525E_en.ppd",
@@ -92,6 +99,36 @@ std::string Ppd(const DriverJob& job, const fs::path& folder) {
     return "";
   }
   return file.string();
+}
+
+// Pixels darker than paper on the first page of `job` (gpcl6 for PCL, gs otherwise) at 36 dpi,
+// where the default watermark lands: 15 to 90 points from the left, 15 to 35 from the bottom.
+int CornerInk(const fs::path& job, bool pcl) {
+  const fs::path page = job.string() + ".pgm";
+  const fs::path kit = ToNarrow(GetModuleFolder());
+  const std::string program = (kit / (pcl ? "gpcl6" : "gs")).string();
+  // GhostPCL finds its fonts in urwfonts/ of the folder it runs in.
+  if (Shell("cd " + Quoted(kit.string()) + " && " + Quoted(program) + " -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pgmraw -r36 -dLastPage=1"
+            " -sOutputFile=" + Quoted(page.string()) + " " + Quoted(job.string()) +
+            " >/dev/null 2>&1") != 0) {
+    return -1;
+  }
+  std::istringstream pgm(ReadFileBytes(page));
+  std::string magic;
+  size_t width = 0, height = 0, max = 0;
+  pgm >> magic >> std::ws;
+  if (pgm.peek() == '#') pgm.ignore(1 << 16, '\n');  // the interpreter names itself
+  pgm >> width >> height >> max;
+  pgm.get();
+  const std::string pixels(std::istreambuf_iterator<char>(pgm), {});
+  // The PostScript interpreter writes every page: the first comes first.
+  if (magic != "P5" || pixels.size() < width * height) return -1;
+  int ink = 0;
+  for (size_t y = 7; y < 18 && y < height; ++y) {
+    for (size_t x = 7; x < 45 && x < width; ++x)
+      ink += static_cast<unsigned char>(pixels[(height - 1 - y) * width + x]) < 250;
+  }
+  return ink;
 }
 
 TEST(DriverCorpusTest, EveryRealDriverJobIsBilledAsThePrinterMakesIt) {
@@ -191,6 +228,44 @@ TEST(DriverCorpusTest, EveryRealDriverJobIsBilledAsThePrinterMakesIt) {
   sqlite3_finalize(query);
   sqlite3_close(ledger);
   EXPECT_EQ(recorded, billed);
+
+  // The watermark route takes foomatic's PCL 5, whose PJL header has no language line, and the
+  // PDF behind PJL: each comes back stamped (PCL XL, PostScript) between its own header and
+  // trailer, the watermark inked in its corner of the first page.
+  ServiceProcess stamping("WMEnable=1\n");
+  ASSERT_TRUE(stamping.Start()) << stamping.Errors();
+  const struct {
+    const char* job;
+    const char* body_start;
+    const char* body_end;  // where the PJL trailer starts
+  } kStamped[] = {{"ljet4.prn", ") HP-PCL XL;", "\x1b%-12345X@PJL RESET"},
+                  {"ricoh.prn", "%!PS-Adobe", "\x1b%-12345X@PJL\n@PJL RDYMSG"}};
+  for (const auto& stamped : kStamped) {
+    const std::string name = std::string("WTR_") + stamped.job;
+    WriteFileBytes(stamping.in() / (name + "_watermark.txt"), "SAMPLE\n");
+    CopyIn(work.path() / stamped.job, stamping, name);
+  }
+  for (const auto& stamped : kStamped) {
+    SCOPED_TRACE(stamped.job);
+    const std::string name = std::string("WTR_") + stamped.job;
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(stamping.out() / (name + "_watermark_done_ok")) ||
+                                     fs::exists(stamping.out() / (name + "_watermark_done_error")); },
+                        120));
+    ASSERT_TRUE(fs::exists(stamping.out() / (name + "_watermark_done_ok")));
+    const std::string job = ReadFileBytes(work.path() / stamped.job);
+    const std::string result = ReadFileBytes(stamping.out() / (name + ".watermarked"));
+    const size_t header_end = result.find(stamped.body_start);
+    ASSERT_NE(header_end, std::string::npos);
+    EXPECT_EQ(result.substr(0, header_end), job.substr(0, header_end));
+    const size_t trailer = job.rfind(stamped.body_end);
+    ASSERT_NE(trailer, std::string::npos);
+    EXPECT_TRUE(result.ends_with(job.substr(trailer)));
+    const fs::path body_file = work.path() / (name + ".body");
+    WriteFileBytes(body_file, result.substr(header_end, result.size() - header_end -
+                                                            (job.size() - trailer)));
+    EXPECT_GT(CornerInk(body_file, stamped.body_start[0] == ')'), 10);
+  }
+  EXPECT_EQ(stamping.Stop(), 0);
 }
 
 }  // namespace

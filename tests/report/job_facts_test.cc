@@ -132,7 +132,9 @@ TEST(SheetPlanTest, PagesFallOnSheetsBySizeAndBlankBacksAreNotImpressions) {
   const std::vector<PlannedPage> pages = {{"A4", "a4", mono},  {"A4", "a4", colour},
                                           {"A5", "a4", mono},  {"A4", "a4", mono},
                                           {"A4", "a4", blank}, {"A3", "a3", blank}};
-  const SheetPlan duplex = PlanSheets(pages, true);
+  std::vector<PlannedPage> duplex_pages = pages;
+  for (PlannedPage& page : duplex_pages) page.duplex = DuplexMode::kLongEdge;
+  const SheetPlan duplex = PlanSheets(duplex_pages);
   EXPECT_EQ(duplex.sheets, 4);
   EXPECT_EQ(duplex.impressions, 5);  // the blank A4 back is left out, the blank A3 front is not
   std::string placed;
@@ -144,9 +146,29 @@ TEST(SheetPlanTest, PagesFallOnSheetsBySizeAndBlankBacksAreNotImpressions) {
     classes += entry.size + "/" + entry.size_class + "/" + entry.colour + ":" +
                std::to_string(entry.impressions) + "," + std::to_string(entry.sheets) + " ";
   EXPECT_EQ(classes, "A3/a3/blank:1,1 A4/a4/colour:1,1 A4/a4/mono:2,1 A5/a4/mono:1,1 ");
-  const SheetPlan simplex = PlanSheets(pages, false);
+  const SheetPlan simplex = PlanSheets(pages);
   EXPECT_EQ(simplex.sheets, 6);
   EXPECT_EQ(simplex.impressions, 6);
+
+  // A job that changes duplex or copies between pages starts a new sheet there, and a sheet is
+  // printed as often as its front asks: long, long, short, simplex x2, long x2, long x2.
+  const DuplexMode kLong = DuplexMode::kLongEdge;
+  std::vector<PlannedPage> changing(6, PlannedPage{"A4", "a4", mono});
+  const std::pair<DuplexMode, int32_t> kRequests[] = {{kLong, 1}, {kLong, 1},
+                                                      {DuplexMode::kShortEdge, 1},
+                                                      {DuplexMode::kSimplex, 2},
+                                                      {kLong, 2}, {kLong, 2}};
+  for (size_t i = 0; i < changing.size(); ++i)
+    std::tie(changing[i].duplex, changing[i].copies) = kRequests[i];
+  const SheetPlan changed = PlanSheets(changing);
+  placed.clear();
+  for (const PagePlacement& page : changed.pages)
+    placed += std::to_string(page.sheet) + (page.back ? "b " : "f ");
+  EXPECT_EQ(placed, "1f 1b 2f 3f 4f 4b ");
+  EXPECT_EQ(changed.sheets, 4);
+  EXPECT_EQ(changed.copied_sheets, 1 + 1 + 2 + 2);
+  EXPECT_EQ(changed.copied_impressions, 1 + 1 + 1 + 2 + 2 + 2);
+  EXPECT_EQ(changed.by_size[0].sheets, 6);
 }
 
 std::string MakeWithGs(const fs::path& folder, const std::string& name, const std::string& ps,
@@ -259,6 +281,68 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
   sqlite3_close(ledger);
   // 6 + 3 + 6 + 4 + 1 impressions, 4 + 3 + 4 + 3 + 1 sheets; alice is the only user named.
   EXPECT_EQ(figures, (std::vector<int64_t>{5, 20, 15, 20, 15, 1}));
+}
+
+// Jobs that change duplex and copies between pages, in each language's own way: PostScript in
+// a page's setup, PCL 5 by ESC&l#S between pages, PCL XL on each BeginPage and EndPage (as
+// Ghostscript's pxlmono writes them from the PostScript job). Each page is billed with its own
+// duplex and copies, and a change starts a new sheet; the job's figures stay the first page's.
+TEST(JobFactsServiceTest, DuplexAndCopiesChangedBetweenPagesAreBilledPageByPage) {
+  TempDir jobs;
+  const std::string text = "/Helvetica findfont 24 scalefont setfont 72 600 moveto";
+  std::string ps = "%!PS-Adobe-3.0\n%%Pages: 4\n%%EndComments\n%%BeginSetup\n"
+                   "<</Duplex true>> setpagedevice\n%%EndSetup\n";
+  const char* page_setup[] = {"", "", "<</Duplex false /NumCopies 2>> setpagedevice\n",
+                              "<</Duplex true /NumCopies 1>> setpagedevice\n"};
+  for (int page = 1; page <= 4; ++page) {
+    ps.append("%%Page: ").append(std::to_string(page) + " " + std::to_string(page));
+    ps.append("\n%%BeginPageSetup\n").append(page_setup[page - 1]).append("%%EndPageSetup\n");
+    ps.append(text + " (page " + std::to_string(page) + ") show showpage\n");
+  }
+  ps.append("%%Trailer\n%%EOF\n");
+  WriteFileBytes(jobs.path() / "pages.ps", ps);
+  MakeWithGs(jobs.path(), "pages.pxl", ps, "-sDEVICE=pxlmono");
+  // Text, form feeds and raster data whose bytes hold a form feed and a duplex escape.
+  WriteFileBytes(jobs.path() / "pages.pcl",
+                 kUel + "@PJL SET DUPLEX=ON\r\n@PJL ENTER LANGUAGE=PCL\r\n\x1b" "E"
+                        "\x1b&l1Sone\x0ctwo\x1b*r1A\x1b*b4W\x0c\x1b&l0S\x1b*rB\x0c"
+                        "\x1b&l0Sthree\x0c\x1b&l2Sfour\x0c\x1b" "E" + kUel);
+
+  ServiceProcess service("IsConvert=1\nType=2\nIsReport=1\n");
+  ASSERT_TRUE(service.Start()) << service.Errors();
+  const char* names[] = {"pages.ps", "pages.pxl", "pages.pcl"};
+  for (const char* name : names) CopyIn(jobs.path() / name, service, name);
+  for (const char* name : names)
+    ASSERT_TRUE(WaitForFile(service.out() / (std::string(name) + "_done"), 120)) << name;
+  EXPECT_EQ(service.Stop(), 0);
+
+  const struct {
+    const char* name;
+    const char* pages;  // duplex, copies, sheet and side of each page
+    int sheets, job_sheets, job_impressions;
+  } kExpected[] = {
+      {"pages.ps", "long_edge 1 1f, long_edge 1 1b, simplex 2 2f, long_edge 1 3f, ", 3, 4, 5},
+      {"pages.pxl", "long_edge 1 1f, long_edge 1 1b, simplex 2 2f, long_edge 1 3f, ", 3, 4, 5},
+      {"pages.pcl", "long_edge 1 1f, long_edge 1 1b, simplex 1 2f, short_edge 1 3f, ", 3, 3, 4}};
+  for (const auto& expected : kExpected) {
+    SCOPED_TRACE(expected.name);
+    const Json report =
+        Json::parse(ReadFileBytes(service.out() / (std::string(expected.name) + "_report.json")));
+    EXPECT_EQ(report["page_count"], 4);
+    std::string pages;
+    for (const Json& page : report["pages"]) {
+      pages += page["duplex"].get<std::string>() + " " + std::to_string(page["copies"].get<int>()) +
+               " " + std::to_string(page["sheet"].get<int>()) +
+               (page["side"] == "back" ? "b, " : "f, ");
+    }
+    EXPECT_EQ(pages, expected.pages);
+    EXPECT_EQ(report["duplex"], "long_edge");
+    EXPECT_EQ(report["copies"], 1);
+    EXPECT_EQ(report["totals"]["sheets"], expected.sheets);
+    EXPECT_EQ(report["job_totals"]["sheets"], expected.job_sheets);
+    EXPECT_EQ(report["job_totals"]["impressions"], expected.job_impressions);
+    EXPECT_EQ(report["job_totals"]["partial"], false);
+  }
 }
 
 }  // namespace

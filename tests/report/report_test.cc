@@ -24,6 +24,8 @@ namespace {
 using Folder = std::map<std::string, std::string>;  // file name: bytes
 using Json = nlohmann::json;
 
+const ColourRule kRule;  // the defaults
+
 // A corpus job under a name whose STEM is its own (a4_3pages.ps and a4_3pages.pdf share one).
 std::string OwnStem(const std::string& name) {
   return Stem(name) + "_" + name.substr(name.rfind('.') + 1) + name.substr(name.rfind('.'));
@@ -216,6 +218,32 @@ TEST(ReportTest, AJobTheInterpretersCannotReadIsQuarantinedWithTheReasonItsRepor
   EXPECT_EQ(RunCorpus(2, false).failed.size(), 0u);
 }
 
+// The verdict's numbers are settings: a page with a small logo (about 400 coloured pixels at
+// 100 dpi) is colour by the defaults and mono once a page needs 1000; the report names the
+// numbers that judged it, and a value out of bounds takes its default.
+TEST(ReportTest, TheColourRuleComesFromTheSettingsAndJudgesTheRenderedPage) {
+  TempDir dir;
+  WriteFileBytes(dir.path() / "logo.ps", "%!PS\n0.1 0.3 0.8 setrgbcolor 250 5 14 14 rectfill "
+                                         "0 setgray 72 700 200 1 rectfill showpage\n");
+  for (const bool strict : {false, true}) {
+    SCOPED_TRACE(strict);
+    ServiceProcess service(std::string("IsConvert=1\nType=1\nIsReport=1\n") +
+                           (strict ? "ReportMinColouredPixels=1000\nReportChromaThreshold=30\n"
+                                     "ReportInkedBelow=250\nReportNeighbourhoodRadius=11\n"
+                                   : ""));
+    ASSERT_TRUE(service.Start()) << service.Errors();
+    CopyIn(dir.path() / "logo.ps", service, "logo.ps");
+    ASSERT_TRUE(WaitForFile(service.out() / "logo.ps_done", 60));
+    EXPECT_EQ(service.Stop(), 0);
+    const Json report = Json::parse(ReadFileBytes(service.out() / "logo.ps_report.json"));
+    EXPECT_EQ(report["pages"][0]["ink"], strict ? "mono" : "colour");
+    EXPECT_EQ(report["verdict_rule"],
+              Json({{"chroma_threshold", strict ? 30 : 24}, {"inked_below", strict ? 250 : 248},
+                    {"min_coloured_pixels", strict ? 1000 : 64},
+                    {"neighbourhood_radius_px", 2}}));
+  }
+}
+
 // Coloured and inked pixels are counted wherever they stand, including between the runs of
 // white that the scan steps over eight at a time, and the verdict falls at the thresholds: a
 // block of colour counts where its neighbourhood is coloured too, which for colour of chroma
@@ -244,14 +272,14 @@ TEST(PageVerdictTest, CountsPixelsAnywhereAndJudgesAtTheThresholds) {
         pixel[0] = c.r, pixel[1] = c.g, pixel[2] = c.b;
       }
     }
-    EXPECT_EQ(JudgeInk(CountPageInk(rgb.data(), kWidth, kHeight)), c.verdict);
+    EXPECT_EQ(JudgeInk(CountPageInk(rgb.data(), kWidth, kHeight, kRule), kRule), c.verdict);
   }
 }
 
 // The page's CMYK gives a neutral pixel's gray to black, and colour only to colour.
 TEST(PageVerdictTest, InkOfNeutralPixelsGoesToBlack) {
   const uint8_t rgb[] = {0, 0, 0, 128, 128, 128, 255, 0, 0, 255, 255, 255};
-  const PageInkCounts counts = CountPageInk(rgb, 4, 1);
+  const PageInkCounts counts = CountPageInk(rgb, 4, 1, ColourRule{});
   EXPECT_EQ(counts.black, 255u + 127u);
   EXPECT_EQ(counts.cyan, 0u);
   EXPECT_EQ(counts.magenta, 255u);
@@ -319,16 +347,16 @@ TEST(PageVerdictTest, MisregisteredBlackTextIsMonoYetAThinRuleIsColour) {
       uint8_t* pixel = &shifted[3 * (static_cast<size_t>(y) * width + x)];
       for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uint8_t>(sums[c] / 9);
       raw_coloured += std::max({pixel[0], pixel[1], pixel[2]}) -
-                          std::min({pixel[0], pixel[1], pixel[2]}) > kChromaThreshold;
+                          std::min({pixel[0], pixel[1], pixel[2]}) > kRule.chroma_threshold;
     }
   }
-  EXPECT_GT(raw_coloured, 10 * kMinColouredPixels);  // by chroma alone: colour many times over
-  const PageInkCounts misregistered = CountPageInk(shifted.data(), width, height);
-  EXPECT_EQ(JudgeInk(misregistered), InkVerdict::kMono)
+  EXPECT_GT(raw_coloured, 10 * kRule.min_coloured_pixels);  // by chroma alone: colour many times over
+  const PageInkCounts misregistered = CountPageInk(shifted.data(), width, height, kRule);
+  EXPECT_EQ(JudgeInk(misregistered, kRule), InkVerdict::kMono)
       << misregistered.coloured << " of " << raw_coloured;
 
   auto [marked, marked_width, marked_height] = render(ps + rule, 100);
-  EXPECT_EQ(JudgeInk(CountPageInk(marked.data(), marked_width, marked_height)),
+  EXPECT_EQ(JudgeInk(CountPageInk(marked.data(), marked_width, marked_height, kRule), kRule),
             InkVerdict::kColour);
 }
 
