@@ -63,9 +63,11 @@ TEST(ChangeWatcherTest, HoldsBackWhatTheQueueCannotTakeAndRescansAFolderMadeAnew
   testing::WriteFileBytes(in / "after", "x");
   int rescans = 0;
   EXPECT_EQ(NextName(watcher, 10000, &rescans), "after");
-  // The notice may come just before or just after the file's own record.
-  if (rescans == 0) {
-    EXPECT_EQ(NextName(watcher, 3000, &rescans), "");
+  // The notice may come just before or just after the file's own record. A
+  // file written while the new folder is looked through is also seen by the
+  // new watch, so it may come twice: the inbox takes a repeat as one.
+  for (std::string next; !(next = NextName(watcher, 3000, &rescans)).empty();) {
+    EXPECT_EQ(next, "after");
   }
   EXPECT_EQ(rescans, 1);
   watcher.Terminate();
