@@ -181,6 +181,17 @@ std::string MakeWithGs(const fs::path& folder, const std::string& name, const st
   return job.string();
 }
 
+// Runs the jobs `names` of `jobs` through `service` (reporting, started here) to their markers,
+// then stops it.
+void RunToTheirMarkers(ServiceProcess& service, const fs::path& jobs,
+                       const std::vector<std::string>& names) {
+  ASSERT_TRUE(service.Start()) << service.Errors();
+  for (const std::string& name : names) CopyIn(jobs / name, service, name);
+  for (const std::string& name : names)
+    ASSERT_TRUE(WaitForFile(service.out() / (name + "_done"), 120)) << name;
+  EXPECT_EQ(service.Stop(), 0);
+}
+
 // Real jobs through the service: copies the job asks for itself are rendered by the
 // interpreter, yet the report lists the pages of one copy and bills every copy once.
 TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
@@ -209,13 +220,9 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
                  "1 0 0 setrgbcolor 72 400 200 40 rectfill showpage\n");
 
   ServiceProcess service("IsConvert=1\nType=2\nIsReport=1\n");
-  ASSERT_TRUE(service.Start()) << service.Errors();
   const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
-  const char* names[] = {"deck.ps", "deck.pdf", "deck.pxl", "mixed.ps", "gray.ps"};
-  for (const char* name : names) CopyIn(jobs.path() / name, service, name);
-  for (const char* name : names)
-    ASSERT_TRUE(WaitForFile(service.out() / (std::string(name) + "_done"), 120)) << name;
-  EXPECT_EQ(service.Stop(), 0);
+  RunToTheirMarkers(service, jobs.path(), {"deck.ps", "deck.pdf", "deck.pxl", "mixed.ps", "gray.ps"});
+  if (HasFatalFailure()) return;
 
   const struct {
     const char* name;
@@ -309,12 +316,8 @@ TEST(JobFactsServiceTest, DuplexAndCopiesChangedBetweenPagesAreBilledPageByPage)
                         "\x1b&l0Sthree\x0c\x1b&l2Sfour\x0c\x1b" "E" + kUel);
 
   ServiceProcess service("IsConvert=1\nType=2\nIsReport=1\n");
-  ASSERT_TRUE(service.Start()) << service.Errors();
-  const char* names[] = {"pages.ps", "pages.pxl", "pages.pcl"};
-  for (const char* name : names) CopyIn(jobs.path() / name, service, name);
-  for (const char* name : names)
-    ASSERT_TRUE(WaitForFile(service.out() / (std::string(name) + "_done"), 120)) << name;
-  EXPECT_EQ(service.Stop(), 0);
+  RunToTheirMarkers(service, jobs.path(), {"pages.ps", "pages.pxl", "pages.pcl"});
+  if (HasFatalFailure()) return;
 
   const struct {
     const char* name;
