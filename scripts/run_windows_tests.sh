@@ -46,19 +46,25 @@ stop_wine() {
 }
 
 cross_build() {
+  local sqlite
+  sqlite=$(bash "$repo/scripts/build_windows_sqlite.sh" | tail -n 1) || fail "SQLite for Windows"
   say "cross-building into $build"
   cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON >"$build/configure.log" 2>&1 \
+    -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON -DQUILLARO_LEDGER=ON \
+    -DQUILLARO_WINDOWS_SQLITE="$sqlite" >"$build/configure.log" 2>&1 \
     || { tail -n 30 "$build/configure.log" >&2; fail "cmake configure"; }
   cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 \
     || { tail -n 40 "$build/build.log" >&2; fail "cmake build (log: $build/build.log)"; }
 }
 
 # The platform tests: the same sources as on Linux, less those named
-# *_linux_test.cc; ctest starts them through Wine.
+# *_linux_test.cc; and the test files of other folders listed in
+# QUILLARO_WINDOWS_TEST_FILES (the ledger and quillaro-report). ctest starts
+# them through Wine.
 run_platform_tests() {
-  say "platform tests under Wine"
-  (cd "$build" && ctest --output-on-failure -R '^platform_tests$') || fail "platform tests"
+  say "platform and ledger tests under Wine"
+  (cd "$build" && ctest --output-on-failure -R '^(platform|report)_tests$') ||
+    fail "platform and ledger tests"
 }
 
 # The package installed as a service in the prefix, and the jobs of every
