@@ -13,7 +13,7 @@ set -euo pipefail
 
 case "${1:-linux}" in
   linux) packages=(
-           build-essential cmake pkg-config git ca-certificates dpkg-dev
+           build-essential cmake pkg-config git ca-certificates dpkg-dev ccache
            libgtest-dev libgmock-dev libbenchmark-dev
            libvips-dev libsystemd-dev libseccomp-dev nlohmann-json3-dev
            ghostscript fonts-urw-base35 fontforge
@@ -29,7 +29,7 @@ case "${1:-linux}" in
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
              libz-mingw-w64-dev wine64 wine wixl
-             autoconf automake libtool cmake pkg-config dpkg-dev libvips-tools tcl ghostscript
+             autoconf automake libtool cmake pkg-config dpkg-dev libvips-tools tcl ghostscript ccache
              googletest nlohmann-json3-dev
            ) ;;
   # scripts/check_deb.sh: a fresh Debian 12 root booted with systemd.

@@ -7,7 +7,8 @@ seconds="${1:-60}"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="$repo/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUILLARO_FUZZ=ON -DQUILLARO_TESTS=OFF -DQUILLARO_WERROR=ON >/dev/null
+  -DQUILLARO_FUZZ=ON -DQUILLARO_TESTS=OFF -DQUILLARO_WERROR=ON \
+  -DQUILLARO_CCACHE_DIR="${QUILLARO_CACHE:-/var/cache/quillaro}/ccache" >/dev/null
 cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 \
   || { tail -n 40 "$build/build.log" >&2; exit 1; }
 

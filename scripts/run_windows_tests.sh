@@ -61,6 +61,7 @@ cross_build() {
   say "cross-building into $build"
   cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON -DQUILLARO_LEDGER=ON \
+    -DQUILLARO_CCACHE_DIR="${QUILLARO_CACHE:-/var/cache/quillaro}/ccache" \
     -DQUILLARO_WINDOWS_SQLITE="$sqlite" -DQUILLARO_WINDOWS_INTERPRETER_DIR="$interpreters" \
     -DQUILLARO_FONT_DIR="$fonts" >"$build/configure.log" 2>&1 \
     || { tail -n 30 "$build/configure.log" >&2; fail "cmake configure"; }

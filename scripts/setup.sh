@@ -15,6 +15,8 @@ interp_bin=$(bash "$repo/scripts/build_interpreters.sh" | tail -n 1) || fail "bu
 font_kit=$(bash "$repo/scripts/make_fonts.sh" "$(dirname "$interp_bin")" | tail -n 1) || fail "making the PCL font kit"
 
 # Our own builds treat warnings as errors; a user's plain cmake build does not.
+# They compile through ccache, its cache beside the interpreters'.
+export QUILLARO_CCACHE_DIR="${QUILLARO_CACHE:-/var/cache/quillaro}/ccache"
 targets=()
 case "$variant" in
   release) build="$repo/build"; flags=(-DCMAKE_BUILD_TYPE=Release) ;;
@@ -29,7 +31,7 @@ case "$variant" in
   *) fail "unknown build variant $variant" ;;
 esac
 echo "[setup] building Quillaro ($variant)"
-cmake -S "$repo" -B "$build" -DQUILLARO_WERROR=ON \
+cmake -S "$repo" -B "$build" -DQUILLARO_WERROR=ON -DQUILLARO_CCACHE_DIR="$QUILLARO_CCACHE_DIR" \
   -DQUILLARO_INTERPRETER_DIR="$interp_bin" -DQUILLARO_FONT_DIR="$font_kit" "${flags[@]}" >/dev/null \
   || fail "cmake configure"
 cmake --build "$build" -j"$(nproc)" "${targets[@]}" >"$build/build.log" 2>&1 \

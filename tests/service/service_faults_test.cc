@@ -151,7 +151,7 @@ TEST(ServiceFaultsTest, KilledInTheMiddleOfAJobItStartsAgainWithTheLockFree) {
 
 // Big files belong to bench/hostile_jobs.sh. The path of every job here is over 260 characters.
 TEST(ServiceFaultsTest, HostileJobsEachGetADefinedOutcome) {
-  ServiceProcess service("IsConvert=1\nType=1\nWaitSeconds=3\n", std::string(212, 'f'));
+  ServiceProcess service("IsConvert=1\nType=1\nWaitSeconds=3\n", std::string(220, 'f'));
   ASSERT_TRUE(service.Start()) << service.Errors();
   const std::string ps = ReadFileBytes(CorpusPath("a4_3pages.ps"));
   const std::string pdf = ReadFileBytes(CorpusPath("a4_3pages.pdf"));

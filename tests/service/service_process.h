@@ -75,13 +75,17 @@ class ServiceProcess {
   bool Exited() const { return fs::exists(root_ / "exit_code"); }
   bool Alive() const { return !pid_.empty() && fs::exists("/proc/" + pid_); }
 
+  // Starts the service through `launcher` (a program that execs the one it is given), from
+  // the next Start() on.
+  void RunThrough(const std::string& launcher) { launcher_ = launcher; }
+
   // Starts the service (again) and waits until it reports running: its watch on in/ stands.
   // Unless `wait_ready`, returns as soon as its process exists.
   bool Start(bool wait_ready = true) {
     for (const char* stale : {"exit_code", "stderr.txt", "pid"}) fs::remove(root_ / stale);
     // A shell of its own waits for the service and keeps its exit code.
     const std::string command = "cd '" + root_.string() +
-                                "' && (./quillaro 2>stderr.txt & echo $! >pid; wait $!; "
+                                "' && (" + launcher_ + " ./quillaro 2>stderr.txt & echo $! >pid; wait $!; "
                                 "echo $? >exit_code.tmp; mv exit_code.tmp exit_code) "
                                 ">/dev/null 2>&1 &";
     if (std::system(command.c_str()) != 0) return false;
@@ -117,6 +121,7 @@ class ServiceProcess {
  private:
   TempDir dir_;
   fs::path root_;
+  std::string launcher_;
   std::string pid_;
 };
 

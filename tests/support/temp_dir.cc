@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -17,7 +18,10 @@ TempDir::TempDir(const std::filesystem::path& parent) {
   // again rather than retrying forever.
   std::filesystem::create_directories(parent, error);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    path_ = parent / ("quillaro-test-" + std::to_string(random()) + std::to_string(random()));
+    // Of one length every time: tests that need paths over a length count on it.
+    char name[32];
+    std::snprintf(name, sizeof name, "quillaro-test-%08x%08x", random(), random());
+    path_ = parent / name;
     if (std::filesystem::create_directory(path_, error)) return;
   }
   ADD_FAILURE() << "cannot make a temporary folder in " << parent << ": " << error.message();

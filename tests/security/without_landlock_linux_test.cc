@@ -1,0 +1,61 @@
+// On a kernel without Landlock nothing but Ghostscript's own safe mode would
+// keep a watermark job (which runs the job's PostScript) from every file the
+// service can reach: the service refuses such jobs and says why, unless the
+// settings accept the risk. The other jobs still run, with the rest of their
+// confinement.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "config/path_utils.h"
+#include "config/text_utils.h"
+#include "service/service_process.h"
+
+namespace quillaro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::ServiceProcess;
+using testing::WaitForFile;
+using testing::WriteFileBytes;
+
+const std::string kPage =
+    "%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (page) show showpage\n";
+// The watermark route stamps PostScript inside its PJL header.
+const std::string kPjlJob =
+    "\x1b%-12345X@PJL ENTER LANGUAGE=POSTSCRIPT\n" + kPage + "\x1b%-12345X";
+
+TEST(WithoutLandlockTest, WatermarkJobsAreRefusedUnlessAllowedWhileOtherJobsRun) {
+  const std::string settings = "IsConvert=1\nType=0\nWMEnable=1\nWaitSeconds=20\n";
+  ServiceProcess service(settings);
+  // Every Landlock call of the service and its interpreter runs fails, as on
+  // a kernel built without it.
+  service.RunThrough((fs::path(ToNarrow(GetModuleFolder())) / "without_landlock").string());
+  ASSERT_TRUE(service.Start()) << service.Errors();
+
+  WriteFileBytes(service.in() / "refusedWTR.ps_watermark.txt", "mine\n");
+  WriteFileBytes(service.in() / "refusedWTR.ps", kPjlJob);
+  ASSERT_TRUE(WaitForFile(service.out() / "refusedWTR.ps_watermark_done_error", 60))
+      << service.Errors();
+  EXPECT_FALSE(fs::exists(service.out() / "refusedWTR.ps.watermarked"));
+  EXPECT_NE(service.Errors().find("watermark jobs are refused: this kernel offers no Landlock"),
+            std::string::npos)
+      << service.Errors();
+
+  WriteFileBytes(service.in() / "other.ps", kPage);
+  ASSERT_TRUE(WaitForFile(service.out() / "other.ps_done", 60)) << service.Errors();
+  EXPECT_EQ(ReadFileBytes(service.out() / "other_pagescount.txt"), "1");
+
+  ASSERT_EQ(service.Stop(), 0);
+  service.WriteSettings(settings + "WMUnconfined=1\n");
+  ASSERT_TRUE(service.Start()) << service.Errors();
+  WriteFileBytes(service.in() / "allowedWTR.ps_watermark.txt", "mine\n");
+  WriteFileBytes(service.in() / "allowedWTR.ps", kPjlJob);
+  ASSERT_TRUE(WaitForFile(service.out() / "allowedWTR.ps_watermark_done_ok", 60))
+      << service.Errors();
+}
+
+}  // namespace
+}  // namespace quillaro
