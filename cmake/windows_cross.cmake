@@ -31,3 +31,19 @@ if(QUILLARO_TESTS)
   endforeach()
   set(GTest_FOUND TRUE)
 endif()
+
+# SQLite for the ledger, cross-built from Debian's source and cached by
+# scripts/build_windows_sqlite.sh, which prints the folder to give here.
+if(QUILLARO_LEDGER)
+  set(QUILLARO_WINDOWS_SQLITE "" CACHE PATH
+      "SQLite for Windows (include/, lib/libsqlite3.a), from scripts/build_windows_sqlite.sh")
+  if(NOT EXISTS "${QUILLARO_WINDOWS_SQLITE}/lib/libsqlite3.a")
+    message(FATAL_ERROR "No Windows SQLite in '${QUILLARO_WINDOWS_SQLITE}': run "
+            "scripts/build_windows_sqlite.sh and pass -DQUILLARO_WINDOWS_SQLITE=<the folder it "
+            "prints>, or -DQUILLARO_LEDGER=OFF for a build without the ledger")
+  endif()
+  add_library(SQLite::SQLite3 STATIC IMPORTED)
+  set_target_properties(SQLite::SQLite3 PROPERTIES
+    IMPORTED_LOCATION "${QUILLARO_WINDOWS_SQLITE}/lib/libsqlite3.a")
+  target_include_directories(SQLite::SQLite3 SYSTEM INTERFACE "${QUILLARO_WINDOWS_SQLITE}/include")
+endif()

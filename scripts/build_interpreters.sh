@@ -16,14 +16,8 @@ scripts="$(cd "$(dirname "$0")" && pwd)"
 cache_root="${QUILLARO_CACHE:-/var/cache/quillaro}"
 fail() { echo "[interpreters] FAILED: $*" >&2; exit 1; }
 
-# Debian's sources file has only binary entries; add the matching deb-src ones.
-ensure_deb_src() {
-  local src=/etc/apt/sources.list.d/quillaro-deb-src.sources
-  if [ -f "$src" ]; then return; fi
-  [ -f /etc/apt/sources.list.d/debian.sources ] || fail "no /etc/apt/sources.list.d/debian.sources to derive deb-src from"
-  sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > "$src"
-  apt-get update -qq || fail "apt-get update after adding deb-src"
-}
+# shellcheck source=deb_src.sh
+source "$scripts/deb_src.sh"
 
 version=$(dpkg-query -W -f='${Version}' ghostscript 2>/dev/null) || fail "ghostscript is not installed (run install_deps.sh)"
 # Raised whenever a patch is added or changed.

@@ -51,14 +51,9 @@ fi
 here="$(cd "$(dirname "$0")" && pwd)"
 bash "$here/install_deps.sh" windows >&2 || fail "installing the cross-build packages"
 
-# Debian's sources file has only binary entries; add the matching deb-src ones
-# (the same file build_interpreters.sh writes).
-src_list=/etc/apt/sources.list.d/quillaro-deb-src.sources
-if [ ! -f "$src_list" ]; then
-  [ -f /etc/apt/sources.list.d/debian.sources ] || fail "no /etc/apt/sources.list.d/debian.sources to derive deb-src from"
-  sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > "$src_list"
-  apt-get update -qq || fail "apt-get update after adding deb-src"
-fi
+# shellcheck source=deb_src.sh
+source "$here/deb_src.sh"
+ensure_deb_src
 
 prefix="$libs_dir/deps"
 work="$out_dir/work"

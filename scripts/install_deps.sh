@@ -5,8 +5,10 @@
 # windows: what the Windows port is cross-built and tested with, mingw-w64
 # (the posix thread variant: the win32 one has no std::thread) and Wine,
 # which runs the cross-built programs here; GoogleTest's sources and the
-# JSON headers, which the cross-build compiles itself; wixl (from msitools),
-# which builds the MSI installer.
+# JSON headers, which the cross-build compiles itself; tclsh, with which
+# SQLite's source makes its amalgamation; Ghostscript, whose version keys the
+# Windows interpreters' cache and which writes the test corpus; wixl (from
+# msitools), which builds the MSI installer.
 set -euo pipefail
 
 case "${1:-linux}" in
@@ -27,7 +29,7 @@ case "${1:-linux}" in
   windows) packages=(
              g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
              libz-mingw-w64-dev wine64 wine wixl
-             autoconf automake libtool cmake pkg-config dpkg-dev libvips-tools ccache
+             autoconf automake libtool cmake pkg-config dpkg-dev libvips-tools tcl ghostscript ccache
              googletest nlohmann-json3-dev
            ) ;;
   # scripts/check_deb.sh: a fresh Debian 12 root booted with systemd.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Windows package: dist/windows/ holding quillaro.exe, the three
-# interpreters, the PCL font kit as urwfonts\, settings.ini and README.txt,
+# Builds the Windows package: dist/windows/ holding quillaro.exe,
+# quillaro-report.exe, the three interpreters, the PCL font kit as urwfonts\, settings.ini and README.txt,
 # and beside it the installer dist/Quillaro-VERSION.msi made from the same
 # files. Copy the folder to a Windows machine (or a Wine prefix) and install
 # it as README.txt says, or run the installer.
@@ -13,6 +13,7 @@ dist="${1:-$repo/dist/windows}"
 say() { echo "[package] $*" >&2; }
 
 interp_bin=$(bash "$repo/scripts/build_windows_interpreters.sh" | tail -n 1)
+sqlite=$(bash "$repo/scripts/build_windows_sqlite.sh" | tail -n 1)
 # The font kit is made from the Linux interpreter cache's copy of the resident-font
 # table, which is the same source as the Windows interpreters'.
 linux_bin=$(bash "$repo/scripts/build_interpreters.sh" | tail -n 1)
@@ -22,13 +23,16 @@ build="$repo/build-windows"
 say "cross-building quillaro.exe in $build"
 mkdir -p "$build"
 nice cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON >"$build/package-configure.log" 2>&1 ||
+  -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON -DQUILLARO_LEDGER=ON \
+  -DQUILLARO_WINDOWS_SQLITE="$sqlite" >"$build/package-configure.log" 2>&1 ||
   { cat "$build/package-configure.log" >&2; exit 1; }
-nice cmake --build "$build" --target quillaro -j"$(nproc)" >&2
+nice cmake --build "$build" --target quillaro quillaro-report -j"$(nproc)" >&2
 
 rm -rf "$dist.tmp"
-mkdir -p "$dist.tmp/in" "$dist.tmp/out"
+# ledger\ holds ledger.db and SQLite's journal files beside it.
+mkdir -p "$dist.tmp/in" "$dist.tmp/out" "$dist.tmp/ledger"
 install -m 755 "$build/quillaro.exe" "$dist.tmp/quillaro.exe"
+install -m 755 "$build/quillaro-report.exe" "$dist.tmp/quillaro-report.exe"
 for exe in gswin32c.exe gpcl6win32.exe gxpswin32.exe; do
   install -m 755 "$interp_bin/$exe" "$dist.tmp/$exe"
 done

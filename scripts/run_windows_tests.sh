@@ -45,21 +45,38 @@ stop_wine() {
   wineserver -k 2>/dev/null || true
 }
 
+# The tests that run interpreters find the Windows ones and the PCL font kit
+# beside them, and the test corpus made beforehand by the Linux gs.
 cross_build() {
+  local sqlite interpreters linux_bin fonts
+  sqlite=$(bash "$repo/scripts/build_windows_sqlite.sh" | tail -n 1) || fail "SQLite for Windows"
+  interpreters=$(bash "$repo/scripts/build_windows_interpreters.sh" | tail -n 1) ||
+    fail "the Windows interpreters"
+  linux_bin=$(bash "$repo/scripts/build_interpreters.sh" | tail -n 1) || fail "the Linux interpreters"
+  fonts=$(bash "$repo/scripts/make_fonts.sh" "$(dirname "$linux_bin")" | tail -n 1) ||
+    fail "the PCL font kit"
+  bash "$repo/bench/corpus.sh" "$(command -v gs)" "$build/corpus" || fail "the test corpus"
+  QUILLARO_TEST_CORPUS="$(winepath -w "$build/corpus")"
+  export QUILLARO_TEST_CORPUS
   say "cross-building into $build"
   cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON \
-    -DQUILLARO_CCACHE_DIR="${QUILLARO_CACHE:-/var/cache/quillaro}/ccache" >"$build/configure.log" 2>&1 \
+    -DCMAKE_BUILD_TYPE=Release -DQUILLARO_WERROR=ON -DQUILLARO_LEDGER=ON \
+    -DQUILLARO_CCACHE_DIR="${QUILLARO_CACHE:-/var/cache/quillaro}/ccache" \
+    -DQUILLARO_WINDOWS_SQLITE="$sqlite" -DQUILLARO_WINDOWS_INTERPRETER_DIR="$interpreters" \
+    -DQUILLARO_FONT_DIR="$fonts" >"$build/configure.log" 2>&1 \
     || { tail -n 30 "$build/configure.log" >&2; fail "cmake configure"; }
   cmake --build "$build" -j"$(nproc)" >"$build/build.log" 2>&1 \
     || { tail -n 40 "$build/build.log" >&2; fail "cmake build (log: $build/build.log)"; }
 }
 
 # The platform tests: the same sources as on Linux, less those named
-# *_linux_test.cc; ctest starts them through Wine.
+# *_linux_test.cc; and the test files of other folders listed in
+# QUILLARO_WINDOWS_TEST_FILES (the ledger and quillaro-report, the PJL jobs
+# the interpreters refuse). ctest starts them through Wine.
 run_platform_tests() {
-  say "platform tests under Wine"
-  (cd "$build" && ctest --output-on-failure -R '^platform_tests$') || fail "platform tests"
+  say "platform, ledger and hostile-job tests under Wine"
+  (cd "$build" && ctest --output-on-failure -R '^(platform|report|security)_tests$') ||
+    fail "platform, ledger and hostile-job tests"
 }
 
 # The package installed as a service in the prefix, and the jobs of every

@@ -20,6 +20,11 @@ std::u16string NarrowToWide(std::string_view narrow);
 // surrogate, which UTF-8 cannot carry, becomes "?".
 std::string WideToNarrow(std::u16string_view wide);
 
+// A narrow path as libraries that take UTF-8 file names (SQLite) expect it:
+// on Linux the same bytes (a file name there is bytes, whatever its
+// encoding); on Windows converted from the ANSI code page to UTF-8.
+std::string NarrowToUtf8(std::string_view narrow);
+
 }  // namespace quillaro
 
 #endif  // QUILLARO_PLATFORM_CODE_PAGE_H_

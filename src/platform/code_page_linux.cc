@@ -42,6 +42,8 @@ bool IsEscapedByte(uint32_t unit) { return unit >= 0xDC80 && unit <= 0xDCFF; }
 
 }  // namespace
 
+std::string NarrowToUtf8(std::string_view narrow) { return std::string(narrow); }
+
 std::u16string NarrowToWide(std::string_view narrow) {
   std::u16string out;
   out.reserve(narrow.size());

@@ -28,4 +28,16 @@ std::string WideToNarrow(std::u16string_view wide) {
   return narrow;
 }
 
+std::string NarrowToUtf8(std::string_view narrow) {
+  const std::u16string wide = NarrowToWide(narrow);
+  if (wide.empty()) return std::string();
+  const std::wstring text(wide.begin(), wide.end());
+  const int size = static_cast<int>(text.size());
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string utf8(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
 }  // namespace quillaro

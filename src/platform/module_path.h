@@ -33,6 +33,17 @@ std::string ModuleFolder();
 // always on Linux, ModuleFolder(). Read once; safe from any thread.
 std::string DataFolder();
 
+// The folder of what the service keeps after out/ is cleaned (the ledger),
+// without a trailing separator, narrow. On Linux the first folder of
+// systemd's STATE_DIRECTORY (/var/lib/quillaro under the unit, the one place
+// beside in/ and out/ its sandbox lets it write) when set, else
+// DataFolder(). On Windows DataFolder()\ledger, made by the install with
+// the same rights for the service as in\ and out\: where program and data
+// share a folder (the install without the MSI) the service may not create
+// files beside its own program, and SQLite makes its journal files beside
+// the database. Not created here.
+std::string StateFolder();
+
 }  // namespace quillaro
 
 #endif  // QUILLARO_PLATFORM_MODULE_PATH_H_

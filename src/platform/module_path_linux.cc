@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace quillaro {
@@ -22,5 +23,12 @@ std::optional<std::string> ExecutablePath() {
 }
 
 std::string DataFolder() { return ModuleFolder(); }
+
+std::string StateFolder() {
+  const char* state = std::getenv("STATE_DIRECTORY");
+  if (state == nullptr || state[0] == '\0') return DataFolder();
+  const std::string folders = state;
+  return folders.substr(0, folders.find(':'));  // the first of a list
+}
 
 }  // namespace quillaro

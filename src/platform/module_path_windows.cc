@@ -41,4 +41,6 @@ std::string DataFolder() {
   return folder;
 }
 
+std::string StateFolder() { return DataFolder() + "\\ledger"; }
+
 }  // namespace quillaro

@@ -59,10 +59,14 @@ PrivateFolder::~PrivateFolder() {
 CopyInResult PrivateFolder::CopyIn(const std::string& source, const std::string& name,
                                    uint64_t max_bytes, OsError* error) {
   const std::wstring source_path = ToWin(source);
-  // The entry itself, never what a reparse point (link, junction) leads to.
+  // The entry itself, never what a reparse point (link, junction) leads to;
+  // a folder opens too (backup semantics), to be refused below like on
+  // Linux rather than failing as access denied.
   UniqueHandle in(::CreateFileW(source_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN |
+                                    FILE_FLAG_BACKUP_SEMANTICS,
+                                nullptr));
   if (!in.Valid()) {
     const DWORD code = ::GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return CopyInResult::kMissing;

@@ -16,10 +16,9 @@ namespace quillaro {
 // class, with the whole job's figures (copies included).
 inline constexpr char kLedgerFileName[] = "ledger.db";
 
-// Where the service keeps its ledger: in systemd's state folder for the unit
-// (STATE_DIRECTORY, /var/lib/quillaro, the one place beside in/ and out/ its
-// sandbox lets it write, and where SQLite can make its journal files), else
-// beside the service.
+// Where the service keeps its ledger: in StateFolder() (systemd's state
+// folder under the unit, else beside the service on Linux; the data folder's
+// ledger\ on Windows), where SQLite can also make its journal files.
 std::string LedgerPath();
 
 // Creates the tables when they are missing. Used by both writer and reader.

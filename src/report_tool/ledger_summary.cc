@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "report/sqlite_handles.h"
 #include "report_tool/aligned_table.h"
 #include "report_tool/csv_cell.h"
@@ -24,7 +25,8 @@ constexpr char kInRange[] =
 std::optional<Rows> Query(const std::string& path, const std::string& sql,
                           const LedgerRange& range, std::string* error) {
   sqlite3* opened = nullptr;
-  const int code = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+  const int code =
+      sqlite3_open_v2(NarrowToUtf8(path).c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
   Database database(opened);
   sqlite3_stmt* prepared = nullptr;
   if (code != SQLITE_OK ||

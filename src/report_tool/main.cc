@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/standard_output.h"
 #include "report_tool/report_summary.h"
 #if QUILLARO_HAS_LEDGER
 #include "report_tool/ledger_summary.h"
@@ -22,7 +23,7 @@ int Usage() {
       "  FOLDER: sums up FOLDER/*_report.json, one line per job (pages of one\n"
       "  copy, colour, mono, blank, sheets, copies, media) and a total in which\n"
       "  every figure is multiplied by its job's copies.\n"
-      "  LEDGER (ledger.db beside the service): totals by user, by day and by\n"
+      "  LEDGER (the service's ledger.db): totals by user, by day and by\n"
       "  size and colour of the jobs received from DAY to DAY (YYYY-MM-DD, UTC);\n"
       "  with --csv one row per job instead.\n"
       "  --totals adds a TOTAL row to the CSV.\n",
@@ -41,6 +42,8 @@ bool IsDay(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The CSV carries its own CR LF line ends, on every system.
+  quillaro::UseBinaryStandardOutput();
   bool csv = false, totals = false;
   std::string folder, ledger, from, to;
   for (int i = 1; i < argc; ++i) {

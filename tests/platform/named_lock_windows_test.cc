@@ -2,13 +2,8 @@
 // refused when another account made them first.
 #include <gtest/gtest.h>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_util_windows.h"  // <windows.h> first, its macros tamed
+
 #include <aclapi.h>
 #include <sddl.h>
 

