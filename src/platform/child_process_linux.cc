@@ -123,7 +123,9 @@ int ApplyChildProtections(const ChildSetup& setup, const char** call) {
 }
 
 // A private scratch folder for one run (the PDF and PostScript writers keep
-// temporary files): the only place outside in/ and out/ the child may write.
+// temporary files), given to the child as TMPDIR. It must be the run's own:
+// Ghostscript's safe mode lets a job read and write its temporary folder,
+// which with the default /tmp would be every other job's folder there.
 // Removed with its contents on destruction.
 class ScratchFolder {
  public:

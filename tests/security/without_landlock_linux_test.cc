@@ -48,13 +48,29 @@ TEST(WithoutLandlockTest, WatermarkJobsAreRefusedUnlessAllowedWhileOtherJobsRun)
   ASSERT_TRUE(WaitForFile(service.out() / "other.ps_done", 60)) << service.Errors();
   EXPECT_EQ(ReadFileBytes(service.out() / "other_pagescount.txt"), "1");
 
+  // Allowed, the watermark job has only Ghostscript's safe mode around it. That mode also
+  // lets a run read and write its temporary folder, so the run's TMPDIR must be a folder of
+  // its own: the service folder here is under /tmp. Each file the job reads adds a page.
   ASSERT_EQ(service.Stop(), 0);
   service.WriteSettings(settings + "WMUnconfined=1\n");
   ASSERT_TRUE(service.Start()) << service.Errors();
+  std::string attacks;
+  for (const fs::path& path : {service.in() / "other.ps", service.root() / "settings.ini"}) {
+    attacks += "{ (" + path.string() + ") (r) file 100 string readstring pop pop showpage } "
+               "stopped pop\n";
+  }
+  attacks += "{ (" + (service.in() / "injected.ps").string() +
+             ") (w) file dup (forged) writestring closefile } stopped pop\n";
   WriteFileBytes(service.in() / "allowedWTR.ps_watermark.txt", "mine\n");
-  WriteFileBytes(service.in() / "allowedWTR.ps", kPjlJob);
+  WriteFileBytes(service.in() / "allowedWTR.ps",
+                 "\x1b%-12345X@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n" + attacks + kPage.substr(5) +
+                     "\x1b%-12345X");
   ASSERT_TRUE(WaitForFile(service.out() / "allowedWTR.ps_watermark_done_ok", 60))
       << service.Errors();
+  EXPECT_NE(ReadFileBytes(service.out() / "allowedWTR.ps.watermarked").find("%%Pages: 1\n"),
+            std::string::npos)
+      << "a file of others was read";
+  EXPECT_FALSE(fs::exists(service.in() / "injected.ps"));
 }
 
 }  // namespace
