@@ -210,6 +210,58 @@ has_marker "$win/out" second.ps && fail "a job dropped after the stop was proces
 [ -e "$win/in/second.ps" ] || fail "the waiting job left in/"
 say "stop during a job: $(service_state); the job under way ended with its marker"
 
+# A hostile watermark job: its PostScript runs to be stamped, and under Wine,
+# which applies neither the run's token nor its folder's ACL, Ghostscript's
+# safe mode (reads and writes allowed in the run's own folder only) is all
+# that stands between it and the files of others. Each file it manages to
+# read adds a page to the stamped job; every write, removal, rename and pipe
+# is tried on files of others.
+say "a hostile watermark job"
+clear_results "$win"
+write_settings "$win" "IsConvert=1 Type=0 WMEnable=1"
+wine net start Quillaro >/dev/null 2>&1 || fail "net start after the stop"
+wait_state RUNNING 20 || fail "not RUNNING after net start: $(service_state)"
+printf '%%!PS\n%% VICTIM-SECRET\nshowpage\n' >"$win/in/victim.ps"
+for _ in $(seq 300); do has_marker "$win/out" victim.ps && break; sleep 0.1; done
+printf 7 >"$win/out/victim_pagescount.txt"
+cp "$win/in/victim.ps" "$work/before-victim.ps"
+cp "$win/settings.ini" "$work/before-settings.ini"
+winpath() { local p; p="$(winepath -w "$1" 2>/dev/null)"; echo "${p//\\//}"; }  # forward slashes for PostScript
+{
+  printf '\033%%-12345X@PJL ENTER LANGUAGE=POSTSCRIPT\n%%!PS\n'
+  for target in "$win/in/victim.ps" "$win/out/victim.ps_done" "$win/out/victim_pagescount.txt" \
+                "$win/settings.ini" "$win/log.txt" /etc/passwd; do
+    printf '{ (%s) (r) file 100 string readstring pop pop showpage } stopped pop\n' "$(winpath "$target")"
+  done
+  for target in "$win/out/victim.ps_done" "$win/out/victim_pagescount.txt" "$win/in/injected.ps" \
+                "$win/settings.ini"; do
+    printf '{ (%s) (w) file dup (forged) writestring closefile } stopped pop\n' "$(winpath "$target")"
+  done
+  printf '{ (%s) deletefile } stopped pop\n' "$(winpath "$win/in/victim.ps")"
+  printf '{ (%s) (%s) renamefile } stopped pop\n' "$(winpath "$win/out/victim_pagescount.txt")" \
+    "$(winpath "$win/out/moved.txt")"
+  printf '{ (%%pipe%%cmd /c echo x > %s) (w) file closefile } stopped pop\n' "$(winpath "$work/piped.txt")"
+  printf '/Helvetica findfont 24 scalefont setfont 72 700 moveto (page) show showpage\n\033%%-12345X'
+} >"$work/attackWTR.ps"
+printf 'mine\n' >"$win/in/attackWTR.ps_watermark.txt"
+mv "$work/attackWTR.ps" "$win/in/attackWTR.ps"
+for _ in $(seq 600); do has_marker "$win/out" attackWTR.ps && break; sleep 0.1; done
+if [ -f "$win/out/attackWTR.ps_watermark_done_ok" ]; then
+  grep -q '^%%Pages: 1$' "$win/out/attackWTR.ps.watermarked" ||
+    fail "the hostile job read a file of others: $(grep '^%%Pages:' "$win/out/attackWTR.ps.watermarked")"
+else
+  fail "the hostile watermark job was not stamped: $(ls "$win/out" | tr '\n' ' ')"
+fi
+[ "$(cat "$win/out/victim.ps_done")" = done ] && [ "$(cat "$win/out/victim_pagescount.txt")" = 7 ] ||
+  fail "the hostile job changed another job's results"
+cmp -s "$work/before-victim.ps" "$win/in/victim.ps" && cmp -s "$work/before-settings.ini" "$win/settings.ini" ||
+  fail "the hostile job changed another job or settings.ini"
+[ ! -e "$win/in/injected.ps" ] && [ ! -e "$win/out/moved.txt" ] && [ ! -e "$work/piped.txt" ] ||
+  fail "the hostile job injected a job, moved a result or ran a command"
+say "a hostile watermark job: done (what it reached, if anything, is listed above)"
+wine sc stop Quillaro >/dev/null 2>&1 || fail "sc stop"
+wait_state STOPPED 60 || fail "not STOPPED 60 s after sc stop: $(service_state)"
+
 wine sc delete Quillaro >/dev/null 2>&1 || fail "sc delete"
 wine sc query Quillaro >/dev/null 2>&1 && fail "the service is still there after sc delete"
 
