@@ -31,10 +31,9 @@ struct ChildRunOptions {
   // error alone (at most ProcessRunner::kMaxErrorStreamBytes of it).
   // Interpreter devices report there, while a job's own text output goes to
   // standard output, so a reader of this stream never sees what the job
-  // printed with PostScript's "print". On Windows both streams share one pipe and this
-  // receives a copy of the whole output. On Linux the two streams then
-  // come through pipes of their own, and `output` holds them in the order
-  // they were read rather than exactly as written.
+  // printed with PostScript's "print". The two streams then come through
+  // pipes of their own, and `output` holds them in the order they were
+  // read rather than exactly as written.
   std::string* error_output = nullptr;
 };
 

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bounded_stream.h"
 #include "platform/cancellation.h"
 #include "platform/child_confinement.h"
 #include "platform/code_page.h"
@@ -183,48 +184,6 @@ std::vector<std::string> ChildEnvironment(const std::string& temporary_folder,
   for (const auto& [name, value] : variables) environment.push_back(name + "=" + value);
   return environment;
 }
-
-// Keeps the head and the tail of a stream, so that a child printing without
-// end costs a bounded amount of memory; Finish() puts them together.
-class BoundedStream {
- public:
-  BoundedStream(size_t head_bytes, size_t tail_bytes)
-      : head_bytes_(head_bytes), tail_bytes_(tail_bytes) {}
-
-  void Append(const char* data, size_t size) {
-    const size_t to_head = std::min(size, head_bytes_ - std::min(head_bytes_, head_.size()));
-    head_.append(data, to_head);
-    data += to_head;
-    size -= to_head;
-    if (size == 0) return;
-    tail_.append(data, size);
-    if (tail_.size() > 2 * tail_bytes_) {
-      left_out_ += tail_.size() - tail_bytes_;
-      tail_.erase(0, tail_.size() - tail_bytes_);
-    }
-  }
-
-  // Appends what was kept to `target`, with one line in place of what was
-  // left out.
-  void Finish(std::string& target) {
-    if (tail_.size() > tail_bytes_) {
-      left_out_ += tail_.size() - tail_bytes_;
-      tail_.erase(0, tail_.size() - tail_bytes_);
-    }
-    target += head_;
-    if (left_out_ > 0) {
-      target += "\n[quillaro: " + std::to_string(left_out_) + " bytes of output left out]\n";
-    }
-    target += tail_;
-  }
-
- private:
-  size_t head_bytes_;
-  size_t tail_bytes_;
-  std::string head_;
-  std::string tail_;
-  size_t left_out_ = 0;
-};
 
 [[noreturn]] void ReportAndExit(int status_fd, const char* call, int error) {
   const ChildFailure failure = {call, error};

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/bounded_stream.h"
 #include "platform/cancellation.h"
 #include "platform/child_confinement.h"
 #include "platform/code_page.h"
@@ -98,9 +99,9 @@ std::wstring ChildEnvironmentBlock(const std::wstring& scratch,
   return block;
 }
 
-// The pipe the child writes its standard output and error into: the
-// runner's end is read overlapped, so that its data can be waited for
-// together with the child's end and the cancel event.
+// A pipe the child writes its standard output or error into: the runner's
+// end is read overlapped, so that its data can be waited for together with
+// the child's end and the cancel event.
 struct OutputPipe {
   UniqueHandle read;   // overlapped, not inheritable
   UniqueHandle write;  // inheritable, for the child
@@ -130,10 +131,12 @@ std::optional<OutputPipe> MakeOutputPipe(OsError* error, const std::string& prog
   return pipe;
 }
 
-// One overlapped read at a time on the runner's end of the output pipe.
+// One overlapped read at a time on the runner's end of an output pipe. What
+// it reads goes to `output`, and also to `copy` when not null.
 class PipeReader {
  public:
-  PipeReader(HANDLE pipe, std::string& output) : pipe_(pipe), output_(output) {
+  PipeReader(HANDLE pipe, BoundedStream& output, BoundedStream* copy = nullptr)
+      : pipe_(pipe), output_(output), copy_(copy) {
     event_.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   }
   PipeReader(const PipeReader&) = delete;
@@ -166,7 +169,8 @@ class PipeReader {
           if (!open_) return;
         }
         pending_ = false;
-        output_.append(buffer_, count);
+        output_.Append(buffer_, count);
+        if (copy_ != nullptr) copy_->Append(buffer_, count);
       }
       overlapped_ = {};
       overlapped_.hEvent = event_.Get();
@@ -185,7 +189,8 @@ class PipeReader {
 
  private:
   HANDLE pipe_;
-  std::string& output_;
+  BoundedStream& output_;
+  BoundedStream* copy_;
   UniqueHandle event_;
   OVERLAPPED overlapped_ = {};
   bool pending_ = false;
@@ -196,29 +201,35 @@ class PipeReader {
 // Waits for the child's end, its output, the deadline and the cancel event
 // together. Returns true when the child ended by itself, false when the
 // deadline passed or the work was cancelled.
-bool Supervise(HANDLE process, PipeReader& reader, uint64_t deadline_ms) {
+bool Supervise(HANDLE process, const std::vector<PipeReader*>& readers, uint64_t deadline_ms) {
   const ManualResetEvent* cancel = CurrentCancellation();
   for (;;) {
     const uint64_t now = MonotonicMilliseconds();
     if (now >= deadline_ms) return false;
     const uint64_t left_ms = deadline_ms - now;
-    HANDLE handles[3];
+    HANDLE handles[4];
+    PipeReader* reading[2] = {};
     DWORD count = 0;
-    const DWORD output_index = reader.open() ? count : MAXDWORD;
-    if (reader.open()) handles[count++] = reader.event();
+    // Output has the lowest indexes, so that whatever the child wrote before
+    // it ended or was stopped is kept.
+    for (PipeReader* reader : readers) {
+      if (reader->open() && count < 2) {
+        reading[count] = reader;
+        handles[count++] = reader->event();
+      }
+    }
+    const DWORD readers_open = count;
     const DWORD process_index = count;
     handles[count++] = process;
     const DWORD cancel_index = cancel != nullptr ? count : MAXDWORD;
     if (cancel != nullptr) handles[count++] = EventHandle(cancel->native_handle());
-    // Output has the lowest index, so that whatever the child wrote before
-    // it ended or was stopped is kept.
     const DWORD ready = ::WaitForMultipleObjects(
         count, handles, FALSE, static_cast<DWORD>(std::min<uint64_t>(left_ms, INFINITE - 1)));
     if (ready == WAIT_TIMEOUT) return false;
     if (ready >= WAIT_OBJECT_0 + count) return false;  // cannot wait any more
     const DWORD index = ready - WAIT_OBJECT_0;
-    if (index == output_index) {
-      reader.Advance();
+    if (index < readers_open) {
+      reading[index]->Advance();
     } else if (index == cancel_index) {
       return false;
     } else if (index == process_index) {
@@ -233,7 +244,6 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
                        std::string& output, int32_t time_limit_seconds, OsError* error,
                        const Options& options) {
   const uint64_t start_ms = MonotonicMilliseconds();
-  const size_t output_start = output.size();
   if (CancellationRequested()) return kTimedOut;
 
   const std::string program = WideToNarrow(application);
@@ -262,14 +272,25 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   }
   std::optional<OutputPipe> pipe = MakeOutputPipe(error, program);
   if (!pipe) return kCannotStart;
+  // Standard error gets a pipe of its own when its reader wants it alone:
+  // interpreter devices report there, and what a job prints goes to
+  // standard output, so that the job cannot write lines the device seems
+  // to have written.
+  std::optional<OutputPipe> error_pipe;
+  if (options.error_output != nullptr) {
+    error_pipe = MakeOutputPipe(error, program);
+    if (!error_pipe) return kCannotStart;
+  }
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   UniqueHandle null_input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         &inheritable, OPEN_EXISTING, 0, nullptr));
   if (!null_input.Valid()) return cannot_start("CreateFileW", ::GetLastError());
 
-  // Only these two handles go to the child, even while other threads start
+  // Only these handles go to the child, even while other threads start
   // children of their own with other inheritable handles.
-  HANDLE inherited[2] = {null_input.Get(), pipe->write.Get()};
+  HANDLE inherited[3] = {null_input.Get(), pipe->write.Get(),
+                         error_pipe ? error_pipe->write.Get() : nullptr};
+  const SIZE_T inherited_count = error_pipe ? 3 : 2;
   SIZE_T attribute_bytes = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attribute_bytes);
   std::vector<char> attribute_storage(attribute_bytes);
@@ -282,7 +303,7 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
     ~AttributeListOwner() { ::DeleteProcThreadAttributeList(list); }
   } attribute_owner{attributes};
   if (!::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                   sizeof inherited, nullptr, nullptr)) {
+                                   inherited_count * sizeof(HANDLE), nullptr, nullptr)) {
     return cannot_start("UpdateProcThreadAttribute", ::GetLastError());
   }
 
@@ -291,7 +312,7 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdInput = null_input.Get();
   startup.StartupInfo.hStdOutput = pipe->write.Get();
-  startup.StartupInfo.hStdError = pipe->write.Get();
+  startup.StartupInfo.hStdError = error_pipe ? error_pipe->write.Get() : pipe->write.Get();
   startup.lpAttributeList = attributes;
 
   const std::wstring wide_application = ToWin(application);
@@ -329,20 +350,30 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   // The child holds its own copies now; the pipe ends when the last of its
   // tree's copies closes.
   pipe->write.Reset();
+  if (error_pipe) error_pipe->write.Reset();
   null_input.Reset();
 
-  PipeReader reader(pipe->read.Get(), output);
-  if (!reader.Valid()) {
+  // Both streams reach `output`, in the order they are read, and the error
+  // stream's reader also gets standard error alone; of each, a bounded
+  // part is kept.
+  BoundedStream all{kKeptOutputBytes, kKeptOutputBytes};
+  BoundedStream errors{kMaxErrorStreamBytes, 0};
+  PipeReader reader(pipe->read.Get(), all);
+  std::optional<PipeReader> error_reader;
+  if (error_pipe) error_reader.emplace(error_pipe->read.Get(), all, &errors);
+  if (!reader.Valid() || (error_reader && !error_reader->Valid())) {
     const DWORD code = ::GetLastError();
     confinement.reset();
     ::WaitForSingleObject(process.Get(), INFINITE);
     return cannot_start("CreateEventW", code);
   }
-  reader.Advance();
+  std::vector<PipeReader*> readers = {&reader};
+  if (error_reader) readers.push_back(&*error_reader);
+  for (PipeReader* each : readers) each->Advance();
 
   const int64_t limit_seconds = time_limit_seconds < 0 ? 0 : time_limit_seconds;
   const uint64_t deadline_ms = start_ms + static_cast<uint64_t>(limit_seconds + 1) * 1000;
-  const bool ended = Supervise(process.Get(), reader, deadline_ms);
+  const bool ended = Supervise(process.Get(), readers, deadline_ms);
 
   // Whatever the child started is stopped with it: closing the job kills
   // every process still in it.
@@ -350,17 +381,19 @@ int ProcessRunner::Run(const std::u16string& application, const std::u16string& 
   ::WaitForSingleObject(process.Get(), INFINITE);
   // Every writer is gone now; take what is still in the pipe.
   const uint64_t drain_end_ms = MonotonicMilliseconds() + kFinalDrainMs;
-  while (reader.open()) {
-    const uint64_t now = MonotonicMilliseconds();
-    if (now >= drain_end_ms ||
-        ::WaitForSingleObject(reader.event(), static_cast<DWORD>(drain_end_ms - now)) !=
-            WAIT_OBJECT_0) {
-      break;
+  for (PipeReader* each : readers) {
+    while (each->open()) {
+      const uint64_t now = MonotonicMilliseconds();
+      if (now >= drain_end_ms ||
+          ::WaitForSingleObject(each->event(), static_cast<DWORD>(drain_end_ms - now)) !=
+              WAIT_OBJECT_0) {
+        break;
+      }
+      each->Advance();
     }
-    reader.Advance();
   }
-  // One pipe carries both streams here: the error stream's reader gets all.
-  if (options.error_output != nullptr) options.error_output->append(output, output_start);
+  all.Finish(output);
+  if (options.error_output != nullptr) errors.Finish(*options.error_output);
   if (!ended) return kTimedOut;
   DWORD exit_code = 0;
   if (!::GetExitCodeProcess(process.Get(), &exit_code)) return kCannotStart;

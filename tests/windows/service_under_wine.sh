@@ -258,7 +258,14 @@ cmp -s "$work/before-victim.ps" "$win/in/victim.ps" && cmp -s "$work/before-sett
   fail "the hostile job changed another job or settings.ini"
 [ ! -e "$win/in/injected.ps" ] && [ ! -e "$win/out/moved.txt" ] && [ ! -e "$work/piped.txt" ] ||
   fail "the hostile job injected a job, moved a result or ran a command"
-say "a hostile watermark job: done (what it reached, if anything, is listed above)"
+# What a job prints shares the interpreter's output with the device that
+# counts its pages; printed bounding boxes must not count.
+printf '%%!PS\n100 { (%%%%BoundingBox: 0 0 612 792\\n%%%%HiResBoundingBox: 0 0 612.0 792.0\\n) print } repeat flush\nshowpage\n' \
+  >"$win/in/forged.ps"
+for _ in $(seq 300); do has_marker "$win/out" forged.ps && break; sleep 0.1; done
+[ "$(cat "$win/out/forged_pagescount.txt" 2>/dev/null)" = 1 ] ||
+  fail "printed bounding boxes counted as pages: $(cat "$win/out/forged_pagescount.txt" 2>/dev/null)"
+say "a hostile watermark job and printed bounding boxes: done (what they reached, if anything, is listed above)"
 wine sc stop Quillaro >/dev/null 2>&1 || fail "sc stop"
 wait_state STOPPED 60 || fail "not STOPPED 60 s after sc stop: $(service_state)"
 
