@@ -159,6 +159,22 @@ std::thread StartWriter(const PrivateFolder& folder, const std::string& ledger,
   });
 }
 
+// Whether the ledger already holds a job whose name begins with `prefix` (two characters): its
+// writer got that far.
+bool HasJobsOf(const std::string& path, const std::string& prefix) {
+  sqlite3* database = nullptr;
+  bool found = false;
+  if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    const std::string sql = "SELECT 1 FROM jobs WHERE substr(name, 1, 2) = '" + prefix + "'";
+    sqlite3_stmt* statement = nullptr;
+    found = sqlite3_prepare_v2(database, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW;
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(database);
+  return found;
+}
+
 // Writer processes killed at any moment, two at a time, leave a sound database in which every
 // job has all its rows.
 TEST(LedgerTest, WritersKilledMidWriteLeaveWholeJobsOnly) {
@@ -170,7 +186,14 @@ TEST(LedgerTest, WritersKilledMidWriteLeaveWholeJobsOnly) {
     ManualResetEvent stop;
     std::thread first = StartWriter(*dir, ledger, Named("a", round), stop);
     std::thread second = StartWriter(*dir, ledger, Named("b", round), stop);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300 + 137 * round));
+    // Killed a little later each round once both have a job in: a process takes from a few
+    // to several hundred milliseconds to start (under Wine), which no fixed wait knows.
+    for (int wait = 0; wait < 600 && !(HasJobsOf(ledger, Named("a", round)) &&
+                                       HasJobsOf(ledger, Named("b", round)));
+         ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(37 * round));
     stop.Set();
     first.join();
     second.join();
