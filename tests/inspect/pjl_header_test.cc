@@ -40,6 +40,20 @@ TEST(PjlHeaderTest, ReadsPaperUpperCasedUntrimmedAndCopiesAsAtoiDoes) {
   EXPECT_EQ(GetPjlCopies(dir.File("missing")), 1);
 }
 
+// Writes each case's bytes as a job and expects `split` to give its result and pieces; the
+// pieces start as "h", "b" and "t", so that an emptied one shows.
+template <typename Cases, typename Split>
+void ExpectSplits(const TempDir& dir, const Cases& cases, Split split) {
+  const std::string path = dir.File("job");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    WriteFileBytes(path, c.bytes);
+    std::string h = "h", b = "b", t = "t";
+    EXPECT_EQ(split(path, h, b, t), c.result);
+    EXPECT_EQ(std::tie(h, b, t), std::tie(c.header, c.body, c.trailer));
+  }
+}
+
 TEST(PjlHeaderTest, SplitsAJobIntoPiecesThatJoinBackExactly) {
   const std::string header = kUel + "@PJL JOB\r\n@PJL ENTER LANGUAGE=PCL\r\n";
   const std::string body = std::string(
@@ -65,14 +79,7 @@ TEST(PjlHeaderTest, SplitsAJobIntoPiecesThatJoinBackExactly) {
       {kUel + "@PJL ENTER LANGUAGE=PCL", 0, "", "", ""},
   };
   TempDir dir;
-  const std::string path = dir.File("job");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.bytes);
-    WriteFileBytes(path, c.bytes);
-    std::string h = "h", b = "b", t = "t";
-    EXPECT_EQ(SplitPjlJob(path, h, b, t), c.result);
-    EXPECT_EQ(std::tie(h, b, t), std::tie(c.header, c.body, c.trailer));
-  }
+  ExpectSplits(dir, cases, SplitPjlJob);
   std::string h = "h", b = "b", t = "t";
   EXPECT_EQ(SplitPjlJob(dir.File("missing"), h, b, t), 0);
   EXPECT_EQ(h + b + t, "hbt");
@@ -96,14 +103,7 @@ TEST(PjlHeaderTest, AHeaderWithoutALanguageLineEndsWithItsLastPjlLine) {
       {kUel + "@PJL SET COPIES=1", 0, "", "", ""},       // no line end
   };
   TempDir dir;
-  const std::string path = dir.File("job");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.bytes);
-    WriteFileBytes(path, c.bytes);
-    std::string h = "h", b = "b", t = "t";
-    EXPECT_EQ(SplitPjlJobAtHeaderEnd(path, h, b, t), c.result);
-    EXPECT_EQ(std::tie(h, b, t), std::tie(c.header, c.body, c.trailer));
-  }
+  ExpectSplits(dir, cases, SplitPjlJobAtHeaderEnd);
 }
 
 }  // namespace
