@@ -25,6 +25,8 @@ settings=(${COMPARE_SETTINGS:+"$COMPARE_SETTINGS"})
   "IsConvert=1 Type=1 ImageType=3 PagesMaxCount=2 Quality=30"
   "IsConvert=1 Type=0"
   "IsConvert=0 WMEnable=1"
+  "IsConvert=1 Type=2 PagesMaxCount=1 IsReport=1 IsQuarantine=1"
+  "IsConvert=1 Type=0 IsReport=1"
 )
 run() {  # binary, folder, settings
   local service="$2"
@@ -34,6 +36,15 @@ run() {  # binary, folder, settings
     iconv -f UTF-16LE -t UTF-8 "$service/log.txt" |
       sed -E -e 's/^[0-9:. /-]{10,}/<time>/' -e "s|$service/|<service>/|g" >"$service/out/log.masked"
   fi
+  # A report says when the job came and how long each stage took: masked.
+  # Quarantined jobs and their reasons are compared with the results.
+  local report
+  for report in "$service"/out/*_report.json; do
+    [ -e "$report" ] || continue
+    sed -E -i -e 's/^(  "received": )"[^"]*"/\1"<time>"/' \
+      -e '/^  "timings_ms": \{/,/^  \}/ s/: [0-9]+/: <ms>/' "$report"
+  done
+  if [ -d "$service/failed" ]; then cp -r "$service/failed" "$service/out/failed.compared"; fi
 }
 differ=0
 for i in "${!settings[@]}"; do
