@@ -1,5 +1,5 @@
 // End-to-end cost of the interpreter stages: page measurement and page
-// rendering of each job in $QUILLARO_BENCH_JOBS through the Job operations,
+// rendering of each job in $QUILLARO_BENCH_JOBS through the stage functions,
 // as the job worker runs them. bench/interp_jobs.sh prepares the folder
 // (interpreters, settings.ini, out/, the jobs) and compares these times with
 // the same interpreter command lines run directly from a shell.
@@ -10,8 +10,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "config/job.h"
-#include "config/text_utils.h"
+#include "config/settings.h"
+#include "interp/page_measurement.h"
+#include "interp/page_rendering.h"
 
 namespace quillaro {
 namespace {
@@ -22,17 +23,15 @@ int IterationCount() {
   return count > 0 ? count : 5;
 }
 
-void BM_MeasurePages(benchmark::State& state, const std::u16string& path) {
+void BM_MeasurePages(benchmark::State& state, const std::string& path) {
   for (auto _ : state) {
-    Job job;
-    if (job.MeasurePages(path) != 1) state.SkipWithError("measurement failed");
+    if (!MeasurePages(LoadSettings(), {path, {}}).ok) state.SkipWithError("measurement failed");
   }
 }
 
-void BM_RenderPages(benchmark::State& state, const std::u16string& path) {
+void BM_RenderPages(benchmark::State& state, const std::string& path) {
   for (auto _ : state) {
-    Job job;
-    if (job.RenderPages(path) != 1) state.SkipWithError("rendering failed");
+    if (!RenderPages(LoadSettings(), {path, {}}).ok) state.SkipWithError("rendering failed");
   }
 }
 
@@ -47,7 +46,7 @@ bool RegisterJobs() {
   }
   std::sort(jobs.begin(), jobs.end());
   for (const std::filesystem::path& job : jobs) {
-    const std::u16string path = ToWide(job.string());
+    const std::string path = job.string();
     const std::string name = job.filename().string();
     for (auto [stage, function] : {std::pair{"Measure/", &BM_MeasurePages},
                                    std::pair{"Render/", &BM_RenderPages}}) {

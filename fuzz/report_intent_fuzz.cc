@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/page_verdict.h"
+#include "imaging/page_verdict.h"
 #include "report/print_intent.h"
 #include "report/sheet_plan.h"
 

@@ -27,4 +27,9 @@ std::u16string JobFileStem(const std::u16string& job_path) {
 
 std::string OutFolderA() { return ToNarrow(GetDataFolder()) + kPathSeparator + "out"; }
 
+std::string FolderOf(const std::string& path) {
+  const size_t separator = path.find_last_of(kPathSeparator);
+  return separator == std::string::npos ? std::string() : path.substr(0, separator);
+}
+
 }  // namespace quillaro

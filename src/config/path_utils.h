@@ -26,6 +26,10 @@ bool FileExistsA(const std::string& path);
 std::u16string JobFileName(const std::u16string& job_path);
 // STEM: NAME up to its last "." (all of NAME when it has no ".").
 std::u16string JobFileStem(const std::u16string& job_path);
+// The folder of the file at `path` (narrow), without a trailing separator;
+// empty when `path` names no folder. For a job the stages were given, its
+// private folder, where its interpreter runs write.
+std::string FolderOf(const std::string& path);
 // OUT: the data folder followed by "/out", narrow.
 std::string OutFolderA();
 

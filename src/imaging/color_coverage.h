@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "interp/page_file_pattern.h"
+
 namespace quillaro {
 
 // Most page images one colour-coverage run reads (pages 1 to 499).
-inline constexpr int32_t kColorCoverageMaxPages = 499;
+inline constexpr int32_t kColorCoverageMaxPages = kMaxExaminedPages;
 // A page whose decoded pixels would need more memory than this is read a
 // row at a time instead (a 100-dpi A0 page takes about 46 MiB).
 inline constexpr size_t kMaxDecodedPageBytes = size_t{256} << 20;

@@ -11,20 +11,18 @@
 #include <system_error>
 #include <vector>
 
-#include "config/job.h"
 #include "config/path_utils.h"
 #include "config/result_file.h"
+#include "config/result_names.h"
 #include "config/text_utils.h"
 #include "imaging/color_coverage.h"
 #include "imaging/raster_page.h"
-#include "interp/interpreter_runs.h"
 #include "interp/page_file_pattern.h"
 #include "platform/cancellation.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
 #include "platform/os_error.h"
-#include "report/page_notes.h"
 
 namespace quillaro {
 namespace {
@@ -79,13 +77,13 @@ void RemoveLeftoverPageFiles(const std::string& out_folder,
 OutputImageType OutputImageTypeOf(int32_t image_type) {
   switch (image_type) {
     case 1:
-      return {".gif", u"image/gif"};
+      return {kGifExtension, u"image/gif"};
     case 2:
-      return {".png", u"image/png"};
+      return {kPngExtension, u"image/png"};
     case 3:
-      return {".tiff", u"image/tiff"};
+      return {kTiffExtension, u"image/tiff"};
     default:
-      return {".jpg", u"image/jpeg"};
+      return {kJpegExtension, u"image/jpeg"};
   }
 }
 
@@ -130,25 +128,27 @@ bool IsLeftoverPageFile(std::string_view name, std::string_view stem) {
   return rest.substr(1, rest.size() - 2).find('.') != std::string_view::npos;
 }
 
-void Job::ConvertPageImages(std::u16string job_path,
-                            const std::function<void()>& await_earlier_results) {
-  if (job_path.empty()) return;
+PageImages ConvertPageImages(const Settings& settings, const StagedJob& job,
+                             const std::string& page_pattern,
+                             const std::function<void()>& await_earlier_results) {
+  PageImages result;
+  if (job.path.empty()) return result;
   const uint64_t started_ms = MonotonicMilliseconds();
-  const OutputImageType output = OutputImageTypeOf(ImageType);
+  const OutputImageType output = OutputImageTypeOf(settings.ImageType);
   ImageFileFormat format = ImageFileFormat::kJpeg;
   const bool has_encoder = FindImageEncoder(output.mime_type, &format) >= 0;
   // The pages are in the job's private folder; their images go to out/
   // under the same names.
-  const size_t separator = OutputFile.find_last_of(kPathSeparator);
+  const size_t separator = page_pattern.find_last_of(kPathSeparator);
   const std::string image_pattern = ImagePattern(
       EscapePagePattern(OutFolderA() + kPathSeparator) +
-          (separator == std::string::npos ? OutputFile : OutputFile.substr(separator + 1)),
+          (separator == std::string::npos ? page_pattern : page_pattern.substr(separator + 1)),
       output.extension);
   // A name without the page placeholder would name one file for every page
   // (and that file might be anything): then there are no rendered pages.
-  const bool has_pages = !OutputFile.empty() && PageFileName(OutputFile, 1) !=
-                                                    PageFileName(OutputFile, 2);
-  const bool measures_coverage = Type > 1;
+  const bool has_pages = !page_pattern.empty() && PageFileName(page_pattern, 1) !=
+                                                      PageFileName(page_pattern, 2);
+  const bool measures_coverage = settings.Type > 1;
 
   // Each page is read once, for both the coverage and its image. Raster
   // pages are read here; anything else (PNG pages, pages too large to hold
@@ -159,15 +159,15 @@ void Job::ConvertPageImages(std::u16string job_path,
   for (int32_t page = 1; has_pages && page <= kImageOutputMaxPages; ++page) {
     // A terminated worker stops here; the leftovers go below.
     if (CancellationRequested()) break;
-    const std::string source = PageFileName(OutputFile, page);
+    const std::string source = PageFileName(page_pattern, page);
     if (!FileExistsA(source)) break;
     const bool measures = measures_coverage && page <= kColorCoverageMaxPages;
     // The job report notes each page's size and ink from the same pixels.
-    const bool notes = IsReport && page <= kColorCoverageMaxPages;
+    const bool notes = settings.IsReport && page <= kColorCoverageMaxPages;
     const std::string target = PageFileName(image_pattern, page);
     // A target that is the source itself cannot be written over the page
     // being read; the page then yields no image.
-    const bool converts = page <= PagesMaxCount && target != source && has_encoder;
+    const bool converts = page <= settings.PagesMaxCount && target != source && has_encoder;
     if (measures || converts || notes) {
       PendingImage image{target + std::string(kPendingImageSuffix), target};
       bool tried = false;
@@ -181,26 +181,25 @@ void Job::ConvertPageImages(std::u16string job_path,
           coverage.AddPage(*ink);
         }
         if (notes) {
-          Report.pages.push_back(
-              NoteRgbPage(page, raster->rgb(), raster->width(), raster->height(), ink,
-                          ReportColourRule));
+          result.pages.push_back(NoteRgbPage(page, raster->rgb(), raster->width(),
+                                             raster->height(), ink, settings.ReportColourRule));
         }
         if (converts) {
           const PixelSize size =
-              ScaledPageSize(raster->width(), raster->height(), LongPixelLength);
+              ScaledPageSize(raster->width(), raster->height(), settings.LongPixelLength);
           image.saved = SaveScaledRgb(raster->rgb(), raster->width(), raster->height(),
-                                      image.pending, size.width, size.height, format, Quality,
+                                      image.pending, size.width, size.height, format, settings.Quality,
                                       &error);
           tried = true;
         }
       } else {
-        if (notes) Report.pages.push_back(NotePageFile(page, source, ReportColourRule));
-        if (measures) coverage.AddPage(notes ? *Report.pages.back().ink : MeasurePageFile(source));
+        if (notes) result.pages.push_back(NotePageFile(page, source, settings.ReportColourRule));
+        if (measures) coverage.AddPage(notes ? *result.pages.back().ink : MeasurePageFile(source));
         std::optional<ImageFile> file = converts ? ImageFile::Open(source) : std::nullopt;
         if (file) {
-          const PixelSize size = ScaledPageSize(file->width(), file->height(), LongPixelLength);
+          const PixelSize size = ScaledPageSize(file->width(), file->height(), settings.LongPixelLength);
           image.saved =
-              file->SaveScaled(image.pending, size.width, size.height, format, Quality, &error);
+              file->SaveScaled(image.pending, size.width, size.height, format, settings.Quality, &error);
           tried = true;
         }
       }
@@ -211,13 +210,17 @@ void Job::ConvertPageImages(std::u16string job_path,
     RemoveFile(source);
   }
 
-  Report.imaging_elapsed_ms = MonotonicMilliseconds() - started_ms;
+  result.elapsed_ms = MonotonicMilliseconds() - started_ms;
   if (await_earlier_results) await_earlier_results();
   // A terminated worker leaves no results of a half-read job, only its
   // leftovers swept below.
   const bool cancelled = CancellationRequested();
   // Results in their order: the coverage, then the images page by page.
-  if (coverage.pages() > 0 && !cancelled) WriteResultFile(ColorCoverageFile, coverage.ResultText());
+  const std::string stem = ToNarrow(JobFileStem(ToWide(job.path)));
+  if (coverage.pages() > 0 && !cancelled) {
+    WriteResultFile(WithSuffix(OutFolderA() + kPathSeparator + stem, kColorCoverageSuffix),
+                    coverage.ResultText());
+  }
   for (const PendingImage& image : images) {
     std::error_code error;
     if (cancelled) {
@@ -230,7 +233,8 @@ void Job::ConvertPageImages(std::u16string job_path,
       RemoveFile(image.target);
     }
   }
-  RemoveLeftoverPageFiles(FolderOf(ToNarrow(job_path)), ToNarrow(JobFileStem(job_path)));
+  RemoveLeftoverPageFiles(FolderOf(job.path), stem);
+  return result;
 }
 
 }  // namespace quillaro

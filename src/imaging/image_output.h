@@ -2,12 +2,39 @@
 #define QUILLARO_IMAGING_IMAGE_OUTPUT_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "config/settings.h"
+#include "config/staged_job.h"
+#include "imaging/page_notes.h"
 #include "platform/image_codec.h"
 
 namespace quillaro {
+
+// What the image output noted of the pages, for the report.
+struct PageImages {
+  std::vector<PageNote> pages;  // IsReport: each page up to kColorCoverageMaxPages
+  uint64_t elapsed_ms = 0;
+};
+
+// The image output: the page files page rendering wrote after
+// `page_pattern` (beside the job's private copy) are each read once, for
+// their colour coverage into OUT/STEM_colorcoverage.txt when Type > 1,
+// their note when IsReport, and their images OUT/STEM_n plus the
+// extension of ImageType, scaled to LongPixelLength, for pages up to
+// PagesMaxCount; then every page file of the job is removed. An empty
+// pattern, or one without the page placeholder, has no pages.
+// `await_earlier_results`, when given, is called once before the first
+// result file is written, so that results of a stage running beside this
+// one come first; the pages are read and converted meanwhile. A cancelled
+// worker (platform/cancellation.h) leaves no results, only its page files
+// removed. Blocks; any thread; never throws.
+PageImages ConvertPageImages(const Settings& settings, const StagedJob& job,
+                             const std::string& page_pattern,
+                             const std::function<void()>& await_earlier_results = nullptr);
 
 // Highest page number that image output looks for.
 inline constexpr int32_t kImageOutputMaxPages = 999;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "config/job.h"
 #include "config/log_file.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
@@ -15,35 +14,6 @@
 #include "platform/system_files.h"
 
 namespace quillaro {
-namespace {
-
-// The argument-list run shared by the three Convert members: "-q" and
-// entries 1 to Argc - 1. Entry 0 is a program-name slot the filling stages
-// set to "ps2pdf"; it never reaches the interpreter. The line starts with
-// "-q", which the split takes as the program name, as on Windows.
-int RunArgumentList(Job& job, Interpreter interpreter) {
-  std::u16string command_line = u"-q";
-  const int argc = std::clamp(job.Argc, 0, kJobArgvCapacity);
-  for (int i = 1; i < argc; ++i) {
-    command_line += u' ';
-    if (job.Argv[i] != nullptr) command_line += ToWide(job.Argv[i]);
-  }
-  std::string output;  // only the job report looks at it, when the run fails
-  const uint64_t started_ms = MonotonicMilliseconds();
-  const int code = RunInterpreter(interpreter, command_line, output, job.WaitSeconds,
-                                  FolderOf(job.FilePathA));
-  job.Report.rendering.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
-  const std::u16string message =
-      u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.LoggedPath());
-  if (code == 0) {
-    if (job.IsLog) WriteLog(message + u" OK");
-    return 1;
-  }
-  if (job.IsLog) WriteLog(message + u" ERROR (" + FormatIntW(code) + u")");
-  return 0;
-}
-
-}  // namespace
 
 int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
                    std::string& output, int32_t time_limit_seconds,
@@ -66,11 +36,6 @@ int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
   // A failed wait for the child gives kCannotStart with no cause to name.
   if (code == ProcessRunner::kCannotStart && !error.call.empty()) ReportOsError(error);
   return code;
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t separator = path.find_last_of(kPathSeparator);
-  return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
 std::u16string InterpreterPath(Interpreter interpreter) {
@@ -152,22 +117,40 @@ int RunWithChosenInterpreter(const std::string& path,
   return 0;
 }
 
-ScopedJobArguments::ScopedJobArguments(Job& job, std::vector<std::string> arguments)
-    : job_(job), arguments_(std::move(arguments)) {
-  job_.Argc = 0;
-  for (const std::string& argument : arguments_) {
-    if (job_.Argc == kJobArgvCapacity) break;
-    job_.Argv[job_.Argc++] = argument.c_str();
+int Convert(Interpreter interpreter, const Settings& settings, const StagedJob& job,
+            const std::vector<std::string>& arguments, StageNote& note) {
+  // The line starts with "-q", which the split takes as the program name, as
+  // on Windows.
+  std::u16string command_line = u"-q";
+  for (const std::string& argument : arguments) command_line += u' ' + ToWide(argument);
+  std::string output;  // only the job report looks at it, when the run fails
+  const uint64_t started_ms = MonotonicMilliseconds();
+  const int code = RunInterpreter(interpreter, command_line, output, settings.WaitSeconds,
+                                  FolderOf(job.path));
+  note.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
+  const std::u16string message =
+      u"Converting " + InterpreterWord(interpreter) + u" file " + ToWide(job.LoggedPath());
+  if (code == 0) {
+    if (settings.IsLog) WriteLog(message + u" OK");
+    return 1;
   }
+  if (settings.IsLog) WriteLog(message + u" ERROR (" + FormatIntW(code) + u")");
+  return 0;
 }
 
-ScopedJobArguments::~ScopedJobArguments() {
-  for (const char*& entry : job_.Argv) entry = nullptr;
-  job_.Argc = 0;
+int ConvertPcl(const Settings& settings, const StagedJob& job,
+               const std::vector<std::string>& arguments, StageNote& note) {
+  return Convert(Interpreter::kPcl, settings, job, arguments, note);
 }
 
-int Job::ConvertPcl() { return RunArgumentList(*this, Interpreter::kPcl); }
-int Job::ConvertXps() { return RunArgumentList(*this, Interpreter::kXps); }
-int Job::ConvertPs() { return RunArgumentList(*this, Interpreter::kPs); }
+int ConvertXps(const Settings& settings, const StagedJob& job,
+               const std::vector<std::string>& arguments, StageNote& note) {
+  return Convert(Interpreter::kXps, settings, job, arguments, note);
+}
+
+int ConvertPs(const Settings& settings, const StagedJob& job,
+              const std::vector<std::string>& arguments, StageNote& note) {
+  return Convert(Interpreter::kPs, settings, job, arguments, note);
+}
 
 }  // namespace quillaro

@@ -7,16 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+#include "config/staged_job.h"
+#include "interp/run_notes.h"
+
 namespace quillaro {
-
-struct Job;
-
-// The three interpreter executables, found beside the service's own.
-enum class Interpreter {
-  kPs,   // gs: PostScript and PDF
-  kPcl,  // gpcl6: PCL 5 and PCL XL
-  kXps,  // gxps: XPS
-};
 
 // Full path of `interpreter`'s executable in the module folder.
 std::u16string InterpreterPath(Interpreter interpreter);
@@ -37,10 +32,6 @@ std::u16string InterpreterWord(Interpreter interpreter);
 int RunInterpreter(Interpreter interpreter, const std::u16string& command_line,
                    std::string& output, int32_t time_limit_seconds,
                    const std::string& private_folder = {}, std::string* device_output = nullptr);
-
-// The folder of the file at `path`: for a job the stages were given, its
-// private folder, where its interpreter runs write.
-std::string FolderOf(const std::string& path);
 
 // `text` in double quotes as one argument of a command line that is split by
 // the Windows rules: for an ordinary path this is just the quotes around it;
@@ -68,23 +59,21 @@ std::optional<Interpreter> InterpreterForPjlLanguage(const std::string& language
 int RunWithChosenInterpreter(const std::string& path,
                              const std::function<int(Interpreter)>& run);
 
-// The argument list of the interpreter runs a stage prepares: points
-// `job`.Argv at its own copies of `arguments` (entry 0 the program-name slot
-// that is never passed, at most kJobArgvCapacity entries, the rest dropped)
-// for its lifetime, and empties Argv and Argc when destroyed, so that no
-// entry outlives the string it points at. One at a time per Job; the runs
-// must end before it is destroyed.
-class ScopedJobArguments {
- public:
-  ScopedJobArguments(Job& job, std::vector<std::string> arguments);
-  ScopedJobArguments(const ScopedJobArguments&) = delete;
-  ScopedJobArguments& operator=(const ScopedJobArguments&) = delete;
-  ~ScopedJobArguments();
-
- private:
-  Job& job_;
-  const std::vector<std::string> arguments_;
-};
+// The argument-list runs of the stages: `interpreter` (gpcl6, gxps or gs)
+// over the command line "-q" followed by each of `arguments` after one
+// blank (no quotes are added: an argument that needs them carries them),
+// within WaitSeconds, reading the job's private copy and writing only in its
+// folder. The run is added to `note`, and logged ("Converting PCL file ...
+// OK" or "ERROR (code)") when IsLog. Returns 1 when it ended with code 0,
+// else 0. Blocks; any thread.
+int ConvertPcl(const Settings& settings, const StagedJob& job,
+               const std::vector<std::string>& arguments, StageNote& note);
+int ConvertXps(const Settings& settings, const StagedJob& job,
+               const std::vector<std::string>& arguments, StageNote& note);
+int ConvertPs(const Settings& settings, const StagedJob& job,
+              const std::vector<std::string>& arguments, StageNote& note);
+int Convert(Interpreter interpreter, const Settings& settings, const StagedJob& job,
+            const std::vector<std::string>& arguments, StageNote& note);
 
 }  // namespace quillaro
 

@@ -1,14 +1,19 @@
 #ifndef QUILLARO_INTERP_PAGE_FILE_PATTERN_H_
 #define QUILLARO_INTERP_PAGE_FILE_PATTERN_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace quillaro {
 
+// Most pages whose pixels the service looks at: rendered for Type 2,
+// measured for colour coverage, sized and judged for the report.
+inline constexpr int32_t kMaxExaminedPages = 499;
+
 // The end of every page file's name that page rendering writes: uncompressed
 // raster (binary PPM), which the imaging stages read without decoding, or
-// PNG where a job asks for it (Job::PngPageFiles). The final "_" keeps them
+// PNG where a caller asks for it (PageFiles::kPng). The final "_" keeps them
 // apart from the results, and the image-output sweep removes whatever is left.
 inline constexpr std::string_view kRasterPageSuffix = ".ppm_";
 inline constexpr std::string_view kPngPageSuffix = ".png_";

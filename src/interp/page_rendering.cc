@@ -1,27 +1,33 @@
-#include <string>
+#include "interp/page_rendering.h"
 
-#include "config/job.h"
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "interp/interpreter_runs.h"
 #include "interp/job_body.h"
-#include "platform/file_system.h"
 #include "interp/page_file_pattern.h"
+#include "platform/file_system.h"
 #include "platform/module_path.h"
 
 namespace quillaro {
 
-int Job::RenderPages(std::u16string job_path) {
-  if (Loaded == 0) LoadSettings();
-  if (!IsConvert) return 1;
-  FilePathA = ToNarrow(job_path);
-  if (FilePathA.empty()) return 0;
+RenderedPages RenderPages(const Settings& settings, const StagedJob& job, PageFiles files) {
+  RenderedPages result;
+  if (!settings.IsConvert) {
+    result.ok = true;
+    return result;
+  }
+  if (job.path.empty()) return result;
+  const bool png = files == PageFiles::kPng;
 
   // The interpreter reads the output name as a pattern in which "%d" is the
   // page number and "%%" a literal "%". A "%" in the folder or the job's name
   // is therefore doubled, so that only the page placeholder acts as one;
-  // OutputFile keeps this escaped pattern, and the stages that look for the
-  // page files expand it with PageFileName exactly as the interpreter did.
+  // the stages that look for the page files expand the pattern with
+  // PageFileName exactly as the interpreter did.
   //
   // The page files are internal: the imaging stages read them and delete
   // them. Uncompressed raster has the same pixels as PNG and costs the
@@ -31,45 +37,36 @@ int Job::RenderPages(std::u16string job_path) {
   //
   // They are written beside the job file, in its private folder: the one
   // folder its interpreter runs may write in.
-  OutputFile = EscapePagePattern(FolderOf(FilePathA) + kPathSeparator +
-                                 ToNarrow(JobFileStem(job_path))) +
-               "_%d" + std::string(PngPageFiles ? kPngPageSuffix : kRasterPageSuffix);
+  result.pattern = EscapePagePattern(FolderOf(job.path) + kPathSeparator +
+                                     ToNarrow(JobFileStem(ToWide(job.path)))) +
+                   "_%d" + std::string(png ? kPngPageSuffix : kRasterPageSuffix);
 
-  BodyPathA.clear();
-  auto render = [this](const std::string& input) {
-    const ScopedJobArguments arguments(*this, {
-        "ps2pdf",
+  auto render = [&](const std::string& input) {
+    const std::vector<std::string> arguments = {
         "-dNOPAUSE",
         "-dBATCH",
         "-dSAFER",
         "-r100x100",
-        PngPageFiles ? "-sDEVICE=png16m" : "-sDEVICE=ppmraw",
-        "-sOutputFile=" + QuoteArgument(OutputFile),
+        png ? "-sDEVICE=png16m" : "-sDEVICE=ppmraw",
+        "-sOutputFile=" + QuoteArgument(result.pattern),
         "-dFirstPage=1",
-        Type == 2 ? std::string("-dLastPage=499") : "-dLastPage=" + FormatIntA(PagesMaxCount),
+        "-dLastPage=" + FormatIntA(settings.Type == 2 ? kMaxExaminedPages : settings.PagesMaxCount),
         QuoteArgument(input),
-    });
-    return RunWithChosenInterpreter(input, [this](Interpreter interpreter) {
-      switch (interpreter) {
-        case Interpreter::kPs:
-          return ConvertPs();
-        case Interpreter::kPcl:
-          return ConvertPcl();
-        case Interpreter::kXps:
-          return ConvertXps();
-      }
-      return 0;
+    };
+    return RunWithChosenInterpreter(input, [&](Interpreter interpreter) {
+      return Convert(interpreter, settings, job, arguments, result.note);
     });
   };
-  if (render(FilePathA) != 0) return 1;
+  if (render(job.path) != 0) {
+    result.ok = true;
+    return result;
+  }
   // No interpreter read the whole job: a PJL-wrapped one is read again
   // without its PJL layer, as the printer's language interpreter reads it.
-  const std::optional<std::string> body = WritePjlJobBody(FilePathA, ".rendered-body");
-  if (!body) return 0;
-  BodyPathA = *body;
-  const int result = render(BodyPathA);
-  RemoveFile(BodyPathA);
-  BodyPathA.clear();
+  const std::optional<std::string> body = WritePjlJobBody(job.path, ".rendered-body");
+  if (!body) return result;
+  result.ok = render(*body) != 0;
+  RemoveFile(*body);
   return result;
 }
 

@@ -27,8 +27,8 @@ std::string StageFailure(const char* stage, const StageNote& note) {
 
 std::optional<std::string> JobFailureReason(const ReportNotes& notes) {
   if (!notes.refusal.empty()) return notes.refusal;
-  if (notes.measurement.ran() && notes.measurement.succeeded_run() == nullptr) {
-    return StageFailure("measurement", notes.measurement);
+  if (notes.measurement.note.ran() && notes.measurement.note.succeeded_run() == nullptr) {
+    return StageFailure("measurement", notes.measurement.note);
   }
   if (notes.rendering.ran() && notes.rendering.succeeded_run() == nullptr) {
     return StageFailure("rendering", notes.rendering);

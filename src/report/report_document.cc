@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "report/job_failure.h"
-#include "report/page_verdict.h"
+#include "imaging/page_verdict.h"
 #include "report/sheet_plan.h"
 #include "report/standard_media.h"
 
@@ -63,6 +63,20 @@ std::vector<PageSettings> SettingsOfPages(const JobFileFacts& file, int64_t page
   return {};
 }
 
+// The probed pages as notes of their size alone: their pixels were never
+// looked at.
+std::vector<PageNote> ProbedPageNotes(const ProbedMedia& probe) {
+  std::vector<PageNote> notes;
+  for (const ProbedPage& page : probe.pages) {
+    PageNote note;
+    note.number = page.number;
+    note.width_px = page.width_px;
+    note.height_px = page.height_px;
+    notes.push_back(note);
+  }
+  return notes;
+}
+
 // The pages as the job describes them. A job that asks for several copies
 // of a page itself has that page rendered that many times in a row; when
 // the rendered pages are exactly that, every copy but the first of each
@@ -101,9 +115,9 @@ json CoverageJson(const PageInkCounts& counts) {
 
 json ErrorsJson(const ReportNotes& notes) {
   json errors = json::array();
-  const std::pair<const char*, const StageNote*> stages[] = {{"measurement", &notes.measurement},
+  const std::pair<const char*, const StageNote*> stages[] = {{"measurement", &notes.measurement.note},
                                                              {"rendering", &notes.rendering},
-                                                             {"media_probe", &notes.media_probe}};
+                                                             {"media_probe", &notes.media_probe.note}};
   for (const auto& [name, stage] : stages) {
     if (!stage->ran() || stage->succeeded_run() != nullptr) continue;
     for (const InterpreterRunNote& run : stage->runs) {
@@ -120,10 +134,10 @@ json ErrorsJson(const ReportNotes& notes) {
 json TimingsJson(const ReportFacts& facts) {
   const ReportNotes& notes = *facts.notes;
   json timings = json::object();
-  if (notes.measurement.ran()) timings["measurement"] = notes.measurement.elapsed_ms();
+  if (notes.measurement.note.ran()) timings["measurement"] = notes.measurement.note.elapsed_ms();
   if (notes.rendering.ran()) timings["rendering"] = notes.rendering.elapsed_ms();
-  if (facts.pages_rendered) timings["imaging"] = notes.imaging_elapsed_ms;
-  if (notes.media_probe.ran()) timings["media_probe"] = notes.media_probe.elapsed_ms();
+  if (facts.pages_rendered) timings["imaging"] = notes.imaging.elapsed_ms;
+  if (notes.media_probe.note.ran()) timings["media_probe"] = notes.media_probe.note.elapsed_ms();
   timings["report"] = facts.report_elapsed_ms;
   return timings;
 }
@@ -132,14 +146,14 @@ json TimingsJson(const ReportFacts& facts) {
 
 nlohmann::ordered_json BuildReportDocument(const ReportFacts& facts) {
   const ReportNotes& notes = *facts.notes;
-  const JobFileFacts& file = notes.job_file;
-  const bool counted = notes.measurement.succeeded_run() != nullptr;
+  const JobFileFacts& file = notes.job_file.facts;
+  const bool counted = notes.measurement.note.succeeded_run() != nullptr;
   const std::vector<PageSettings> settings =
-      SettingsOfPages(file, counted ? notes.measured_pages : 0);
+      SettingsOfPages(file, counted ? notes.measurement.pages : 0);
   const std::vector<PageNote> noted =
-      PagesOfOneCopy(facts.pages_rendered ? notes.pages : notes.probed_pages,
-                     notes.measured_pages, file, settings);
-  const int64_t page_count = counted ? notes.measured_pages : static_cast<int64_t>(noted.size());
+      PagesOfOneCopy(facts.pages_rendered ? notes.imaging.pages : ProbedPageNotes(notes.media_probe),
+                     notes.measurement.pages, file, settings);
+  const int64_t page_count = counted ? notes.measurement.pages : static_cast<int64_t>(noted.size());
 
   json pages = json::array();
   json media_totals = json::object();

@@ -11,7 +11,7 @@
 namespace quillaro {
 
 // Everything the report of one job is made of; the job worker's record
-// gathers it (Job::WriteReport).
+// gathers it (WriteReport).
 // What the job file says is `notes->job_file`.
 struct ReportFacts {
   std::string job;  // NAME

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report/page_verdict.h"
+#include "imaging/page_verdict.h"
 #include "report/print_intent.h"
 
 namespace quillaro {

@@ -6,7 +6,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "config/job.h"
+#include "config/result_names.h"
+#include "config/settings.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/directory_listing.h"
@@ -44,7 +45,7 @@ void CleanInbox(const std::u16string& in_folder, const std::u16string& out_folde
   for (const DirectoryEntry& entry : listing.entries()) {
     if (listing.IsWaitingJob(entry)) waiting.insert(entry.name);
   }
-  constexpr std::string_view kWatermarkText = "_watermark.txt";
+  constexpr std::string_view kWatermarkText = kWatermarkTextSuffix;
   std::vector<std::string> aged;
   for (const DirectoryEntry& entry : listing.entries()) {
     if (!entry.creation_seconds || waiting.contains(entry.name)) continue;
@@ -63,12 +64,12 @@ void CleanInbox(const std::u16string& in_folder, const std::u16string& out_folde
 }
 
 uint32_t RunCleanup(ThreadEventPair& events) {
-  Job job;
+  const Settings settings = LoadSettings();
   for (;;) {
     const std::u16string data = GetDataFolder();
     const std::u16string separator(1, static_cast<char16_t>(kPathSeparator));
-    CleanInbox(data + separator + u"in", data + separator + u"out", job.DeleteSeconds);
-    CleanFolder(data + separator + u"out", job.DeleteSeconds);
+    CleanInbox(data + separator + u"in", data + separator + u"out", settings.DeleteSeconds);
+    CleanFolder(data + separator + u"out", settings.DeleteSeconds);
     for (int second = 0; second < kCleanupIntervalSeconds; ++second) {
       if (events.stop_request.Wait(1000)) {
         events.stopped.Set();

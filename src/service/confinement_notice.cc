@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/job.h"
+#include "config/settings.h"
 #include "config/log_file.h"
 #include "config/text_utils.h"
 #include "platform/child_confinement.h"
@@ -17,7 +17,7 @@ bool ReportInterpreterConfinement(int sandbox_version) {
   // Windows too.
   ReportOsError(OsError{}, notice);
   // The operator who reads log.txt rather than the journal must see it too.
-  Job settings;
+  const Settings settings = LoadSettings();
   if (settings.IsLog) WriteLog(ToWide(notice));
   return true;
 }

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "config/job.h"
+#include "config/settings.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/wait.h"
@@ -35,7 +35,7 @@ constexpr uint32_t kQueuePollMs = 500;
 // (the Parallel setting, 0 meaning one per core), and one more that waits
 // for it, so that the lock never waits for a worker to be started.
 int PaceWorkers() {
-  const Job settings;
+  const Settings settings = LoadSettings();
   const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   const int running = settings.Parallel == 0 ? cores : settings.Parallel;
   return std::clamp(running + 1, 1, kWorkerSlotCount);

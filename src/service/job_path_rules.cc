@@ -1,16 +1,20 @@
 #include "service/job_path_rules.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "config/path_utils.h"
+#include "config/result_names.h"
 
 namespace quillaro {
 namespace {
 
-// Parts of the names the stages give to their own files, tested in this
-// order.
-constexpr const char16_t* kSkipMarkers[] = {
-    u"watermark", u"_pagescount", u"_colorcoverage", u"_papersize", u".copy",    u".png",
-    u".jpg",      u".jpeg",       u".gif",           u".tiff",      u"pcl_2_ps", u"ps_2_pcl",
-};
+// True when `name` holds the ASCII text `part`, compared unit by unit.
+bool Contains(std::u16string_view name, std::string_view part) {
+  return std::search(name.begin(), name.end(), part.begin(), part.end(),
+                     [](char16_t unit, char byte) { return unit == static_cast<char16_t>(byte); }) !=
+         name.end();
+}
 
 constexpr char16_t kWatermarkMark[] = u"WTR";
 
@@ -20,10 +24,8 @@ bool IsOwnOutputPath(const std::u16string& path) {
   // The file name only: the folders the service is installed under are
   // nobody's output.
   const std::u16string name = JobFileName(path);
-  for (const char16_t* marker : kSkipMarkers) {
-    if (name.find(marker) != std::u16string::npos) return true;
-  }
-  return false;
+  return std::any_of(std::begin(kOwnNameParts), std::end(kOwnNameParts),
+                     [&](std::string_view part) { return Contains(name, part); });
 }
 
 bool IsUploadInProgress(const std::u16string& path) { return JobFileName(path).starts_with(u'.'); }

@@ -7,10 +7,8 @@ namespace quillaro {
 
 // True when the file name of `path` (its last component; the folders do not
 // count) contains one of the names the service's own stages give to what
-// they write ("watermark", "_pagescount", "_colorcoverage", "_papersize",
-// ".copy", ".png", ".jpg", ".jpeg", ".gif", ".tiff", "pcl_2_ps",
-// "ps_2_pcl"), compared exactly (case-sensitive): such files are never
-// processed.
+// they write (kOwnNameParts of config/result_names.h), compared exactly
+// (case-sensitive): such files are never processed.
 bool IsOwnOutputPath(const std::u16string& path);
 
 // True when the file name of `path` begins with ".": a file still being

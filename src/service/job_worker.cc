@@ -7,10 +7,16 @@
 #include <optional>
 #include <thread>
 
-#include "config/job.h"
 #include "config/log_file.h"
 #include "config/path_utils.h"
+#include "config/result_names.h"
+#include "config/settings.h"
+#include "config/staged_job.h"
 #include "config/text_utils.h"
+#include "imaging/image_output.h"
+#include "interp/media_probe.h"
+#include "interp/page_measurement.h"
+#include "interp/page_rendering.h"
 #include "platform/cancellation.h"
 #include "platform/child_confinement.h"
 #include "platform/file_system.h"
@@ -19,9 +25,14 @@
 #include "platform/module_path.h"
 #include "platform/system_files.h"
 #include "platform/thread.h"
+#include "report/report_file.h"
+#include "report/report_notes.h"
+#include "service/completion_markers.h"
 #include "service/interpreter_lock.h"
 #include "service/job_path_rules.h"
 #include "service/job_stand_in.h"
+#include "service/quarantine.h"
+#include "watermark/watermark_pipeline.h"
 
 namespace quillaro {
 namespace {
@@ -42,10 +53,10 @@ enum class Intake {
 // blocks whoever opens it, or swap the job for one of these while it waits
 // for the lock; so the job is opened once, here, without following links,
 // and what was checked is what the stages read. A watermark job's text comes
-// along the same way. On kFailed, `job.Report.refusal` says why.
-Intake TakeJob(Job& job, PrivateFolder& folder, const std::u16string& path,
-               const std::string& name, bool watermark) {
-  const uint64_t max_bytes = static_cast<uint64_t>(job.MaxJobMegabytes) << 20;
+// along the same way. On kFailed, `*refusal` says why.
+Intake TakeJob(const Settings& settings, PrivateFolder& folder, const std::u16string& path,
+               const std::string& name, bool watermark, std::string* refusal) {
+  const uint64_t max_bytes = static_cast<uint64_t>(settings.MaxJobMegabytes) << 20;
   OsError error;
   const std::string job_path = ToNarrow(path);
   switch (folder.CopyIn(job_path, name, max_bytes, &error)) {
@@ -54,24 +65,25 @@ Intake TakeJob(Job& job, PrivateFolder& folder, const std::u16string& path,
     case CopyInResult::kRefused:
       return Intake::kRefused;
     case CopyInResult::kMissing:
-      job.Report.refusal = "the job vanished before it was read";
+      *refusal = "the job vanished before it was read";
       break;
     case CopyInResult::kTooLarge:
-      job.Report.refusal = "the job is larger than MaxJobMegabytes (" +
-                           std::to_string(job.MaxJobMegabytes) + " MiB)";
+      *refusal = "the job is larger than MaxJobMegabytes (" +
+                 std::to_string(settings.MaxJobMegabytes) + " MiB)";
       break;
     case CopyInResult::kFailed:
-      job.Report.refusal = "the job could not be read: " + error.ToString();
+      *refusal = "the job could not be read: " + error.ToString();
       break;
   }
-  if (!job.Report.refusal.empty()) {
-    ReportOsError(OsError{}, "job " + job_path + ": " + job.Report.refusal);
+  if (!refusal->empty()) {
+    ReportOsError(OsError{}, "job " + job_path + ": " + *refusal);
     return Intake::kFailed;
   }
   // No text, or one that cannot be taken, leaves the job without one: the
   // watermark route then fails as for a job without a text file.
   if (watermark) {
-    folder.CopyIn(job_path + "_watermark.txt", name + "_watermark.txt", max_bytes, &error);
+    const std::string side_file(kWatermarkTextSuffix);
+    folder.CopyIn(job_path + side_file, name + side_file, max_bytes, &error);
   }
   return Intake::kRead;
 }
@@ -87,65 +99,79 @@ bool MachineHasCoresToSpare() { return CoreCount() > 1; }
 // How many jobs may run their stages at once, machine-wide: the Parallel
 // setting of the first job this service handles (a change takes effect at
 // the next start), 0 meaning one per core.
-int32_t JobSlotCount(const Job& first_job) {
+int32_t JobSlotCount(const Settings& first_job) {
   static const int32_t slots = first_job.Parallel == 0 ? CoreCount() : first_job.Parallel;
   return slots;
 }
+
+// What the conversion stages of a job made and noted; see ConvertJob.
+struct Converted {
+  PageCount measurement;
+  RenderedPages rendering;
+  PageImages imaging;
+};
 
 // Page measurement and page rendering are independent interpreter runs over
 // the same job file, so on a machine with a core to spare they run side by
 // side: the measurement on a thread of its own, the rendering and the page
 // images on the worker's thread. Everything a job leaves stays as it is when
-// they run one after the other: the measurement has its own record (each
-// stage writes its own hand-over fields), the rendering's log lines are held
-// until the measurement has logged its own, and the colour coverage and the
+// they run one after the other: the rendering's log lines are held until
+// the measurement has logged its own, and the colour coverage and the
 // images are written only after the page count and paper names. A job that
 // no content test knows tries gs first in both stages, and the two failed
 // attempts cost one run's time instead of two.
-void MeasureBesideRendering(Job& job, const std::u16string& path) {
-  Job measuring = job;
+Converted MeasureBesideRendering(const Settings& settings, const StagedJob& job) {
+  Converted converted;
+  PageCount measured;
   const ManualResetEvent* cancel = CurrentCancellation();
   Thread measurement;
   const bool started = measurement.Start(
-      [&measuring, &path, cancel] {
+      [&measured, &settings, &job, cancel] {
         // A cancelled job kills this thread's interpreter too.
         std::optional<ScopedCancellation> cancellation;
         if (cancel != nullptr) cancellation.emplace(*cancel);
-        measuring.MeasurePages(path);
+        measured = MeasurePages(settings, job);
       },
       ThreadPriority::kLowest);
-  if (!started) measuring.MeasurePages(path);
+  if (!started) measured = MeasurePages(settings, job);
   LogLineHold rendering_lines;
-  bool measured = false;
+  bool joined = false;
   auto await_measurement = [&] {
-    if (measured) return;
-    measured = true;
+    if (joined) return;
+    joined = true;
     measurement.Join();
     rendering_lines.Release();
-    job.PagesCountFile = measuring.PagesCountFile;
-    job.ColorCoverageFile = measuring.ColorCoverageFile;
-    job.PaperSizeFile = measuring.PaperSizeFile;
-    job.Report.measurement = measuring.Report.measurement;
-    job.Report.measured_pages = measuring.Report.measured_pages;
+    converted.measurement = std::move(measured);
   };
-  if (!CancellationRequested()) job.RenderPages(path);
-  if (!CancellationRequested()) job.ConvertPageImages(path, await_measurement);
+  if (!CancellationRequested()) converted.rendering = RenderPages(settings, job);
+  if (!CancellationRequested()) {
+    converted.imaging =
+        ConvertPageImages(settings, job, converted.rendering.pattern, await_measurement);
+  }
   await_measurement();
+  return converted;
 }
 
-void WriteMarker(Job& job, const std::u16string& path, bool watermark) {
-  if (watermark) {
-    job.WriteWatermarkMarker(path, 0);
-  } else {
-    job.WriteDoneMarker(path);
+// The conversion (IsConvert): the page count and paper names; for Type 1
+// and 2 the rendered pages, their colour coverage (Type 2) and images. A
+// terminated worker stops between stages.
+Converted ConvertJob(const Settings& settings, const StagedJob& job) {
+  if (settings.Type > 0 && MachineHasCoresToSpare()) return MeasureBesideRendering(settings, job);
+  Converted converted;
+  converted.measurement = MeasurePages(settings, job);
+  if (settings.Type <= 0) return converted;
+  if (!CancellationRequested()) converted.rendering = RenderPages(settings, job);
+  if (!CancellationRequested()) {
+    converted.imaging = ConvertPageImages(settings, job, converted.rendering.pattern);
   }
+  return converted;
 }
 
 // Without Landlock nothing but the interpreter's own safe mode would stand
 // between a watermark job and every file the service can reach, so such
 // jobs are refused unless the settings accept the risk.
-bool WatermarkRouteAllowed(const Job& job) {
-  if (job.WMUnconfined || ChildFileAccessConfined()) return true;
+bool WatermarkRouteAllowed(const Settings& settings) {
+  if (settings.WMUnconfined || ChildFileAccessConfined()) return true;
   static std::once_flag said;
   std::call_once(said, [] {
     ReportOsError(OsError{}, std::string("watermark jobs are refused: ") +
@@ -155,62 +181,74 @@ bool WatermarkRouteAllowed(const Job& job) {
   return false;
 }
 
-void RunStages(Job& job, const std::u16string& path, bool watermark) {
+// The marker, the last file a job writes.
+void WriteMarker(const std::u16string& path, bool watermark, bool stamped) {
+  if (watermark) {
+    WriteWatermarkMarker(path, stamped);
+  } else {
+    WriteDoneMarker(path);
+  }
+}
+
+// One job's way through the stages. Every stage takes the settings and the
+// job's private copy and returns what it made; what the report needs is
+// gathered in `notes`.
+void RunStages(const Settings& settings, const std::u16string& path, bool watermark) {
   const JobStandIn stand_in(path);
+  ReportNotes notes;
   OsError error;
   std::unique_ptr<PrivateFolder> folder = PrivateFolder::Make(&error);
   if (!folder) {
     // Without a folder of its own the job is not run at all.
     ReportOsError(error, "cannot make a private folder for " + ToNarrow(path));
-    job.Report.refusal = "the service could not make the job's private folder";
+    notes.refusal = "the service could not make the job's private folder";
   }
   const std::string name = ToNarrow(JobFileName(stand_in.path()));
-  job.Report.received = std::chrono::system_clock::now();
-  const Intake intake = folder ? TakeJob(job, *folder, path, name, watermark) : Intake::kFailed;
-  if (intake == Intake::kRefused || (watermark && !WatermarkRouteAllowed(job))) {
-    WriteMarker(job, path, watermark);
+  notes.received = std::chrono::system_clock::now();
+  const Intake intake =
+      folder ? TakeJob(settings, *folder, path, name, watermark, &notes.refusal) : Intake::kFailed;
+  const std::string logged_path = ToNarrow(stand_in.path());
+  if (intake == Intake::kRefused || (watermark && !WatermarkRouteAllowed(settings))) {
+    WriteMarker(path, watermark, false);
     return;
   }
   if (intake == Intake::kFailed) {
-    if (!watermark && job.IsConvert && job.IsReport) job.WriteReport(path);
-    WriteMarker(job, path, watermark);
+    // Never read: the report says why, and the job stays where it is.
+    if (!watermark && settings.IsConvert && settings.IsReport) {
+      WriteReport(settings, path, logged_path, notes);
+    }
+    WriteMarker(path, watermark, false);
     return;
   }
   // A terminated worker stops between stages; the stage under way when the
   // cancel came has already had its child process killed.
   auto go_on = [] { return !CancellationRequested(); };
-  int watermark_result = 0;
+  bool stamped = false;
   {
-    const std::u16string stages_path = ToWide(folder->path() + kPathSeparator + name);
-    job.LogPathA = ToNarrow(stand_in.path());
+    const StagedJob job{folder->path() + kPathSeparator + name, logged_path};
     if (watermark) {
-      watermark_result = job.RunWatermark(stages_path);
-    } else if (job.IsConvert) {
-      if (job.Type > 0 && MachineHasCoresToSpare()) {
-        MeasureBesideRendering(job, stages_path);
-      } else {
-        job.MeasurePages(stages_path);
-        if (job.Type > 0) {
-          if (go_on()) job.RenderPages(stages_path);
-          if (go_on()) job.ConvertPageImages(stages_path);
-        }
-      }
+      stamped = RunWatermark(settings, job);
+    } else if (settings.IsConvert) {
+      Converted converted = ConvertJob(settings, job);
+      notes.measurement = std::move(converted.measurement);
+      notes.rendering = std::move(converted.rendering.note);
+      notes.imaging = std::move(converted.imaging);
       // Pages that are not rendered: the report learns their sheets here.
-      if (job.IsReport && job.Type <= 0 && go_on()) job.ProbeMedia(stages_path);
+      if (settings.IsReport && settings.Type <= 0 && go_on()) {
+        notes.media_probe = ProbeMedia(settings, job);
+      }
       // What the job file says, read from the bytes the interpreters read.
-      if (job.IsReport && go_on()) job.NoteJobFile(stages_path);
+      if (settings.IsReport && go_on()) notes.job_file = NoteJobFile(job, notes);
     }
     folder.reset();
   }  // the results carry the job's own name from here on
   if (!go_on()) return;
-  if (watermark) {
-    job.WriteWatermarkMarker(path, watermark_result);
-  } else {
-    // After every other result, before the marker.
-    if (job.IsConvert && job.IsReport) job.WriteReport(path);
-    if (job.IsConvert && job.IsQuarantine) job.QuarantineFailedJob(path);
-    job.WriteDoneMarker(path);
+  // After every other result, before the marker.
+  if (!watermark && settings.IsConvert && settings.IsReport) {
+    WriteReport(settings, path, logged_path, notes);
   }
+  if (!watermark && settings.IsConvert && settings.IsQuarantine) QuarantineFailedJob(path, notes);
+  WriteMarker(path, watermark, stamped);
 }
 
 }  // namespace
@@ -234,14 +272,14 @@ uint32_t RunJobWorker(WorkerSlot* slot) {
   std::optional<ScopedCancellation> cancellation;
   if (cancel != nullptr) cancellation.emplace(*cancel);
 
-  // Built outside the lock: loading the settings needs no serialising.
-  Job job;
-  InterpreterLock lock(kInterpreterLockSuffix, JobSlotCount(job), JobFileStem(path));
+  // Read outside the lock: loading the settings needs no serialising.
+  const Settings settings = LoadSettings();
+  InterpreterLock lock(kInterpreterLockSuffix, JobSlotCount(settings), JobFileStem(path));
   if (lock.cancelled()) return 0;
   // A stop that came while this worker waited for the lock: leave the file
   // unprocessed. A later stop does not interrupt the stages.
   if (stop != nullptr && stop->IsSet()) return 0;
-  RunStages(job, path, watermark);
+  RunStages(settings, path, watermark);
   return 0;
 }
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-#include "config/marker_names.h"
+#include "config/result_names.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/module_path.h"

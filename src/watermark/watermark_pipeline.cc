@@ -3,6 +3,8 @@
 // turned into PostScript first and into PCL XL afterwards), and puts the job
 // back together in out/ with its own PJL header and trailer.
 
+#include "watermark/watermark_pipeline.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -12,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "config/job.h"
 #include "config/path_utils.h"
 #include "config/result_file.h"
+#include "config/result_names.h"
 #include "config/text_utils.h"
 #include "inspect/language_detection.h"
 #include "inspect/pjl_header.h"
@@ -32,9 +34,6 @@ namespace {
 // for less, and a side file without line ends must not be read whole.
 constexpr std::size_t kMaxWatermarkTextBytes = 4095;
 
-// Entry 0 of every argument list: a program-name slot that is never passed.
-constexpr char kProgramNameSlot[] = "ps2pdf";
-
 // "-sOutputFile=" for `path`: the interpreters read the name as a page
 // pattern, so a "%" in a job's name is doubled to stand for itself.
 std::string OutputFileArgument(const std::string& path) {
@@ -50,10 +49,10 @@ std::vector<std::string> SafeModeArguments(const std::string& folder) {
   return {"-dSAFER", "--permit-file-read=" + permitted, "--permit-file-write=" + permitted};
 }
 
-// The argument list of one run: the program-name slot, the common options,
-// the safe mode, then `rest`.
+// The argument list of one run: the common options, the safe mode, then
+// `rest`.
 std::vector<std::string> RunArguments(const std::string& folder, std::vector<std::string> rest) {
-  std::vector<std::string> arguments = {kProgramNameSlot, "-dBATCH", "-dNOPAUSE"};
+  std::vector<std::string> arguments = {"-dBATCH", "-dNOPAUSE"};
   for (std::string& argument : SafeModeArguments(folder)) arguments.push_back(std::move(argument));
   for (std::string& argument : rest) arguments.push_back(std::move(argument));
   return arguments;
@@ -145,17 +144,29 @@ std::optional<WatermarkJob> ReadWatermarkJob(const std::string& path) {
   return job;
 }
 
-// Turns the whole PCL job at `path` into PostScript with the PCL interpreter
-// and puts its body in place of `*body`. False when the run failed.
-bool ConvertPclBodyToPostScript(Job& job, const std::string& path, std::string* body) {
-  const std::string postscript_path = path + ".pcl_2_ps";
-  const ScopedJobArguments arguments(
-      job, RunArguments(FolderOf(path), {"-sDEVICE=ps2write", "-dDisplayResolution=300",
-                                         OutputFileArgument(postscript_path), QuoteArgument(path)}));
+// The interpreter runs of one watermark job. Their notes are kept by no
+// one: the watermark route has no report.
+struct Stamping {
+  const Settings& settings;
+  const StagedJob& job;
+  StageNote runs;
+};
+
+// Turns the whole PCL job into PostScript with the PCL interpreter and puts
+// its body in place of `*body`. False when the run failed.
+bool ConvertPclBodyToPostScript(Stamping& stamping, std::string* body) {
+  const std::string& path = stamping.job.path;
+  const std::string postscript_path = WithSuffix(path, kPclToPostScriptSuffix);
   // The interpreter makes the file anew rather than writing through
   // whatever was dropped under that name.
   RemoveFile(postscript_path);
-  if (job.ConvertPcl() == 0) return false;
+  if (ConvertPcl(stamping.settings, stamping.job,
+                 RunArguments(FolderOf(path),
+                              {"-sDEVICE=ps2write", "-dDisplayResolution=300",
+                               OutputFileArgument(postscript_path), QuoteArgument(path)}),
+                 stamping.runs) == 0) {
+    return false;
+  }
   std::string unused_header;
   std::string postscript_body;
   std::string unused_trailer;
@@ -170,10 +181,10 @@ bool ConvertPclBodyToPostScript(Job& job, const std::string& path, std::string* 
 
 // The watermark text: the first line of the side file `job_path` +
 // "_watermark.txt". Nothing when there is no side file or its line is empty.
-std::optional<std::string> ReadWatermarkText(const std::u16string& job_path) {
-  const std::u16string text_path = job_path + u"_watermark.txt";
-  if (!FileExists(text_path)) return std::nullopt;
-  std::optional<std::string> text = ReadFirstLine(ToNarrow(text_path), kMaxWatermarkTextBytes);
+std::optional<std::string> ReadWatermarkText(const std::string& job_path) {
+  const std::string text_path = WithSuffix(job_path, kWatermarkTextSuffix);
+  if (!FileExistsA(text_path)) return std::nullopt;
+  std::optional<std::string> text = ReadFirstLine(text_path, kMaxWatermarkTextBytes);
   if (!text || text->empty()) return std::nullopt;
   return text;
 }
@@ -205,19 +216,17 @@ void WriteWatermarkedJob(const std::string& result_path, const WatermarkJob& job
 // The PCL finish: the stamped PostScript at `stamped_path` becomes PCL XL,
 // which is the result's body. Returns the conversion's result; a failed
 // conversion leaves the intermediate files and no result.
-int FinishInPclXl(Job& job, const WatermarkJob& watermark_job, const std::string& result_path,
-                  const std::string& stamped_path, const std::string& prolog_path,
-                  const std::string& body_copy_path) {
-  const std::string pcl_xl_path = stamped_path + ".ps_2_pcl";
-  int converted;
-  {
-    const ScopedJobArguments to_pcl_xl(
-        job, RunArguments(FolderOf(stamped_path),
-                          {"-sDEVICE=pxlcolor", "-dDisplayResolution=300",
-                           OutputFileArgument(pcl_xl_path), QuoteArgument(stamped_path)}));
-    converted = job.ConvertPs();
+bool FinishInPclXl(Stamping& stamping, const WatermarkJob& watermark_job,
+                   const std::string& result_path, const std::string& stamped_path,
+                   const std::string& prolog_path, const std::string& body_copy_path) {
+  const std::string pcl_xl_path = WithSuffix(stamped_path, kPostScriptToPclXlSuffix);
+  if (ConvertPs(stamping.settings, stamping.job,
+                RunArguments(FolderOf(stamped_path),
+                             {"-sDEVICE=pxlcolor", "-dDisplayResolution=300",
+                              OutputFileArgument(pcl_xl_path), QuoteArgument(stamped_path)}),
+                stamping.runs) == 0) {
+    return false;
   }
-  if (converted == 0) return 0;
   RemoveFile(prolog_path);
   RemoveFile(body_copy_path);
   std::string unused_header;
@@ -229,55 +238,53 @@ int FinishInPclXl(Job& job, const WatermarkJob& watermark_job, const std::string
   WriteWatermarkedJob(result_path, watermark_job, pcl_xl_body);
   RemoveFile(stamped_path);
   RemoveFile(pcl_xl_path);
-  return converted;
+  return true;
 }
 
 }  // namespace
 
-int Job::RunWatermark(std::u16string job_path) {
-  if (Loaded == 0) LoadSettings();
-  if (!WMEnable) return 0;
-
-  FilePathA = ToNarrow(job_path);
-  if (FilePathA.empty()) return 0;
-  std::optional<WatermarkJob> job = ReadWatermarkJob(FilePathA);
-  if (!job) return 0;
-  if (job->is_pcl && !ConvertPclBodyToPostScript(*this, FilePathA, &job->body)) return 0;
+bool RunWatermark(const Settings& settings, const StagedJob& staged) {
+  if (!settings.WMEnable) return false;
+  const std::string& path = staged.path;
+  if (path.empty()) return false;
+  Stamping stamping{settings, staged, {}};
+  std::optional<WatermarkJob> job = ReadWatermarkJob(path);
+  if (!job) return false;
+  if (job->is_pcl && !ConvertPclBodyToPostScript(stamping, &job->body)) return false;
 
   // The body goes to the stamping run as a file of its own.
-  const std::string body_copy_path = FilePathA + ".copy";
+  const std::string body_copy_path = WithSuffix(path, kCopySuffix);
   WriteResultFile(body_copy_path, job->body);
   PrivateFolder::ShareWithChildren(body_copy_path, false);
   std::string().swap(job->body);
 
-  const std::optional<std::string> text = ReadWatermarkText(job_path);
-  if (!text) return 0;
-  const std::string prolog_path = ToNarrow(job_path + u"_watermark.code");
-  WriteTextFile(prolog_path, BuildWatermarkProlog(*text));
+  const std::optional<std::string> text = ReadWatermarkText(path);
+  if (!text) return false;
+  const std::string prolog_path = WithSuffix(path, kWatermarkPrologSuffix);
+  WriteTextFile(prolog_path, BuildWatermarkProlog(settings, *text));
   PrivateFolder::ShareWithChildren(prolog_path, false);
 
-  const std::string result_name = ToNarrow(JobFileName(job_path)) + ".watermarked";
+  const std::string result_name =
+      WithSuffix(ToNarrow(JobFileName(ToWide(path))), kWatermarkedSuffix);
   const std::string result_path = OutFolderA() + kPathSeparator + result_name;
   // The interpreter writes the stamped job in the private folder. Until a
   // run writes it, it stands for the text the result then holds: the name
   // it was known by in out/.
-  const std::string stamped_path = FolderOf(FilePathA) + kPathSeparator + result_name + ".copy";
-  const std::string stamped_stand_in = result_path + ".copy";
+  const std::string copy_suffix(kCopySuffix);
+  const std::string stamped_path = FolderOf(path) + kPathSeparator + result_name + copy_suffix;
+  const std::string stamped_stand_in = result_path + copy_suffix;
   // It holds its own name until a successful run replaces it.
   WriteTextFile(result_path, result_path);
-  OutputFile = stamped_path;
 
   // The prolog comes first, so its end-of-page procedure is in force before
   // the job's first page.
-  int stamped;
-  {
-    const ScopedJobArguments stamp(
-        *this, RunArguments(FolderOf(FilePathA),
-                            {"-sDEVICE=ps2write", "-sFONTDIR=" + QuoteArgument(SystemFontFolder()),
-                             OutputFileArgument(stamped_path), QuoteArgument(prolog_path),
-                             QuoteArgument(body_copy_path)}));
-    stamped = ConvertPs();
-  }
+  const bool stamped =
+      ConvertPs(settings, staged,
+                RunArguments(FolderOf(path),
+                             {"-sDEVICE=ps2write", "-sFONTDIR=" + QuoteArgument(SystemFontFolder()),
+                              OutputFileArgument(stamped_path), QuoteArgument(prolog_path),
+                              QuoteArgument(body_copy_path)}),
+                stamping.runs) != 0;
   // What a run that never opened its output leaves in its place.
   if (!PathExists(stamped_path)) WriteTextFile(stamped_path, stamped_stand_in);
 
@@ -292,8 +299,8 @@ int Job::RunWatermark(std::u16string job_path) {
     RemoveFile(stamped_path);
     return stamped;
   }
-  if (stamped == 0) return 0;
-  return FinishInPclXl(*this, *job, result_path, stamped_path, prolog_path, body_copy_path);
+  if (!stamped) return false;
+  return FinishInPclXl(stamping, *job, result_path, stamped_path, prolog_path, body_copy_path);
 }
 
 }  // namespace quillaro

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "config/job.h"
 #include "config/text_utils.h"
+#include "watermark/watermark_pipeline.h"
 #include "watermark/postscript_string.h"
 
 namespace quillaro {
@@ -25,9 +25,9 @@ constexpr std::size_t kPrologMaxLength = 4095;
 
 }  // namespace
 
-std::string Job::BuildWatermarkProlog(std::string text) const {
-  const std::string font = ToNarrow(WMFontType);
-  const std::string gray_level = ToNarrow(WMGrayLevel);
+std::string BuildWatermarkProlog(const Settings& settings, const std::string& text) {
+  const std::string font = ToNarrow(settings.WMFontType);
+  const std::string gray_level = ToNarrow(settings.WMGrayLevel);
 
   // The text comes from whoever sent the job and the stamping run reads
   // files, so it is escaped: whatever it holds stays inside its string
@@ -38,8 +38,8 @@ std::string Job::BuildWatermarkProlog(std::string text) const {
 
   char prolog[kPrologMaxLength + 1];
   const int length =
-      std::snprintf(prolog, sizeof prolog, kPrologTemplate, font.c_str(), WMFontSize, WMLeftOffset,
-                    WMBottomOffset, gray_level.c_str(), escaped_text.c_str());
+      std::snprintf(prolog, sizeof prolog, kPrologTemplate, font.c_str(), settings.WMFontSize,
+                    settings.WMLeftOffset, settings.WMBottomOffset, gray_level.c_str(), escaped_text.c_str());
   if (length < 0) return std::string();
   return std::string(prolog);
 }

@@ -1,4 +1,5 @@
 #include "imaging/color_coverage.h"
+#include "imaging/image_output.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "config/job.h"
+#include "config/settings.h"
+#include "config/staged_job.h"
 #include "interp/page_file_pattern.h"
 #include "support/service_folder.h"
 #include "test_pages.h"
@@ -53,18 +55,22 @@ std::string Params(const std::string& values) {
 class ColorCoverageJobTest : public testing::ImagingTest {
  protected:
   void UseStem(const std::string& stem) {
-    job_.OutputFile = (folder_.out() / (stem + "_%d.png_")).string();
-    job_.ColorCoverageFile = (folder_.out() / (stem + "_colorcoverage.txt")).string();
+    pattern_ = (folder_.out() / (stem + "_%d.png_")).string();
+    job_.path = (folder_.in() / (stem + ".job")).string();
+    coverage_file_ = folder_.out() / (stem + "_colorcoverage.txt");
   }
-  std::filesystem::path Page(int n) const { return PageFileName(job_.OutputFile, n); }
+  std::filesystem::path Page(int n) const { return PageFileName(pattern_, n); }
   void Measure() {  // coverage alone: the stage makes no image
-    job_.Type = 2;
-    job_.PagesMaxCount = 0;
-    job_.ConvertPageImages(u"job");
+    Settings settings;
+    settings.Type = 2;
+    settings.PagesMaxCount = 0;
+    ConvertPageImages(settings, job_, pattern_);
   }
 
   testing::ServiceFolder folder_;
-  Job job_;
+  StagedJob job_;
+  std::string pattern_;
+  std::filesystem::path coverage_file_;
 };
 
 TEST_F(ColorCoverageJobTest, WritesTheResultFileByteForByte) {
@@ -100,10 +106,10 @@ TEST_F(ColorCoverageJobTest, WritesTheResultFileByteForByte) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stem);
     UseStem(c.stem);
-    WriteFileBytes(job_.ColorCoverageFile, std::string(500, 'x'));  // an earlier result
+    WriteFileBytes(coverage_file_, std::string(500, 'x'));  // an earlier result
     for (const auto& [n, bytes] : c.pages) WriteFileBytes(Page(n), bytes);
     Measure();
-    EXPECT_EQ(ReadFileBytes(job_.ColorCoverageFile), Params(c.values));
+    EXPECT_EQ(ReadFileBytes(coverage_file_), Params(c.values));
   }
 }
 
@@ -111,16 +117,16 @@ TEST_F(ColorCoverageJobTest, WritesTheResultFileByteForByte) {
 TEST_F(ColorCoverageJobTest, PageCountLimits) {
   UseStem("long");
   const std::string black = EncodePng(1, 1, 3, 8, {0, 0, 0}), first = Page(1).string();
-  for (const std::string& output : {job_.OutputFile, std::string(), first}) {
-    job_.OutputFile = output;
+  for (const std::string& output : {pattern_, std::string(), first}) {
+    pattern_ = output;
     Measure();
     WriteFileBytes(first, black);
   }
-  EXPECT_FALSE(std::filesystem::exists(job_.ColorCoverageFile));
+  EXPECT_FALSE(std::filesystem::exists(coverage_file_));
   UseStem("long");
   for (int n = 1; n <= 501; ++n) WriteFileBytes(Page(n), black);
   Measure();
-  EXPECT_EQ(ReadFileBytes(job_.ColorCoverageFile), Params("499 100.00 0.00 0.00 0.00 100.00"));
+  EXPECT_EQ(ReadFileBytes(coverage_file_), Params("499 100.00 0.00 0.00 0.00 100.00"));
 }
 
 }  // namespace

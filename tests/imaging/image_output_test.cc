@@ -8,7 +8,8 @@
 #include <string>
 #include <tuple>
 
-#include "config/job.h"
+#include "config/settings.h"
+#include "config/staged_job.h"
 #include "config/text_utils.h"
 #include "interp/page_file_pattern.h"
 #include "support/service_folder.h"
@@ -48,11 +49,11 @@ class ImageOutputJobTest : public testing::ImagingTest {
   void SetUp() override {
     ImagingTest::SetUp();
     // Pages are rendered beside the job, in its private folder; images go to out/.
-    job_.OutputFile = In("job_%d.png_").string();  // settings at their defaults
+    pattern_ = In("job_%d.png_").string();  // settings at their defaults
   }
   std::filesystem::path Out(const std::string& name) const { return folder_.out() / name; }
   std::filesystem::path In(const std::string& name) const { return folder_.in() / name; }
-  std::filesystem::path Page(int n) const { return PageFileName(job_.OutputFile, n); }
+  std::filesystem::path Page(int n) const { return PageFileName(pattern_, n); }
   static Names FilesIn(const std::filesystem::path& folder) {
     Names names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
@@ -62,8 +63,12 @@ class ImageOutputJobTest : public testing::ImagingTest {
   Names OutFiles() const { return FilesIn(folder_.out()); }
 
   testing::ServiceFolder folder_;
-  Job job_;
-  std::u16string job_path_ = ToWide((folder_.in() / "job.pcl").string());
+  // Converts the pages with `settings_`.
+  PageImages Convert() { return ConvertPageImages(settings_, job_, pattern_); }
+
+  Settings settings_;
+  std::string pattern_;
+  StagedJob job_{(folder_.in() / "job.pcl").string(), {}};
 };
 
 TEST_F(ImageOutputJobTest, WritesEachFormatScaledAt100Dpi) {
@@ -78,8 +83,8 @@ TEST_F(ImageOutputJobTest, WritesEachFormatScaledAt100Dpi) {
     WriteSolidPng(Page(2), 1100, 850, 255, 255, 255);
     // A link planted under a result name is replaced by the result, its target left alone.
     std::filesystem::create_symlink(folder_.in() / "target", Out("job_1" + extension));
-    job_.ImageType = image_type;
-    job_.ConvertPageImages(job_path_);
+    settings_.ImageType = image_type;
+    Convert();
     EXPECT_EQ(ReadFileBytes(folder_.in() / "target"), "t");
     EXPECT_EQ(OutFiles(), (Names{"job_1" + extension, "job_2" + extension}));
     for (int n : {1, 2}) {
@@ -100,9 +105,9 @@ TEST_F(ImageOutputJobTest, FlattensOntoWhiteAndKeepsTheColours) {
   for (int i = 0; i < 40 * 40; ++i) rgba.insert(rgba.end(), 4, i % 40 < 20 ? 0 : 255);
   for (size_t i = 1; i < rgba.size(); i += 4) rgba[i] = rgba[i + 1] = 0;
   WriteFileBytes(Page(1), testing::EncodePng(40, 40, 4, 8, rgba));
-  job_.ImageType = 2;
-  job_.LongPixelLength = 20;
-  job_.ConvertPageImages(job_path_);
+  settings_.ImageType = 2;
+  settings_.LongPixelLength = 20;
+  Convert();
   std::optional<ImageFile> image = ImageFile::Open(Out("job_1.png").string());
   std::optional<RgbPixels> pixels = image ? image->ReadRgb(1 << 20) : std::nullopt;
   ASSERT_TRUE(pixels.has_value() && pixels->size_bytes() == 20u * 20 * 3);
@@ -114,8 +119,8 @@ TEST_F(ImageOutputJobTest, FlattensOntoWhiteAndKeepsTheColours) {
 TEST_F(ImageOutputJobTest, ConvertsUpToPagesMaxCountAndDeletesEveryPage) {
   for (int32_t max_count : {2, 0, -3}) {
     for (int n = 1; n <= 5; ++n) WriteSolidPng(Page(n), 85, 110, 0, 0, 0);
-    job_.PagesMaxCount = max_count;
-    job_.ConvertPageImages(job_path_);
+    settings_.PagesMaxCount = max_count;
+    Convert();
     EXPECT_EQ(OutFiles(), (max_count == 2 ? Names{"job_1.jpg", "job_2.jpg"} : Names{}))
         << max_count;
     for (const std::string& name : OutFiles()) std::filesystem::remove(Out(name));
@@ -134,7 +139,7 @@ TEST_F(ImageOutputJobTest, SweepsEveryPageAndLeftover) {
   for (const std::string& name : kept) WriteFileBytes(In(name), "x");
   for (const char* name : {"job_notes.txt_", "job_a.b.c_", "job_b_1.png_"})
     WriteFileBytes(In(name), "x");
-  job_.ConvertPageImages(job_path_);
+  Convert();
   EXPECT_EQ(FilesIn(folder_.in()), kept);
   EXPECT_EQ(OutFiles(), (Names{"job_1.jpg", "job_2.jpg"}));
   EXPECT_EQ(ReadFileBytes(Out("job_2.jpg")), "x");
@@ -142,12 +147,12 @@ TEST_F(ImageOutputJobTest, SweepsEveryPageAndLeftover) {
 
 TEST_F(ImageOutputJobTest, NothingToConvertStillSweeps) {
   WriteFileBytes(In("job_3.png_"), "x");
-  job_.OutputFile.clear();
-  job_.ConvertPageImages(job_path_);
+  pattern_.clear();
+  Convert();
   EXPECT_TRUE(FilesIn(folder_.in()).empty());
-  job_.OutputFile = In("job_%d.png_").string();
+  pattern_ = In("job_%d.png_").string();
   WriteSolidPng(Page(1), 8, 8, 0, 0, 0);
-  job_.ConvertPageImages(u"");  // no job: nothing at all
+  ConvertPageImages(settings_, {}, pattern_);  // no job: nothing at all
   EXPECT_EQ(FilesIn(folder_.in()), (Names{"job_1.png_"}));
 }
 
@@ -158,7 +163,7 @@ TEST_F(ImageOutputJobTest, APageInAnotherFormatIsNeverDecoded) {
   WriteFileBytes(Page(1),
                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"80\" height=\"80\">"
                  "<rect width=\"80\" height=\"80\" fill=\"red\"/></svg>");
-  job_.ConvertPageImages(job_path_);
+  Convert();
   EXPECT_TRUE(OutFiles().empty());
   EXPECT_FALSE(std::filesystem::exists(Page(1)));
 }

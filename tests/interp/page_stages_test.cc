@@ -7,11 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include "config/job.h"
+#include "config/settings.h"
 #include "config/text_utils.h"
 #include "imaging/raster_page.h"
 #include "interp/interpreter_runs.h"
 #include "interp/page_file_pattern.h"
+#include "interp/page_measurement.h"
+#include "interp/page_rendering.h"
 #include "platform/child_process.h"
 #include "support/corpus.h"
 #include "support/service_folder.h"
@@ -25,6 +27,10 @@ using testing::CorpusLanguage;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 using Messages = std::vector<std::string>;
+
+// The stages as the job worker runs them, with the settings of the moment.
+PageCount Measure(const std::string& path) { return MeasurePages(LoadSettings(), {path, {}}); }
+RenderedPages Render(const std::string& path) { return RenderPages(LoadSettings(), {path, {}}); }
 
 // Replaces the interpreter `name` of the service folder while it lives, for the failures real
 // ones do not give on demand: with nothing when `script` is empty, else with a shell script.
@@ -113,12 +119,10 @@ TEST_F(PageMeasurementTest, CountsPagesTimesCopiesAndNamesThePaperForEveryCorpus
   for (const CorpusEntry& entry : testing::CorpusEntries()) {
     SCOPED_TRACE(entry.name);
     const std::string path = StageCorpusJob(entry.name);
-    Job job;
-    EXPECT_EQ(job.MeasurePages(ToWide(path)), 1);
+    const PageCount count = Measure(path);
+    EXPECT_TRUE(count.ok);
+    EXPECT_EQ(count.pages, entry.pages);
     const std::string stem = entry.name.substr(0, entry.name.rfind('.'));
-    EXPECT_EQ(job.PagesCountFile, (folder_.out() / (stem + "_pagescount.txt")).string());
-    EXPECT_EQ(job.ColorCoverageFile, (folder_.out() / (stem + "_colorcoverage.txt")).string());
-    EXPECT_EQ(job.PaperSizeFile, (folder_.out() / (stem + "_papersize.txt")).string());
     EXPECT_EQ(OutFile(stem + "_pagescount.txt"), std::to_string(entry.pages * entry.copies));
     const std::string paper = OutFile(stem + "_papersize.txt");
     const std::string name = entry.paper == "A4" ? "A4 Sheet" : entry.paper;
@@ -151,7 +155,7 @@ TEST_F(PageMeasurementTest, JobsNoContentTestKnowsAreTriedPsFirst) {
   WriteFileBytes(folder_.out() / "annual.report_papersize.txt", "Earlier\r\n");
   const std::string pcl =
       StageJob("annual.report.pcl", ReadFileBytes(testing::CorpusPath("a4_3pages_reset.pcl")));
-  EXPECT_EQ(Job().MeasurePages(ToWide(pcl)), 1);
+  EXPECT_TRUE(Measure(pcl).ok);
   EXPECT_EQ(OutFile("annual.report_pagescount.txt"), "3");
   EXPECT_EQ(OutFile("annual.report_papersize.txt"), "Earlier\r\n");
   const Messages log = LogMessages(folder_);
@@ -162,7 +166,7 @@ TEST_F(PageMeasurementTest, JobsNoContentTestKnowsAreTriedPsFirst) {
   // An empty job: every interpreter runs and finds no page; nothing is written.
   Reset();
   const std::string empty = StageJob("nothing", "");
-  EXPECT_EQ(Job().MeasurePages(ToWide(empty)), 0);
+  EXPECT_FALSE(Measure(empty).ok);
   EXPECT_EQ(LogMessages(folder_), Messages({"Calculating PS file " + empty + " ERROR (0 pages)",
                                             "Calculating PCL file " + empty + " ERROR (0 pages)",
                                             "Calculating XPS file " + empty + " ERROR (0 pages)"}));
@@ -177,7 +181,7 @@ TEST_F(PageMeasurementTest, MissingCrashingFailingAndEndlessInterpretersFailClea
   for (const auto& [script, code] : cases) {
     SCOPED_TRACE(script);
     FakeInterpreter fake(folder_, "gs", script);
-    EXPECT_EQ(Job().MeasurePages(ToWide(path)), 0);
+    EXPECT_FALSE(Measure(path).ok);
     EXPECT_EQ(OutFile("pjl_ps_a4_qty2_papersize.txt"), "A4 Sheet");
     EXPECT_FALSE(OutExists("pjl_ps_a4_qty2_pagescount.txt"));
     EXPECT_EQ(LogMessages(folder_).back(), "Calculating PS file " + path + " ERROR (" + code + ")");
@@ -207,18 +211,17 @@ using PageRenderingTest = StageTest;
 TEST_F(PageRenderingTest, StopsAtTheLastPageTheSettingsAllowAndKeepsPercentSignsLiteral) {
   const std::string path = StageJob(
       "50%d off %s.ps", "%!PS\n1 1 40 { pop 100 100 moveto 200 300 lineto stroke showpage } for\n");
-  Job job;
-  EXPECT_EQ(job.RenderPages(ToWide(path)), 1);
+  const RenderedPages pages = Render(path);
+  EXPECT_TRUE(pages.ok);
   // Beside the job: the one folder its runs may write in.
-  EXPECT_EQ(job.OutputFile, EscapePagePattern(folder_.in().string()) + "/50%%d off %%s_%d.ppm_");
+  EXPECT_EQ(pages.pattern, EscapePagePattern(folder_.in().string()) + "/50%%d off %%s_%d.ppm_");
   EXPECT_TRUE(InExists("50%d off %s_1.ppm_") && InExists("50%d off %s_10.ppm_"));
-  ExpectPage(PageFileName(job.OutputFile, 10), 827, 1169);  // gs defaults to A4 here: 100 dpi
+  ExpectPage(PageFileName(pages.pattern, 10), 827, 1169);  // gs defaults to A4 here: 100 dpi
   EXPECT_FALSE(InExists("50%d off %s_11.ppm_"));
-  EXPECT_EQ(job.Argc, 0);  // Argv pointed into strings that are gone
 
   // Type 2 measures colour on every page, up to 499.
   folder_.WriteSettings("IsConvert=1\nType=2\nPagesMaxCount=10\n");
-  EXPECT_EQ(Job().RenderPages(ToWide(path)), 1);
+  EXPECT_TRUE(Render(path).ok);
   EXPECT_TRUE(InExists("50%d off %s_40.ppm_"));
   EXPECT_FALSE(InExists("50%d off %s_41.ppm_"));
 }
@@ -228,7 +231,7 @@ TEST_F(PageRenderingTest, AJobNoTestKnowsIsTriedByEveryInterpreterInTurn) {
   FakeInterpreter no_ps(folder_, "gs", "");
   FakeInterpreter failing_pcl(folder_, "gpcl6", "exit 1");
   FakeInterpreter crashing_xps(folder_, "gxps", "kill -SEGV $$");
-  EXPECT_EQ(Job().RenderPages(ToWide(path)), 0);
+  EXPECT_FALSE(Render(path).ok);
   EXPECT_EQ(LogMessages(folder_), Messages({"Converting PS file " + path + " ERROR (-1)",
                                             "Converting PCL file " + path + " ERROR (1)",
                                             "Converting XPS file " + path + " ERROR (139)"}));

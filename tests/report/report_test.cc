@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "report/page_verdict.h"
+#include "imaging/page_verdict.h"
 #include "service/service_process.h"
 #include "support/corpus.h"
 

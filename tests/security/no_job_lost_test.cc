@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "config/marker_names.h"
+#include "config/result_names.h"
 #include "config/text_utils.h"
 #include "platform/event.h"
 #include "platform/wait.h"

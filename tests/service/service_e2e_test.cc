@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "config/job.h"
+#include "config/settings.h"
+#include "imaging/image_output.h"
+#include "interp/page_measurement.h"
+#include "interp/page_rendering.h"
 #include "platform/image_codec.h"
 #include "platform/named_lock.h"
+#include "service/completion_markers.h"
 #include "service/interpreter_lock.h"
 #include "service_process.h"
 #include "support/corpus.h"
@@ -98,12 +102,11 @@ TEST(ServiceTest, CorpusResultsAreTheSameOneOrTwoJobsAtOnceAndAsFromPngPages) {
     const fs::path job_file = folder.in() / OwnStem(entry.name);
     const std::u16string path = ToWide(job_file.string());
     fs::copy_file(CorpusPath(entry.name), job_file);
-    Job job;
-    job.PngPageFiles = true;
-    job.MeasurePages(path);
-    job.RenderPages(path);
-    job.ConvertPageImages(path);
-    job.WriteDoneMarker(path);
+    const Settings loaded = LoadSettings();
+    const StagedJob job{job_file.string(), {}};
+    MeasurePages(loaded, job);
+    ConvertPageImages(loaded, job, RenderPages(loaded, job, PageFiles::kPng).pattern);
+    WriteDoneMarker(path);
   }
   const Folder png = ReadFolder(folder.out());
   EXPECT_EQ(png.size(), results[0].size());

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "config/job.h"
+#include "config/settings.h"
 #include "config/text_utils.h"
+#include "interp/interpreter_runs.h"
 #include "platform/child_confinement.h"
 #include "support/service_folder.h"
+#include "service/completion_markers.h"
 #include "support/temp_dir.h"
+#include "watermark/watermark_pipeline.h"
 
 namespace quillaro {
 namespace {
@@ -40,15 +43,15 @@ std::string Convert(const std::string& job_bytes, bool pcl, std::vector<std::str
   TempDir temp;
   fs::permissions(temp.path(), fs::perms::all);
   WriteFileBytes(temp.path() / "in.job", job_bytes);
-  options.insert(options.begin(), {"ps2pdf", "-dBATCH", "-dNOPAUSE"});
+  options.insert(options.begin(), {"-dBATCH", "-dNOPAUSE"});
   // Appended rather than "..." + ...: GCC 12 sees a false overlap (-Wrestrict) in the latter.
   options.push_back(std::string("-sOutputFile=\"").append(temp.File("out")).append("\""));
   options.push_back(std::string("\"").append(temp.File("in.job")).append("\""));
-  Job job;
-  job.FilePathA = temp.File("in.job");
-  for (size_t i = 0; i < options.size(); ++i) job.Argv[i] = options[i].c_str();
-  job.Argc = static_cast<int32_t>(options.size());
-  EXPECT_EQ(pcl ? job.ConvertPcl() : job.ConvertPs(), 1);
+  const Settings settings;
+  const StagedJob job{temp.File("in.job"), {}};
+  StageNote note;
+  EXPECT_EQ(pcl ? ConvertPcl(settings, job, options, note) : ConvertPs(settings, job, options, note),
+            1);
   return ReadFileBytes(temp.path() / "out");
 }
 
@@ -82,10 +85,9 @@ Names FileNames(const fs::path& folder) {
 
 // The route the job worker takes for a watermark job.
 int WatermarkJob(const fs::path& job) {
-  Job record;
-  const int result = record.RunWatermark(ToWide(job.string()));
-  record.WriteWatermarkMarker(ToWide(job.string()), result);
-  return result;
+  const bool stamped = RunWatermark(LoadSettings(), {job.string(), {}});
+  WriteWatermarkMarker(ToWide(job.string()), stamped);
+  return stamped ? 1 : 0;
 }
 
 // The body of `result` between `header` and the trailer, checked to be kept byte for byte.

@@ -2,8 +2,9 @@
 
 #include <string>
 
-#include "config/job.h"
+#include "config/settings.h"
 #include "support/service_folder.h"
+#include "watermark/watermark_pipeline.h"
 
 namespace quillaro {
 namespace {
@@ -19,8 +20,8 @@ const std::string kEnd(kSampleProlog + 123, 93);  // after it
 
 TEST(WatermarkPrologTest, TextIsEscapedIntoTheFixedProgramAndCutAt4095) {
   testing::ServiceFolder folder;  // no settings.ini: the defaults
-  const Job job;
-  EXPECT_EQ(job.BuildWatermarkProlog("SAMPLE"), kSampleProlog);
+  const Settings settings = LoadSettings();
+  EXPECT_EQ(BuildWatermarkProlog(settings, "SAMPLE"), kSampleProlog);
   const struct {
     std::string text;
     std::string expected;  // what stands between kStart and the end of the prolog
@@ -38,7 +39,7 @@ TEST(WatermarkPrologTest, TextIsEscapedIntoTheFixedProgramAndCutAt4095) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 40));
-    const std::string prolog = job.BuildWatermarkProlog(c.text);
+    const std::string prolog = BuildWatermarkProlog(settings, c.text);
     EXPECT_EQ(prolog.substr(0, kStart.size()), kStart);
     EXPECT_EQ(prolog.substr(kStart.size()), c.expected);
   }

@@ -1,14 +1,25 @@
-#ifndef QUILLARO_REPORT_PAGE_NOTES_H_
-#define QUILLARO_REPORT_PAGE_NOTES_H_
+#ifndef QUILLARO_IMAGING_PAGE_NOTES_H_
+#define QUILLARO_IMAGING_PAGE_NOTES_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "config/colour_rule.h"
 #include "imaging/color_coverage.h"
-#include "report/report_notes.h"
+#include "imaging/page_verdict.h"
 
 namespace quillaro {
+
+// One rendered page as the report sees it: its pixel size at 100 dpi and,
+// when its pixels were looked at, its ink.
+struct PageNote {
+  int32_t number = 0;
+  int32_t width_px = 0;
+  int32_t height_px = 0;
+  std::optional<PageInkCounts> ink_counts;
+  std::optional<PageInk> ink;
+};
 
 // The report's note of page `number` from its decoded pixels, `width` x
 // `height` of 8-bit RGB: its size, its ink counts, and its ink sums, which
@@ -26,4 +37,4 @@ PageNote NotePageFile(int32_t number, const std::string& path, const ColourRule&
 
 }  // namespace quillaro
 
-#endif  // QUILLARO_REPORT_PAGE_NOTES_H_
+#endif  // QUILLARO_IMAGING_PAGE_NOTES_H_

@@ -3,15 +3,15 @@
 // renders the pages at 100 dpi in 1 bit per pixel, the cheapest raster there
 // is (an A4 page is 120 kB), only to read their sizes.
 
+#include "interp/media_probe.h"
+
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "config/job.h"
 #include "config/path_utils.h"
 #include "config/text_utils.h"
-#include "imaging/color_coverage.h"
 #include "interp/interpreter_runs.h"
 #include "interp/job_body.h"
 #include "interp/page_file_pattern.h"
@@ -63,12 +63,12 @@ std::optional<std::pair<int32_t, int32_t>> ReadPbmSize(const std::string& path) 
 
 }  // namespace
 
-void Job::ProbeMedia(std::u16string job_path) {
-  FilePathA = ToNarrow(job_path);
-  if (FilePathA.empty()) return;
-  const std::string pattern =
-      EscapePagePattern(FolderOf(FilePathA) + kPathSeparator + ToNarrow(JobFileStem(job_path))) +
-      "_%d" + kProbePageSuffix;
+ProbedMedia ProbeMedia(const Settings& settings, const StagedJob& job) {
+  ProbedMedia result;
+  if (job.path.empty()) return result;
+  const std::string pattern = EscapePagePattern(FolderOf(job.path) + kPathSeparator +
+                                                ToNarrow(JobFileStem(ToWide(job.path)))) +
+                              "_%d" + kProbePageSuffix;
   // The interpreter the other stages choose, or each in their fallback
   // order; pages a failed attempt left are overwritten by the next one, or
   // removed below.
@@ -76,37 +76,34 @@ void Job::ProbeMedia(std::u16string job_path) {
     const std::u16string command_line =
         u"-q -dNOPAUSE -dBATCH -dSAFER -r100x100 -sDEVICE=pbmraw -sOutputFile=" +
         ToWide(QuoteArgument(pattern)) + u" -dFirstPage=1 -dLastPage=" +
-        FormatIntW(kColorCoverageMaxPages) + u" " + ToWide(QuoteArgument(input));
+        FormatIntW(kMaxExaminedPages) + u" " + ToWide(QuoteArgument(input));
     return RunWithChosenInterpreter(input, [&](Interpreter interpreter) {
       std::string output;
       const uint64_t started_ms = MonotonicMilliseconds();
-      const int code =
-          RunInterpreter(interpreter, command_line, output, WaitSeconds, FolderOf(FilePathA));
-      Report.media_probe.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
+      const int code = RunInterpreter(interpreter, command_line, output, settings.WaitSeconds,
+                                      FolderOf(job.path));
+      result.note.NoteRun(interpreter, code, output, MonotonicMilliseconds() - started_ms);
       return code == 0 ? 1 : 0;
     });
   };
   // A PJL-wrapped job no interpreter read whole: its body, as the other
   // stages read it.
-  if (probe(FilePathA) == 0) {
-    if (const std::optional<std::string> body = WritePjlJobBody(FilePathA, ".probed-body")) {
+  if (probe(job.path) == 0) {
+    if (const std::optional<std::string> body = WritePjlJobBody(job.path, ".probed-body")) {
       probe(*body);
       RemoveFile(*body);
     }
   }
 
-  for (int32_t page = 1; page <= kColorCoverageMaxPages + 1; ++page) {
+  for (int32_t page = 1; page <= kMaxExaminedPages + 1; ++page) {
     const std::string file = PageFileName(pattern, page);
     if (!PathExists(file)) break;
-    if (const auto size = ReadPbmSize(file); size && Report.media_probe.succeeded_run()) {
-      PageNote note;
-      note.number = page;
-      note.width_px = size->first;
-      note.height_px = size->second;
-      Report.probed_pages.push_back(note);
+    if (const auto size = ReadPbmSize(file); size && result.note.succeeded_run()) {
+      result.pages.push_back({page, size->first, size->second});
     }
     RemoveFile(file);
   }
+  return result;
 }
 
 }  // namespace quillaro

@@ -2,11 +2,13 @@
 // failed/ beside it, with the reason next to it, so that someone can look at
 // it; in/ keeps only jobs that are waiting.
 
+#include "service/quarantine.h"
+
 #include <filesystem>
 #include <system_error>
 
-#include "config/job.h"
 #include "config/path_utils.h"
+#include "config/result_names.h"
 #include "config/text_utils.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
@@ -14,9 +16,9 @@
 
 namespace quillaro {
 
-int Job::QuarantineFailedJob(std::u16string job_path) {
-  const std::optional<std::string> reason = JobFailureReason(Report);
-  if (!reason || job_path.empty()) return 0;
+bool QuarantineFailedJob(const std::u16string& job_path, const ReportNotes& notes) {
+  const std::optional<std::string> reason = JobFailureReason(notes);
+  if (!reason || job_path.empty()) return false;
   const std::string folder = ToNarrow(GetDataFolder()) + kPathSeparator + "failed";
   const std::string name = ToNarrow(JobFileName(job_path));
   std::error_code error;
@@ -24,9 +26,9 @@ int Job::QuarantineFailedJob(std::u16string job_path) {
   // A rename within the service folder: the job's bytes are never copied,
   // and a job of the same name quarantined earlier is replaced.
   std::filesystem::rename(ToNarrow(job_path), folder + kPathSeparator + name, error);
-  if (error) return 0;
-  WriteNewFile(folder + kPathSeparator + name + ".reason.txt", *reason + "\n");
-  return 1;
+  if (error) return false;
+  WriteNewFile(WithSuffix(folder + kPathSeparator + name, kReasonSuffix), *reason + "\n");
+  return true;
 }
 
 }  // namespace quillaro

@@ -1,4 +1,4 @@
-#include "report/page_notes.h"
+#include "imaging/page_notes.h"
 
 #include "platform/image_codec.h"
 

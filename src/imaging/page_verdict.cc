@@ -1,4 +1,4 @@
-#include "report/page_verdict.h"
+#include "imaging/page_verdict.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "config/marker_names.h"
+#include "config/result_names.h"
 
 #include <gtest/gtest.h>
 
