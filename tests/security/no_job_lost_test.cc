@@ -327,9 +327,11 @@ TEST(NoJobLostTest, ABurstBehindSlowJobsLosesNoneAndAJobEndedOnceRunsAgain) {
 
 // Jobs still waiting when the service is stopped, and jobs dropped while it is down (older than
 // DeleteSeconds by the time it starts again), all get their results and their marker after the
-// restart: none is skipped, none is deleted by the cleanup before it is read.
+// restart: none is skipped, none is deleted by the cleanup before it is read. That cleaning, at
+// start, takes the aged jobs already processed with their results, and keeps fresh files and
+// sub-folders of out/.
 TEST(NoJobLostTest, JobsLeftAtAStopOrDroppedWhileStoppedAreAllProcessedAfterARestart) {
-  ServiceProcess service("IsConvert=1\nType=0\nParallel=1\nWaitSeconds=60\nDeleteSeconds=1\n");
+  ServiceProcess service("IsConvert=1\nType=0\nParallel=1\nWaitSeconds=60\nDeleteSeconds=3\n");
   // gs after 3 s, through no shell command that forks: an interpreter run may start no process.
   service.ReplaceGs("#!/usr/bin/python3\nimport os, sys, time\ntime.sleep(3)\nos.execv('" +
                     service.real_gs().string() + "', ['gs'] + sys.argv[1:])\n");
@@ -340,17 +342,35 @@ TEST(NoJobLostTest, JobsLeftAtAStopOrDroppedWhileStoppedAreAllProcessedAfterARes
   // The interpreter lock has no queue order: whichever comes first.
   ASSERT_TRUE(WaitFor([&] { return CountEndingWith(service.out(), "_done") > 0; }, 60));
   EXPECT_EQ(service.Stop(), 0);
-  // The stop came while they waited. (The results of the others go with the restart's cleaning.)
-  std::erase_if(
-      names, [&](const std::string& name) { return fs::exists(service.out() / (name + "_done")); });
+  // The stop came while they waited.
+  std::vector<std::string> processed;
+  std::erase_if(names, [&](const std::string& name) {
+    const bool done = fs::exists(service.out() / (name + "_done"));
+    if (done) processed.push_back(name);
+    return done;
+  });
   ASSERT_GE(names.size(), 2u);
   for (int i = 0; i < 5; ++i) {
     names.push_back("while_down" + std::to_string(i) + ".pdf");
     CopyIn(CorpusPath("a4_3pages.pdf"), service, names.back(), i % 2 == 1);
   }
-  Pause(2100);  // older than DeleteSeconds at the restart's first cleaning
+  fs::create_directories(service.out() / "keep" / "inner");
+  WriteFileBytes(service.out() / "keep" / "inner.txt", "x");
+  Pause(4000);  // older than DeleteSeconds at the restart's first cleaning
+  names.push_back("fresh.pdf");
+  CopyIn(CorpusPath("a4_3pages.pdf"), service, "fresh.pdf");
+  WriteFileBytes(service.out() / "fresh.txt", "x");
   service.RestoreGs();
   ASSERT_TRUE(service.Start()) << service.Errors();
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(service.out() / (processed[0] + "_done")); }, 5));
+  for (const std::string& name : processed) {
+    EXPECT_FALSE(fs::exists(service.in() / name)) << name;
+    EXPECT_FALSE(fs::exists(service.out() / (name + "_done"))) << name;
+    EXPECT_FALSE(fs::exists(service.out() / (Stem(name) + "_pagescount.txt"))) << name;
+  }
+  for (const fs::path& kept : {service.in() / "fresh.pdf", service.out() / "fresh.txt",
+                               service.out() / "keep" / "inner.txt"})
+    EXPECT_TRUE(fs::exists(kept)) << kept;
   WaitFor([&] {
     return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
       return fs::exists(service.out() / (name + "_done"));
