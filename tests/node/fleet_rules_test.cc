@@ -45,26 +45,26 @@ TEST(ServiceStatusTest, RunningOnlyWhileTheLastReportSaysSoAndStartsAreCounted) 
   const std::string path = ::testing::TempDir() + "/status.txt";
   std::filesystem::remove(path);
   EXPECT_FALSE(ReadServiceStatus(path).running);  // no file: not started
-  WriteText(path, "quillaro: Quillaro start pending (check point 1, wait hint 3000 ms)\n");
-  EXPECT_FALSE(ReadServiceStatus(path).running);
-  WriteText(path,
-            "quillaro: Quillaro start pending (check point 1, wait hint 3000 ms)\n"
-            "quillaro: Quillaro running (check point 0, wait hint 0 ms)\n"
-            "quillaro: some other line mentioning Quillaro running\n");
-  ServiceStatus status = ReadServiceStatus(path);
-  EXPECT_TRUE(status.running);
-  EXPECT_EQ(status.starts, 1u);
-  WriteText(path,
-            "quillaro: Quillaro running (check point 0, wait hint 0 ms)\n"
-            "quillaro: Quillaro stop pending (check point 1, wait hint 3000 ms)\n");
-  EXPECT_FALSE(ReadServiceStatus(path).running);
-  WriteText(path,
-            "quillaro: Quillaro running (check point 0, wait hint 0 ms)\n"
-            "quillaro: Quillaro stopped (check point 0, wait hint 0 ms)\n"
-            "quillaro: Quillaro running (check point 0, wait hint 0 ms)\n");
-  status = ReadServiceStatus(path);
-  EXPECT_TRUE(status.running);
-  EXPECT_EQ(status.starts, 2u);  // a restart: what it had in in/ is lost
+  const std::string pending =
+      "quillaro: Quillaro start pending (check point 1, wait hint 3000 ms)\n";
+  const std::string running = "quillaro: Quillaro running (check point 0, wait hint 0 ms)\n";
+  const struct {
+    std::string text;
+    bool running;
+    uint64_t starts;
+  } cases[] = {
+      {pending, false, 0},
+      {pending + running + "quillaro: some other line mentioning Quillaro running\n", true, 1},
+      {running + "quillaro: Quillaro stop pending (check point 1, wait hint 3000 ms)\n", false, 1},
+      // A restart: what it had in in/ is lost.
+      {running + "quillaro: Quillaro stopped (check point 0, wait hint 0 ms)\n" + running, true, 2},
+  };
+  for (const auto& c : cases) {
+    WriteText(path, c.text);
+    const ServiceStatus status = ReadServiceStatus(path);
+    EXPECT_EQ(status.running, c.running) << c.text;
+    EXPECT_EQ(status.starts, c.starts) << c.text;
+  }
 }
 
 TEST(BrokerCredentialsTest, NoPasswordOnTheCommandLine) {

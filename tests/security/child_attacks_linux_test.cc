@@ -34,14 +34,48 @@ namespace fs = std::filesystem;
 
 std::string self_path;  // this program, set by main
 
-// Tries to connect a new socket of `family` to `address`; "connected" or why not.
-std::string TryConnect(int family, const sockaddr* address, socklen_t size) {
-  const int fd = ::socket(family, SOCK_STREAM, 0);
+// The address a child mode connects to: loopback port `argument` ("tcp"), or the Unix socket at
+// path `argument` ("unix") or of abstract name `argument` ("abstract": it starts with a zero byte).
+struct Address {
+  sockaddr_storage storage = {};
+  socklen_t size = 0;
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+Address SocketAddress(const std::string& mode, const std::string& argument) {
+  Address address;
+  if (mode == "tcp") {
+    auto* in = reinterpret_cast<sockaddr_in*>(&address.storage);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(static_cast<uint16_t>(std::atoi(argument.c_str())));
+    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.size = sizeof *in;
+    return address;
+  }
+  auto* un = reinterpret_cast<sockaddr_un*>(&address.storage);
+  un->sun_family = AF_UNIX;
+  const size_t offset = mode == "abstract" ? 1 : 0;
+  const size_t length = std::min(argument.size(), sizeof un->sun_path - 1 - offset);
+  std::memcpy(un->sun_path + offset, argument.data(), length);
+  address.size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + length);
+  return address;
+}
+
+// Tries to connect a new socket to `address`; "connected" or why not.
+std::string TryConnect(Address address) {
+  const int fd = ::socket(address.storage.ss_family, SOCK_STREAM, 0);
   if (fd < 0) return std::string("no socket: ") + std::strerror(errno);
-  const int rc = ::connect(fd, address, size);
+  const int rc = ::connect(fd, address.get(), address.size);
   const int error = errno;
   ::close(fd);
   return rc == 0 ? "connected" : std::string("refused: ") + std::strerror(error);
+}
+
+// A socket listening at `address`; -1 (and the test failed) when it cannot be made.
+int Listen(Address address) {
+  const int fd = ::socket(address.storage.ss_family, SOCK_STREAM, 0);
+  if (fd >= 0 && ::bind(fd, address.get(), address.size) == 0 && ::listen(fd, 4) == 0) return fd;
+  ADD_FAILURE() << "cannot listen: " << std::strerror(errno);
+  return -1;
 }
 
 int PlayChild(const std::string& mode, const std::string& argument) {
@@ -60,23 +94,8 @@ int PlayChild(const std::string& mode, const std::string& argument) {
     std::printf("nnp=%d", ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0));
   } else if (mode == "env") {
     for (char** entry = environ; *entry != nullptr; ++entry) std::printf("%s\n", *entry);
-  } else if (mode == "tcp") {
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(std::atoi(argument.c_str())));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::printf("%s", TryConnect(AF_INET, reinterpret_cast<sockaddr*>(&address), sizeof address)
-                          .c_str());
-  } else if (mode == "unix" || mode == "abstract") {
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    // An abstract name starts with a zero byte.
-    const size_t offset = mode == "abstract" ? 1 : 0;
-    std::memcpy(address.sun_path + offset, argument.data(),
-                std::min(argument.size(), sizeof address.sun_path - 1 - offset));
-    const socklen_t size =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + argument.size());
-    std::printf("%s", TryConnect(AF_UNIX, reinterpret_cast<sockaddr*>(&address), size).c_str());
+  } else if (mode == "tcp" || mode == "unix" || mode == "abstract") {
+    std::printf("%s", TryConnect(SocketAddress(mode, argument)).c_str());
   } else if (mode == "kill") {
     const int rc = ::kill(std::atoi(argument.c_str()), SIGKILL);
     std::printf("%s", rc == 0 ? "killed" : std::strerror(errno));
@@ -129,41 +148,21 @@ TEST(ChildAttacksTest, RootGivesTheChildNothingAndTheServiceEnvironmentStaysHome
 TEST(ChildAttacksTest, NoSocketReachesAnyoneAndNoSignalLeavesTheRun) {
   testing::TempDir dir;
   // A TCP listener on loopback, as a broker or a database on the machine.
-  const int tcp = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(tcp, 4), 0);
-  socklen_t size = sizeof address;
-  ::getsockname(tcp, reinterpret_cast<sockaddr*>(&address), &size);
-  EXPECT_EQ(RunChild("tcp", std::to_string(ntohs(address.sin_port))).find("connected"),
-            std::string::npos);
+  Address tcp_address = SocketAddress("tcp", "0");
+  const int tcp = Listen(tcp_address);
+  ::getsockname(tcp, tcp_address.get(), &tcp_address.size);
+  const int port = ntohs(reinterpret_cast<sockaddr_in*>(&tcp_address.storage)->sin_port);
+  EXPECT_EQ(RunChild("tcp", std::to_string(port)).find("connected"), std::string::npos);
 
   // A pathname socket anyone may write to (as /run/systemd/private is to
   // root), and an abstract one.
   const std::string socket_path = (dir.path() / "control").string();
   fs::permissions(dir.path(), fs::perms::all);
-  const int unix_listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un unix_address = {};
-  unix_address.sun_family = AF_UNIX;
-  std::strncpy(unix_address.sun_path, socket_path.c_str(), sizeof unix_address.sun_path - 1);
-  ASSERT_EQ(::bind(unix_listener, reinterpret_cast<sockaddr*>(&unix_address), sizeof unix_address),
-            0);
-  ASSERT_EQ(::listen(unix_listener, 4), 0);
+  const int unix_listener = Listen(SocketAddress("unix", socket_path));
   fs::permissions(socket_path, fs::perms::all);
   EXPECT_EQ(RunChild("unix", socket_path).find("connected"), std::string::npos);
-
   const std::string abstract_name = "quillaro-test-" + std::to_string(::getpid());
-  const int abstract_listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un abstract_address = {};
-  abstract_address.sun_family = AF_UNIX;
-  std::memcpy(abstract_address.sun_path + 1, abstract_name.data(), abstract_name.size());
-  ASSERT_EQ(::bind(abstract_listener, reinterpret_cast<sockaddr*>(&abstract_address),
-                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 +
-                                          abstract_name.size())),
-            0);
-  ASSERT_EQ(::listen(abstract_listener, 4), 0);
+  const int abstract_listener = Listen(SocketAddress("abstract", abstract_name));
   EXPECT_EQ(RunChild("abstract", abstract_name).find("connected"), std::string::npos);
   for (int fd : {tcp, unix_listener, abstract_listener}) ::close(fd);
 
@@ -190,10 +189,7 @@ TEST(ChildAttacksTest, TheServiceFolderIsOutOfReach) {
   // The module folder holds settings.ini, log.txt, in/ and out/; this one
   // plays it (the runner takes this program's folder for it).
   const fs::path secret = fs::path(self_path).parent_path() / "settings-secret.ini";
-  {
-    std::ofstream file(secret);
-    file << "[Settings] secret\n";
-  }
+  testing::WriteFileBytes(secret, "[Settings] secret\n");
   fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read |
                               fs::perms::group_read);
   EXPECT_EQ(RunChild("read", secret.string()), "unreadable");

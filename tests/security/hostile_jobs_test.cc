@@ -8,14 +8,8 @@
 
 #include "service/service_process.h"
 
-namespace quillaro {
+namespace quillaro::testing {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::ReadFileBytes;
-using testing::ServiceProcess;
-using testing::WaitForFile;
-using testing::WriteFileBytes;
 
 // One page, drawn after `body` has run.
 std::string PostScriptJob(const std::string& body) {
@@ -107,12 +101,12 @@ TEST(HostileJobsTest, AJobIsReadOnceAsItWasCheckedAndNeverSilently) {
   WriteFileBytes(service.root() / "other-customer.ps",
                  "%!PS\nshowpage showpage showpage showpage\n");
   WriteFileBytes(service.in() / "slow.ps", SlowJob(3));
-  testing::Pause(300);
+  Pause(300);
   WriteFileBytes(service.in() / "swapped.ps", PostScriptJob(""));
   WriteFileBytes(service.in() / "vanished.ps", PostScriptJob(""));
   // Over MaxJobMegabytes: a comment of 2 MiB.
   WriteFileBytes(service.in() / "large.ps", PostScriptJob("%" + std::string(2 << 20, 'x')));
-  testing::Pause(500);
+  Pause(500);
   // While they wait: one becomes a link to another customer's job, one goes.
   fs::create_symlink(service.root() / "other-customer.ps", service.root() / "link.ps");
   fs::rename(service.root() / "link.ps", service.in() / "swapped.ps");
@@ -135,4 +129,4 @@ TEST(HostileJobsTest, AJobIsReadOnceAsItWasCheckedAndNeverSilently) {
 }
 
 }  // namespace
-}  // namespace quillaro
+}  // namespace quillaro::testing

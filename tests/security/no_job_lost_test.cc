@@ -36,18 +36,6 @@ void SetAge(const fs::path& path, int seconds_ago) {
   fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(seconds_ago));
 }
 
-void Append(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
-}
-
-std::vector<std::string> Names(const std::vector<std::u16string>& paths) {
-  std::vector<std::string> names;
-  for (const std::u16string& path : paths) {
-    names.push_back(fs::path(ToNarrow(path)).filename().string());
-  }
-  return names;
-}
-
 std::vector<std::string> Listing(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
@@ -92,10 +80,12 @@ TEST(NoJobLostTest, AJobWaitsUntilItsOwnMarkerIsWrittenAndTheOldestComesFirst) {
   WriteFileBytes(in / "again.pcl", "job");
   SetAge(in / "again.pcl", 40);
 
-  const InboxListing listing(ToWide(in.string()), ToWide(out.string()));
-  EXPECT_EQ(Names(listing.WaitingJobs()),
-            (std::vector<std::string>{"old.pcl", "mid.pcl", "again.pcl", "bWTR.ps", long_waiting,
-                                      "new.pcl", "link.ps"}));
+  std::vector<std::string> waiting;
+  for (const std::u16string& path :
+       InboxListing(ToWide(in.string()), ToWide(out.string())).WaitingJobs())
+    waiting.push_back(fs::path(ToNarrow(path)).filename().string());
+  EXPECT_EQ(waiting, (std::vector<std::string>{"old.pcl", "mid.pcl", "again.pcl", "bWTR.ps",
+                                               long_waiting, "new.pcl", "link.ps"}));
   // Without out/, everything that is a job waits.
   EXPECT_EQ(InboxListing(ToWide(in.string()), ToWide((dir.path() / "none").string()))
                 .WaitingJobs()
@@ -121,7 +111,7 @@ TEST(NoJobLostTest, TheCleanupDeletesNoJobUnreadAndNoUploadInProgress) {
     WriteFileBytes(out / marker, "done");
   }
   Pause(1100);  // ages are whole seconds since creation, which cannot be set back
-  Append(in / ".uploading.pcl.Q2", "more");
+  std::ofstream(in / ".uploading.pcl.Q2", std::ios::app) << "more";
   CleanInbox(ToWide(in.string()), ToWide(out.string()), 0);
   EXPECT_EQ(Listing(in), (std::vector<std::string>{".uploading.pcl.Q2", "waiting.pcl", "xWTR.ps",
                                                    "xWTR.ps_watermark.txt"}));
@@ -191,43 +181,35 @@ class FakeWorkers {
   ManualResetEvent release_{false};
 };
 
-// An inbox watcher over in/ and out/ of a fresh folder, on a thread of its own from Start() until
-// it is destroyed.
+// An inbox watcher over in/ and out/ of a fresh folder, with fake workers whose jobs take
+// `job_ms`, on a thread of its own from Start() until it is destroyed (which stops it and drains
+// its workers before they go).
 class Inbox {
  public:
-  Inbox() {
+  explicit Inbox(int job_ms = 0) : workers(out, job_ms) {
     fs::create_directory(in);
     fs::create_directory(out);
   }
-  ~Inbox() { Stop(); }
-  // Stops the watcher and drains its workers.
-  void Stop() {
+  ~Inbox() {
     events_.stop_request.Set();
     if (thread_.joinable()) thread_.join();
   }
-  bool Start(FakeWorkers& workers, WorkerPoolLimits limits = {}) {
-    events_.stopped.Reset();
+  bool Start(WorkerPoolLimits limits = {}) {
     watcher_ = std::make_unique<InboxWatcher>(
         events_, ToWide(in.string()), ToWide(out.string()),
-        [&workers](WorkerSlot* slot) { return workers.Run(slot); }, limits);
+        [this](WorkerSlot* slot) { return workers.Run(slot); }, limits);
     thread_ = std::thread([this] { watcher_->Run(); });
     return events_.started.Wait(10000);
   }
 
   TempDir dir;
   const fs::path in = dir.path() / "in", out = dir.path() / "out";
+  FakeWorkers workers;
 
  private:
   ThreadEventPair events_;
   std::unique_ptr<InboxWatcher> watcher_;
   std::thread thread_;
-};
-
-// Stops the inbox when it goes: declared after the workers, so that no worker still runs
-// when they are gone.
-struct StopOnExit {
-  Inbox& inbox;
-  ~StopOnExit() { inbox.Stop(); }
 };
 
 // Jobs found at start go out oldest first, before one dropped later; a hidden name is never
@@ -244,8 +226,7 @@ TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFo
     SetAge(in / name, age);
   }
   WriteFileBytes(staged / "moved_in", "job");  // made long before its folder becomes in/
-  FakeWorkers workers(inbox.out);
-  const StopOnExit stop_first{inbox};
+  FakeWorkers& workers = inbox.workers;
   // Two workers run at once, so they may note their jobs in either order: compared as sets, with
   // each job once.
   std::vector<std::string> expected;
@@ -258,7 +239,7 @@ TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFo
       return names == expected;
     }, 10);
   };
-  ASSERT_TRUE(inbox.Start(workers));
+  ASSERT_TRUE(inbox.Start());
   Pause(200);  // a job dropped while the folder is looked through may be handed out twice
   WriteFileBytes(in / "third", "job");
   expected = {"first", "second"};
@@ -292,15 +273,13 @@ TEST(NoJobLostTest, TheInboxHandsOutWaitingJobsAtStartAndAfterLosingTrackOfItsFo
 // the way must not be handed out a second time by that look.
 TEST(NoJobLostTest, ABurstOfJobsIsHandedOutOnceEach) {
   Inbox inbox;
-  FakeWorkers workers(inbox.out);
-  const StopOnExit stop_first{inbox};
-  ASSERT_TRUE(inbox.Start(workers));
+  ASSERT_TRUE(inbox.Start());
   Pause(200);  // past the look through the folder at start
   constexpr size_t kJobs = 3000;
   for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(inbox.in / std::to_string(i), "job");
-  WaitFor([&] { return workers.Names().size() >= kJobs; }, 60);
+  WaitFor([&] { return inbox.workers.Names().size() >= kJobs; }, 60);
   Pause(500);
-  const std::vector<std::string> names = workers.Names();
+  const std::vector<std::string> names = inbox.workers.Names();
   EXPECT_EQ(names.size(), kJobs);
   EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), kJobs);
 }
@@ -311,7 +290,7 @@ TEST(NoJobLostTest, ABurstOfJobsIsHandedOutOnceEach) {
 // not hold the backlog up for ever (the next dispatch ends them, as any); and the queue waits
 // without spinning.
 TEST(NoJobLostTest, ABacklogKeepsPaceWithItsJobsAndIsNotHeldUpByHungWorkers) {
-  Inbox inbox;
+  Inbox inbox(200);
   const int hung = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 10);
   for (int i = 0; i < hung; ++i) {
     WriteFileBytes(inbox.in / ("hung" + std::to_string(i)), "job");
@@ -319,13 +298,11 @@ TEST(NoJobLostTest, ABacklogKeepsPaceWithItsJobsAndIsNotHeldUpByHungWorkers) {
   }
   constexpr size_t kJobs = 24;
   for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(inbox.in / ("job" + std::to_string(i)), "job");
-  FakeWorkers workers(inbox.out, 200);
-  const StopOnExit stop_first{inbox};
   WorkerPoolLimits limits;
   limits.run_limit_ms = 1000;
   limits.drain_limit_ms = 2000;  // a hung job is run twice; the second is ended at the stop
   const std::clock_t cpu = std::clock();
-  ASSERT_TRUE(inbox.Start(workers, limits));
+  ASSERT_TRUE(inbox.Start(limits));
   EXPECT_TRUE(WaitFor([&] { return Listing(inbox.out).size() == kJobs; }, 30))
       << Listing(inbox.out).size();
   // Seconds of jobs that sleep: the inbox sleeps too while its queue waits (measured: 0.05 s of
@@ -336,39 +313,28 @@ TEST(NoJobLostTest, ABacklogKeepsPaceWithItsJobsAndIsNotHeldUpByHungWorkers) {
 // The same burst dropped while the service runs loses none either; and a job whose worker was
 // ended for running past the limit is run once more.
 TEST(NoJobLostTest, ABurstBehindSlowJobsLosesNoneAndAJobEndedOnceRunsAgain) {
-  Inbox inbox;
-  FakeWorkers workers(inbox.out, 200);
-  const StopOnExit stop_first{inbox};
+  Inbox inbox(200);
   WorkerPoolLimits limits;
   limits.run_limit_ms = 1000;
-  ASSERT_TRUE(inbox.Start(workers, limits));
+  ASSERT_TRUE(inbox.Start(limits));
   WriteFileBytes(inbox.in / "once", "job");
   constexpr size_t kJobs = 24;
   for (size_t i = 0; i < kJobs; ++i) WriteFileBytes(inbox.in / ("job" + std::to_string(i)), "job");
   EXPECT_TRUE(WaitFor([&] { return Listing(inbox.out).size() == kJobs + 1; }, 30))
       << Listing(inbox.out).size();
-  EXPECT_EQ(workers.EndedWaiting(), 0);
-}
-
-// A stand-in for gs that takes its time before doing the real work.
-void SlowGs(const ServiceProcess& service, const fs::path& real_gs, int seconds) {
-  fs::remove(service.root() / "gs");
-  // No shell command that forks: an interpreter run may start no process, only replace itself.
-  WriteFileBytes(service.root() / "gs",
-                 "#!/usr/bin/python3\nimport os, sys, time\ntime.sleep(" + std::to_string(seconds) +
-                     ")\nos.execv('" + real_gs.string() + "', ['gs'] + sys.argv[1:])\n");
-  // The interpreters may run as another user than the service.
-  fs::permissions(service.root() / "gs", fs::perms::owner_all | fs::perms::others_read |
-                                            fs::perms::others_exec);
+  EXPECT_EQ(inbox.workers.EndedWaiting(), 0);
 }
 
 // Jobs still waiting when the service is stopped, and jobs dropped while it is down (older than
 // DeleteSeconds by the time it starts again), all get their results and their marker after the
-// restart: none is skipped, none is deleted by the cleanup before it is read.
+// restart: none is skipped, none is deleted by the cleanup before it is read. That cleaning, at
+// start, takes the aged jobs already processed with their results, and keeps fresh files and
+// sub-folders of out/.
 TEST(NoJobLostTest, JobsLeftAtAStopOrDroppedWhileStoppedAreAllProcessedAfterARestart) {
-  ServiceProcess service("IsConvert=1\nType=0\nParallel=1\nWaitSeconds=60\nDeleteSeconds=1\n");
-  const fs::path real_gs = fs::read_symlink(service.root() / "gs");
-  SlowGs(service, real_gs, 3);
+  ServiceProcess service("IsConvert=1\nType=0\nParallel=1\nWaitSeconds=60\nDeleteSeconds=3\n");
+  // gs after 3 s, through no shell command that forks: an interpreter run may start no process.
+  service.ReplaceGs("#!/usr/bin/python3\nimport os, sys, time\ntime.sleep(3)\nos.execv('" +
+                    service.real_gs().string() + "', ['gs'] + sys.argv[1:])\n");
   ASSERT_TRUE(service.Start()) << service.Errors();
   std::vector<std::string> names;
   for (int i = 0; i < 4; ++i) names.push_back("at_stop" + std::to_string(i) + ".pdf");
@@ -376,18 +342,35 @@ TEST(NoJobLostTest, JobsLeftAtAStopOrDroppedWhileStoppedAreAllProcessedAfterARes
   // The interpreter lock has no queue order: whichever comes first.
   ASSERT_TRUE(WaitFor([&] { return CountEndingWith(service.out(), "_done") > 0; }, 60));
   EXPECT_EQ(service.Stop(), 0);
-  // The stop came while they waited. (The results of the others go with the restart's cleaning.)
-  std::erase_if(
-      names, [&](const std::string& name) { return fs::exists(service.out() / (name + "_done")); });
+  // The stop came while they waited.
+  std::vector<std::string> processed;
+  std::erase_if(names, [&](const std::string& name) {
+    const bool done = fs::exists(service.out() / (name + "_done"));
+    if (done) processed.push_back(name);
+    return done;
+  });
   ASSERT_GE(names.size(), 2u);
   for (int i = 0; i < 5; ++i) {
     names.push_back("while_down" + std::to_string(i) + ".pdf");
     CopyIn(CorpusPath("a4_3pages.pdf"), service, names.back(), i % 2 == 1);
   }
-  Pause(2100);  // older than DeleteSeconds at the restart's first cleaning
-  fs::remove(service.root() / "gs");
-  fs::create_symlink(real_gs, service.root() / "gs");
+  fs::create_directories(service.out() / "keep" / "inner");
+  WriteFileBytes(service.out() / "keep" / "inner.txt", "x");
+  Pause(4000);  // older than DeleteSeconds at the restart's first cleaning
+  names.push_back("fresh.pdf");
+  CopyIn(CorpusPath("a4_3pages.pdf"), service, "fresh.pdf");
+  WriteFileBytes(service.out() / "fresh.txt", "x");
+  service.RestoreGs();
   ASSERT_TRUE(service.Start()) << service.Errors();
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(service.out() / (processed[0] + "_done")); }, 5));
+  for (const std::string& name : processed) {
+    EXPECT_FALSE(fs::exists(service.in() / name)) << name;
+    EXPECT_FALSE(fs::exists(service.out() / (name + "_done"))) << name;
+    EXPECT_FALSE(fs::exists(service.out() / (Stem(name) + "_pagescount.txt"))) << name;
+  }
+  for (const fs::path& kept : {service.in() / "fresh.pdf", service.out() / "fresh.txt",
+                               service.out() / "keep" / "inner.txt"})
+    EXPECT_TRUE(fs::exists(kept)) << kept;
   WaitFor([&] {
     return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
       return fs::exists(service.out() / (name + "_done"));

@@ -12,14 +12,8 @@
 #include "config/text_utils.h"
 #include "service/service_process.h"
 
-namespace quillaro {
+namespace quillaro::testing {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::ReadFileBytes;
-using testing::ServiceProcess;
-using testing::WaitForFile;
-using testing::WriteFileBytes;
 
 const std::string kPage =
     "%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (page) show showpage\n";
@@ -74,4 +68,4 @@ TEST(WithoutLandlockTest, WatermarkJobsAreRefusedUnlessAllowedWhileOtherJobsRun)
 }
 
 }  // namespace
-}  // namespace quillaro
+}  // namespace quillaro::testing

@@ -192,32 +192,5 @@ TEST(ServiceTest, AStopDuringALongImagingStageEndsWithinTheDrainLimit) {
   EXPECT_EQ(CountEndingWith(service.out(), ".ppm_") + CountEndingWith(service.out(), ".part_"), 0);
 }
 
-// In in/, only jobs already processed age out (the old one has its marker, written after it); the
-// one without is processed at start.
-TEST(ServiceTest, RemovesAgedFilesAtStartButKeepsFreshOnesAndSubFolders) {
-  ServiceProcess service("DeleteSeconds=3\n");
-  fs::create_directories(service.out() / "keep" / "inner");
-  WriteFileBytes(service.out() / "keep" / "inner.txt", "x");
-  for (const fs::path& folder : {service.in(), service.out()}) WriteFileBytes(folder / "old", "x");
-  WriteFileBytes(service.in() / "unread", "x");
-  Pause(20);
-  WriteFileBytes(service.out() / "old_done", "done");
-  Pause(4000);  // ages are creation times, which cannot be set back
-  for (const fs::path& folder : {service.in(), service.out()}) WriteFileBytes(folder / "new", "x");
-  ASSERT_TRUE(service.Start()) << service.Errors();
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists(service.out() / "old"); }, 5));
-  for (const fs::path& folder : {service.in(), service.out()}) {
-    EXPECT_FALSE(fs::exists(folder / "old")) << folder;
-    EXPECT_TRUE(fs::exists(folder / "new")) << folder;
-  }
-  EXPECT_FALSE(fs::exists(service.out() / "old_done"));
-  EXPECT_TRUE(fs::exists(service.out() / "keep" / "inner.txt"));
-  // Files already in in/ at start are jobs like any other.
-  for (const char* name : {"unread", "new"}) {
-    EXPECT_TRUE(WaitForFile(service.out() / (std::string(name) + "_done"), 10)) << name;
-  }
-  EXPECT_EQ(service.Stop(), 0);
-}
-
 }  // namespace
 }  // namespace quillaro::testing

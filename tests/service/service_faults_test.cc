@@ -31,18 +31,10 @@ int CountProcessesWithArgument(const std::string& argument) {
   return count;
 }
 
-void ReplaceGs(const ServiceProcess& service, const std::string& script) {
-  fs::remove(service.root() / "gs");
-  WriteFileBytes(service.root() / "gs", "#!/bin/sh\n" + script + "\n");
-  fs::permissions(service.root() / "gs", fs::perms::owner_all | fs::perms::group_read |
-                                            fs::perms::group_exec | fs::perms::others_read |
-                                            fs::perms::others_exec);
-}
-
 TEST(ServiceFaultsTest, EachFaultFailsOnlyTheJobsItTouches) {
   ServiceProcess service("IsConvert=1\nType=0\n");
   ASSERT_TRUE(service.Start()) << service.Errors();
-  const fs::path gs = service.root() / "gs", real_gs = fs::read_symlink(gs);
+  const fs::path gs = service.root() / "gs";
   const fs::path settings = service.root() / "settings.ini";
   std::string garbage = "[Settings\nIsConvert\n=1\n";
   for (int i = 0; i < 100000; ++i) garbage += static_cast<char>((i * 7919) % 256);
@@ -53,8 +45,8 @@ TEST(ServiceFaultsTest, EachFaultFailsOnlyTheJobsItTouches) {
     bool marker, measured;
   } cases[] = {
       {"no_gs.pdf", [&] { fs::remove(gs); }, [] {}, true, false},
-      {"crashing_gs.pdf", [&] { ReplaceGs(service, "kill -SEGV $$"); },
-       [&] { fs::remove(gs), fs::create_symlink(real_gs, gs); }, true, false},
+      {"crashing_gs.pdf", [&] { service.ReplaceGs("#!/bin/sh\nkill -SEGV $$\n"); },
+       [&] { service.RestoreGs(); }, true, false},
       // Settings that cannot be read mean the defaults, which convert nothing.
       {"settings_folder.pdf", [&] { fs::remove(settings), fs::create_directory(settings); },
        [&] { fs::remove(settings); }, true, false},
@@ -127,8 +119,7 @@ TEST(ServiceFaultsTest, StopsPromptlyWhenStoppedWhileStartingAndReadyMeansWatchi
 
 TEST(ServiceFaultsTest, KilledInTheMiddleOfAJobItStartsAgainWithTheLockFree) {
   ServiceProcess service("IsConvert=1\nType=0\nWaitSeconds=60\n");
-  const fs::path real_gs = fs::read_symlink(service.root() / "gs");
-  ReplaceGs(service, "exec sleep 41.75");
+  service.ReplaceGs("#!/bin/sh\nexec sleep 41.75\n");
   ASSERT_TRUE(service.Start()) << service.Errors();
   CopyIn(CorpusPath("a4_3pages.pdf"), service, "killed.pdf");
   ASSERT_TRUE(WaitFor([] { return CountProcessesWithArgument("41.75") == 1; }, 10));
@@ -137,8 +128,7 @@ TEST(ServiceFaultsTest, KilledInTheMiddleOfAJobItStartsAgainWithTheLockFree) {
   // The interpreter dies with the service.
   EXPECT_TRUE(WaitFor([] { return CountProcessesWithArgument("41.75") == 0; }, 2));
 
-  fs::remove(service.root() / "gs");
-  fs::create_symlink(real_gs, service.root() / "gs");
+  service.RestoreGs();
   ASSERT_TRUE(service.Start()) << service.Errors();
   // The interrupted job is run again at start, and the next one after it.
   CopyIn(CorpusPath("a4_3pages.pdf"), service, "after.pdf");

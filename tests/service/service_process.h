@@ -59,6 +59,7 @@ class ServiceProcess {
     for (const char* link : {"gs", "gpcl6", "gxps", "urwfonts"}) {
       fs::create_symlink(fs::read_symlink(tests / link), root_ / link);
     }
+    real_gs_ = fs::read_symlink(root_ / "gs");
     fs::create_directory(in());
     fs::create_directory(out());
     WriteSettings(settings);
@@ -71,6 +72,20 @@ class ServiceProcess {
   void WriteSettings(const std::string& settings) const {
     WriteFileBytes(root_ / "settings.ini", "[Settings]\n" + settings);
   }
+  // Puts `script` (with its #! line) in place of gs, for the interpreters' user to run too;
+  // RestoreGs() links the real one back.
+  void ReplaceGs(const std::string& script) const {
+    fs::remove(root_ / "gs");
+    WriteFileBytes(root_ / "gs", script);
+    fs::permissions(root_ / "gs", fs::perms::owner_all | fs::perms::group_read |
+                                      fs::perms::group_exec | fs::perms::others_read |
+                                      fs::perms::others_exec);
+  }
+  void RestoreGs() const {
+    fs::remove(root_ / "gs");
+    fs::create_symlink(real_gs_, root_ / "gs");
+  }
+  const fs::path& real_gs() const { return real_gs_; }
   std::string Errors() const { return ReadFileBytes(root_ / "stderr.txt"); }
   bool Exited() const { return fs::exists(root_ / "exit_code"); }
   bool Alive() const { return !pid_.empty() && fs::exists("/proc/" + pid_); }
@@ -121,6 +136,7 @@ class ServiceProcess {
  private:
   TempDir dir_;
   fs::path root_;
+  fs::path real_gs_;
   std::string launcher_;
   std::string pid_;
 };
