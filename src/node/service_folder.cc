@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "config/result_names.h"
+#include "config/text_utils.h"
 #include "node/file_bundle.h"
 #include "node/job_name.h"
 #include "platform/directory_listing.h"
@@ -12,7 +14,8 @@
 namespace quillaro {
 namespace {
 
-const char* const kMarkerSuffixes[] = {"_done", "_watermark_done_ok", "_watermark_done_error"};
+constexpr const char16_t* kMarkerSuffixes[] = {kDoneMarkerSuffix, kWatermarkOkMarkerSuffix,
+                                               kWatermarkErrorMarkerSuffix};
 
 std::string Stem(const std::string& name) {
   const size_t dot = name.rfind('.');
@@ -66,7 +69,7 @@ void ServiceFolder::RemoveJobFiles(const std::string& name) const {
   RemoveFile(folder_ + "/in/" + name);
   RemoveFile(folder_ + "/staging/" + name);
   RemoveFile(folder_ + "/failed/" + name);
-  RemoveFile(folder_ + "/failed/" + name + ".reason.txt");
+  RemoveFile(WithSuffix(folder_ + "/failed/" + name, kReasonSuffix));
 }
 
 bool ServiceFolder::Submit(const std::string& name, const std::string& bytes,
@@ -93,8 +96,9 @@ bool ServiceFolder::Submit(const std::string& name, const std::string& bytes,
 }
 
 bool ServiceFolder::HasMarker(const std::string& name) const {
-  for (const char* suffix : kMarkerSuffixes) {
-    if (GetEntryInfo(folder_ + "/out/" + name + suffix).kind == EntryKind::kFile) return true;
+  for (const char16_t* suffix : kMarkerSuffixes) {
+    const std::string marker = ToNarrow(MarkerFileName(ToWide(name), suffix));
+    if (GetEntryInfo(folder_ + "/out/" + marker).kind == EntryKind::kFile) return true;
   }
   return false;
 }
@@ -104,8 +108,8 @@ std::vector<BundledFile> ServiceFolder::CollectResults(const std::string& name) 
   for (const std::string& result : ResultNames(name)) {
     if (auto bytes = ReadWholeFile(folder_ + "/out/" + result)) files.push_back({result, *bytes});
   }
-  if (auto reason = ReadWholeFile(folder_ + "/failed/" + name + ".reason.txt")) {
-    files.push_back({name + ".reason.txt", *reason});
+  if (auto reason = ReadWholeFile(WithSuffix(folder_ + "/failed/" + name, kReasonSuffix))) {
+    files.push_back({WithSuffix(name, kReasonSuffix), *reason});
   }
   return files;
 }

@@ -1,5 +1,6 @@
 #include "report_tool/report_summary.h"
 
+#include "config/result_names.h"
 #include "report_tool/aligned_table.h"
 #include "report_tool/csv_cell.h"
 
@@ -15,8 +16,6 @@ namespace quillaro {
 namespace {
 
 using nlohmann::json;
-
-constexpr std::string_view kReportSuffix = "_report.json";
 
 std::optional<int64_t> OptionalCount(const json& object, const char* key) {
   const auto found = object.find(key);
