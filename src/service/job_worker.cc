@@ -104,13 +104,6 @@ int32_t JobSlotCount(const Settings& first_job) {
   return slots;
 }
 
-// What the conversion stages of a job made and noted; see ConvertJob.
-struct Converted {
-  PageCount measurement;
-  RenderedPages rendering;
-  PageImages imaging;
-};
-
 // Page measurement and page rendering are independent interpreter runs over
 // the same job file, so on a machine with a core to spare they run side by
 // side: the measurement on a thread of its own, the rendering and the page
@@ -120,52 +113,47 @@ struct Converted {
 // images are written only after the page count and paper names. A job that
 // no content test knows tries gs first in both stages, and the two failed
 // attempts cost one run's time instead of two.
-Converted MeasureBesideRendering(const Settings& settings, const StagedJob& job) {
-  Converted converted;
-  PageCount measured;
-  const ManualResetEvent* cancel = CurrentCancellation();
-  Thread measurement;
-  const bool started = measurement.Start(
-      [&measured, &settings, &job, cancel] {
-        // A cancelled job kills this thread's interpreter too.
-        std::optional<ScopedCancellation> cancellation;
-        if (cancel != nullptr) cancellation.emplace(*cancel);
-        measured = MeasurePages(settings, job);
-      },
-      ThreadPriority::kLowest);
-  if (!started) measured = MeasurePages(settings, job);
-  LogLineHold rendering_lines;
-  bool joined = false;
-  auto await_measurement = [&] {
-    if (joined) return;
-    joined = true;
-    measurement.Join();
-    rendering_lines.Release();
-    converted.measurement = std::move(measured);
-  };
-  if (!CancellationRequested()) converted.rendering = RenderPages(settings, job);
-  if (!CancellationRequested()) {
-    converted.imaging =
-        ConvertPageImages(settings, job, converted.rendering.pattern, await_measurement);
+class MeasurementBeside {
+ public:
+  // Starts MeasurePages(settings, job) on a thread of its own when `beside`
+  // (and the thread starts), else runs it at once. Both must outlive this.
+  MeasurementBeside(const Settings& settings, const StagedJob& job, bool beside) {
+    const ManualResetEvent* cancel = CurrentCancellation();
+    const bool started =
+        beside && thread_.Start(
+                      [this, &settings, &job, cancel] {
+                        // A cancelled job kills this thread's interpreter too.
+                        std::optional<ScopedCancellation> cancellation;
+                        if (cancel != nullptr) cancellation.emplace(*cancel);
+                        result_ = MeasurePages(settings, job);
+                      },
+                      ThreadPriority::kLowest);
+    if (started) {
+      held_lines_.emplace();
+    } else {
+      result_ = MeasurePages(settings, job);
+    }
   }
-  await_measurement();
-  return converted;
-}
+  MeasurementBeside(const MeasurementBeside&) = delete;
+  MeasurementBeside& operator=(const MeasurementBeside&) = delete;
+  ~MeasurementBeside() { Result(); }
 
-// The conversion (IsConvert): the page count and paper names; for Type 1
-// and 2 the rendered pages, their colour coverage (Type 2) and images. A
-// terminated worker stops between stages.
-Converted ConvertJob(const Settings& settings, const StagedJob& job) {
-  if (settings.Type > 0 && MachineHasCoresToSpare()) return MeasureBesideRendering(settings, job);
-  Converted converted;
-  converted.measurement = MeasurePages(settings, job);
-  if (settings.Type <= 0) return converted;
-  if (!CancellationRequested()) converted.rendering = RenderPages(settings, job);
-  if (!CancellationRequested()) {
-    converted.imaging = ConvertPageImages(settings, job, converted.rendering.pattern);
+  // What the measurement made, once it has ended; this thread's log lines
+  // since the start follow the measurement's own.
+  PageCount& Result() {
+    if (held_lines_) {
+      thread_.Join();
+      held_lines_->Release();
+      held_lines_.reset();
+    }
+    return result_;
   }
-  return converted;
-}
+
+ private:
+  PageCount result_;
+  Thread thread_;
+  std::optional<LogLineHold> held_lines_;
+};
 
 // Without Landlock nothing but the interpreter's own safe mode would stand
 // between a watermark job and every file the service can reach, so such
@@ -229,14 +217,22 @@ void RunStages(const Settings& settings, const std::u16string& path, bool waterm
     if (watermark) {
       stamped = RunWatermark(settings, job);
     } else if (settings.IsConvert) {
-      Converted converted = ConvertJob(settings, job);
-      notes.measurement = std::move(converted.measurement);
-      notes.rendering = std::move(converted.rendering.note);
-      notes.imaging = std::move(converted.imaging);
-      // Pages that are not rendered: the report learns their sheets here.
-      if (settings.IsReport && settings.Type <= 0 && go_on()) {
-        notes.media_probe = ProbeMedia(settings, job);
+      // The page count and paper names; for Type 1 and 2 the pages are
+      // rendered beside it, and their coverage (Type 2) and images follow
+      // it in out/.
+      const bool renders = settings.Type > 0;
+      MeasurementBeside measurement(settings, job, renders && MachineHasCoresToSpare());
+      if (renders && go_on()) {
+        const RenderedPages rendered = RenderPages(settings, job);
+        notes.rendering = rendered.note;
+        if (go_on()) {
+          notes.imaging = ConvertPageImages(settings, job, rendered.pattern,
+                                            [&measurement] { measurement.Result(); });
+        }
       }
+      notes.measurement = std::move(measurement.Result());
+      // Pages that are not rendered: the report learns their sheets here.
+      if (settings.IsReport && !renders && go_on()) notes.media_probe = ProbeMedia(settings, job);
       // What the job file says, read from the bytes the interpreters read.
       if (settings.IsReport && go_on()) notes.job_file = NoteJobFile(job, notes);
     }
