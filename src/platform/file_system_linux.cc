@@ -117,10 +117,20 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
   return file;
 }
 
+UniqueNativeHandle OpenNewFile(const std::string& path, uint32_t mode, bool /*share_read*/,
+                               OsError* error) {
+  // O_EXCL fails on any entry of that name, a dangling link too; O_NOFOLLOW
+  // says so once more.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     static_cast<mode_t>(mode)));
+  if (!fd.Valid()) FailWith(error, LastOsError("open", path));
+  return fd;
+}
+
 bool WriteNewFile(const std::string& path, const std::string& bytes, OsError* error) {
   ::unlink(path.c_str());
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd.Valid()) return FailWith(error, LastOsError("open", path));
+  const UniqueFd fd = OpenNewFile(path, 0644, true, error);
+  if (!fd.Valid()) return false;
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t written = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/child_confinement.h"
+#include "platform/file_system.h"
 #include "platform/unique_fd_linux.h"
 
 namespace quillaro {
@@ -72,11 +73,8 @@ CopyInResult PrivateFolder::CopyIn(const std::string& source, const std::string&
   if (static_cast<uint64_t>(st.st_size) > max_bytes) return CopyInResult::kTooLarge;
 
   const std::string target = path_ + "/" + name;
-  UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!out.Valid()) {
-    FailWith(error, LastOsError("open", target));
-    return CopyInResult::kFailed;
-  }
+  const UniqueFd out = OpenNewFile(target, 0600, false, error);
+  if (!out.Valid()) return CopyInResult::kFailed;
   // A file that grows while it is copied is copied only up to the size that
   // was checked.
   uint64_t left = std::min<uint64_t>(static_cast<uint64_t>(st.st_size), max_bytes);
