@@ -61,6 +61,11 @@ class DirectoryWatch {
   // (missing, not a folder, no permission, no watch left), and then sets
   // `*error` (when not null) to the call that refused it.
   bool AddFolder(const std::string& folder, OsError* error = nullptr);
+  // The failure to give for a watch on `folder` that a caller waiting for
+  // another thread's AddFolder did not see set up in time: the call that
+  // sets up a watch here (inotify_add_watch on Linux, ReadDirectoryChangesW
+  // on Windows) with the system's time-out code, of kind kTimedOut.
+  static OsError TimedOutError(const std::string& folder);
   // Stops every watch and releases the system's resources.
   void Close();
 

@@ -79,6 +79,10 @@ std::vector<std::string> DirectoryWatch::TakeLostFolders() {
   return lost;
 }
 
+OsError DirectoryWatch::TimedOutError(const std::string& folder) {
+  return OsError{"inotify_add_watch", ETIMEDOUT, folder};
+}
+
 void DirectoryWatch::Close() {
   state_->inotify.Reset();
   state_->folders.clear();

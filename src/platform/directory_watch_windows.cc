@@ -177,6 +177,10 @@ bool DirectoryWatch::AddFolder(const std::string& folder, OsError* error) {
   return FailWith(error, failure);
 }
 
+OsError DirectoryWatch::TimedOutError(const std::string& folder) {
+  return OsError{"ReadDirectoryChangesW", WAIT_TIMEOUT, folder};
+}
+
 void DirectoryWatch::Close() {
   if (state_->closed) return;
   state_->closed = true;
