@@ -19,6 +19,11 @@ UniqueHandle OpenEntry(const std::wstring& path) {
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
+// A write that succeeded short (disk full, quota) leaves no error of its own.
+OsError ShortWriteError(const std::string& path) {
+  return OsError{"WriteFile", static_cast<int>(ERROR_DISK_FULL), path};
+}
+
 }  // namespace
 
 // The directory search matches "*" and "?" as the system's file names do.
@@ -66,9 +71,12 @@ bool AppendToFile(const std::string& path,
     const std::string bytes = make_bytes(static_cast<uint64_t>(size.QuadPart));
     DWORD written = 0;
     ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-         written == bytes.size();
-    if (!ok) FailWith(error, LastOsError("WriteFile", path));
+                     nullptr) != 0;
+    if (!ok) {
+      FailWith(error, LastOsError("WriteFile", path));
+    } else if (written != bytes.size()) {
+      ok = FailWith(error, ShortWriteError(path));
+    }
   }
   ::UnlockFileEx(file.Get(), 0, MAXDWORD, MAXDWORD, &whole);
   return ok;
@@ -130,10 +138,10 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, OsError* er
   const UniqueHandle file = OpenNewFile(path, 0644, true, error);
   if (!file.Valid()) return false;
   DWORD written = 0;
-  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size()) {
+  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
     return FailWith(error, LastOsError("WriteFile", path));
   }
+  if (written != bytes.size()) return FailWith(error, ShortWriteError(path));
   return true;
 }
 

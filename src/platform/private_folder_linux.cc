@@ -19,10 +19,12 @@ namespace {
 
 // Gives a file or folder the service made to the job group, when the
 // children run as the job user; nothing to do otherwise (they are the
-// service's own user).
-bool GiveToJobGroup(int fd, mode_t mode) {
+// service's own user). On failure `*error` (when not null) says why.
+bool GiveToJobGroup(int fd, mode_t mode, const std::string& path, OsError* error) {
   if (!ChildrenChangeUser()) return true;
-  return ::fchown(fd, 0, kJobGroupId) == 0 && ::fchmod(fd, mode) == 0;
+  if (::fchown(fd, 0, kJobGroupId) != 0) return FailWith(error, LastOsError("fchown", path));
+  if (::fchmod(fd, mode) != 0) return FailWith(error, LastOsError("fchmod", path));
+  return true;
 }
 
 }  // namespace
@@ -37,11 +39,12 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Make(OsError* error) {
   }
   std::unique_ptr<PrivateFolder> folder(new PrivateFolder(pattern));
   UniqueFd fd(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  // The job group may add files; only the service may change the folder.
-  if (!fd.Valid() || !GiveToJobGroup(fd.Get(), 0770)) {
-    FailWith(error, LastOsError("fchown", pattern));
+  if (!fd.Valid()) {
+    FailWith(error, LastOsError("open", pattern));
     return nullptr;
   }
+  // The job group may add files; only the service may change the folder.
+  if (!GiveToJobGroup(fd.Get(), 0770, pattern, error)) return nullptr;
   return folder;
 }
 
@@ -88,16 +91,13 @@ CopyInResult PrivateFolder::CopyIn(const std::string& source, const std::string&
     if (copied == 0) break;  // the file shrank meanwhile
     left -= static_cast<uint64_t>(copied);
   }
-  if (!GiveToJobGroup(out.Get(), 0640)) {
-    FailWith(error, LastOsError("fchown", target));
-    return CopyInResult::kFailed;
-  }
+  if (!GiveToJobGroup(out.Get(), 0640, target, error)) return CopyInResult::kFailed;
   return CopyInResult::kCopied;
 }
 
 bool PrivateFolder::ShareWithChildren(const std::string& path, bool writable) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  return fd.Valid() && GiveToJobGroup(fd.Get(), writable ? 0660 : 0640);
+  return fd.Valid() && GiveToJobGroup(fd.Get(), writable ? 0660 : 0640, path, nullptr);
 }
 
 }  // namespace quillaro
