@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string_view>
 
 #include "platform/unique_fd_linux.h"
@@ -36,10 +35,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 }  // namespace
 
 bool PathExists(const std::string& path) {
@@ -53,7 +48,7 @@ bool PathExists(const std::string& path) {
   const std::string folder = slash == std::string::npos ? std::string(".")
                             : slash == 0                 ? std::string("/")
                                                          : path.substr(0, slash);
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  UniqueDir dir(::opendir(folder.c_str()));
   if (!dir) return false;
   while (const dirent* entry = ::readdir(dir.get())) {
     std::string_view name(entry->d_name);
