@@ -76,9 +76,11 @@ class DirectoryWatch {
   // A watched folder that is deleted or moved away ends its watch; such a
   // folder is also reported as kChanges (perhaps with no change) and can be
   // fetched with TakeLostFolders(). `timeout_ms` < 0 waits without limit.
+  // On kFailed, `*error` (when not null) names the call that failed, when
+  // the system gave a reason (a closed watch has none).
   Result WaitForChanges(const ManualResetEvent& wake, size_t buffer_bytes,
                         std::vector<DirectoryChange>* changes, bool* overflowed,
-                        int timeout_ms = -1);
+                        int timeout_ms = -1, OsError* error = nullptr);
 
   // The folders, as given to AddFolder, whose watch has ended because they
   // were deleted or moved away since the last call. Their entries are no
