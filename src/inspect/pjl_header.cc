@@ -1,12 +1,12 @@
 #include "inspect/pjl_header.h"
 
 #include <cstdio>
-#include <memory>
 #include <string_view>
 
 #include "inspect/language_detection.h"
 #include "platform/file_system.h"
 #include "platform/leading_integer.h"
+#include "platform/unique_file.h"
 
 namespace quillaro {
 namespace {
@@ -15,11 +15,8 @@ constexpr std::string_view kLanguageKeyword = "@PJL ENTER LANGUAGE";
 
 // The whole file as bytes, untranslated. Nothing when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
   // Only a regular file, not reached through a link, has bytes to read.
-  std::unique_ptr<std::FILE, Closer> file(OpenRegularFileForReading(path));
+  UniqueFile file(OpenRegularFileForReading(path));
   if (!file) return false;
   // Size first, so the buffer is allocated once.
   if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;

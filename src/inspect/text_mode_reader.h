@@ -3,10 +3,11 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/unique_file.h"
 
 namespace quillaro {
 
@@ -52,10 +53,7 @@ class TextModeReader {
   // Makes translated data available; false when the data has ended.
   bool Fill();
 
-  struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  UniqueFile file_;
   size_t block_bytes_;
   std::vector<char> raw_;     // bytes as read from the file
   std::vector<char> cooked_;  // the same bytes after text-mode translation

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/unique_file.h"
 
 namespace quillaro {
 namespace {
@@ -68,15 +69,13 @@ std::optional<std::vector<BundledFile>> DecodeBundle(const std::string& body) {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::FILE* file = OpenRegularFileForReading(path);
-  if (file == nullptr) return std::nullopt;
+  const UniqueFile file(OpenRegularFileForReading(path));
+  if (!file) return std::nullopt;
   std::string bytes;
   char buffer[65536];
   size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return std::nullopt;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, got);
+  if (std::ferror(file.get()) != 0) return std::nullopt;
   return bytes;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/native_handle.h"
 
 namespace quillaro {
 
@@ -93,10 +94,10 @@ class PreparedConfinement {
   // resource limits still apply. A seccomp program that cannot be built
   // makes ApplyToChild fail: no child runs without it.
   explicit PreparedConfinement(const ConfinementPolicy& policy);
-  PreparedConfinement(PreparedConfinement&& other) noexcept;
+  PreparedConfinement(PreparedConfinement&& other) noexcept = default;
   PreparedConfinement& operator=(PreparedConfinement&&) = delete;
   PreparedConfinement(const PreparedConfinement&) = delete;
-  ~PreparedConfinement();
+  ~PreparedConfinement() = default;
 
   // True when the file-system rules will be enforced.
   bool sandboxed() const;
@@ -121,17 +122,21 @@ class PreparedConfinement {
   int ApplyToChild(ChildProcessHandle child, const char** failed_call) const noexcept;
 
  private:
-  // The sandbox ruleset descriptor on Linux, the job object on Windows; -1
-  // when there is none.
-  std::intptr_t handle_ = -1;
+  // The sandbox ruleset descriptor on Linux, the job object on Windows;
+  // not valid when there is none.
+  UniqueNativeHandle handle_;
+  // Windows: why the job object could not be made.
+  int handle_error_ = 0;
+  const char* handle_failed_call_ = "CreateJobObjectW";
   uint64_t address_space_bytes_ = 0;
   uint64_t file_size_bytes_ = 0;
   // Linux: the compiled seccomp program (one 8-byte instruction each), and
   // whether the child changes to the job user.
   std::vector<uint64_t> system_call_filter_;
   bool change_user_ = false;
-  // Windows: the child's token (-1: none), or why it could not be made.
-  std::intptr_t token_ = -1;
+  // Windows: the child's token (not valid: none), or why it could not be
+  // made.
+  UniqueNativeHandle token_;
   int token_error_ = 0;
   const char* token_failed_call_ = "";
 };

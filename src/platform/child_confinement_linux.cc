@@ -247,21 +247,10 @@ PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
 #endif
     AddPathRule(ruleset.Get(), path, rights, file_rights);
   }
-  handle_ = ruleset.Release();
+  handle_ = std::move(ruleset);
 }
 
-PreparedConfinement::PreparedConfinement(PreparedConfinement&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)),
-      address_space_bytes_(other.address_space_bytes_),
-      file_size_bytes_(other.file_size_bytes_),
-      system_call_filter_(std::move(other.system_call_filter_)),
-      change_user_(other.change_user_) {}
-
-PreparedConfinement::~PreparedConfinement() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
-}
-
-bool PreparedConfinement::sandboxed() const { return handle_ >= 0; }
+bool PreparedConfinement::sandboxed() const { return handle_.Valid(); }
 
 int PreparedConfinement::ChildToken(std::intptr_t* token, const char** /*failed_call*/) const noexcept {
   *token = -1;
@@ -294,9 +283,9 @@ int PreparedConfinement::ApplyToChild(ChildProcessHandle /*child*/,
   }
   *failed_call = "prctl";
   if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return errno;
-  if (handle_ >= 0) {
+  if (handle_.Valid()) {
     *failed_call = "landlock_restrict_self";
-    if (::syscall(SYS_landlock_restrict_self, static_cast<int>(handle_), 0) != 0) return errno;
+    if (::syscall(SYS_landlock_restrict_self, handle_.Get(), 0) != 0) return errno;
   }
   // Last, as it also refuses calls the steps above make.
   *failed_call = "seccomp";

@@ -6,12 +6,6 @@
 #include "platform/windows_util_windows.h"
 
 namespace quillaro {
-namespace {
-
-HANDLE HandleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-}  // namespace
-
 // A child's token at low integrity can write only into objects labelled low
 // (its job's folder) and read only what Everyone or Users may read: that is
 // the file-system boundary, where the system enforces the level.
@@ -48,15 +42,15 @@ PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
     : address_space_bytes_(policy.address_space_bytes), file_size_bytes_(policy.file_size_bytes) {
   const std::wstring folder = policy.writable.empty() ? std::wstring() : ToWin(policy.writable.front());
   DWORD code = 0;
-  UniqueHandle token = MakeChildToken(folder, &token_failed_call_, &code);
-  if (token.Valid()) {
-    token_ = reinterpret_cast<std::intptr_t>(token.Release());
-  } else {
-    token_error_ = static_cast<int>(code);
-  }
+  token_ = MakeChildToken(folder, &token_failed_call_, &code);
+  if (!token_.Valid()) token_error_ = static_cast<int>(code);
 
-  HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-  if (job == nullptr) return;  // ApplyToChild then reports the failure
+  // A failure here is reported by ApplyToChild, with the call and its error.
+  UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job.Valid()) {
+    handle_error_ = static_cast<int>(::GetLastError());
+    return;
+  }
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   // Closing the job (this object's end, or the service's death) kills every
   // process in it: an interpreter never outlives its run. One process: the
@@ -80,46 +74,38 @@ PreparedConfinement::PreparedConfinement(const ConfinementPolicy& policy)
   // Without kill-on-close the job would not end the process tree, and
   // without the UI limits a child could reach other windows' messages and
   // the clipboard: no job then, and no child.
-  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
-      !::SetInformationJobObject(job, JobObjectBasicUIRestrictions, &ui, sizeof ui)) {
-    ::CloseHandle(job);
+  if (!::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits) ||
+      !::SetInformationJobObject(job.Get(), JobObjectBasicUIRestrictions, &ui, sizeof ui)) {
+    handle_error_ = static_cast<int>(::GetLastError());
+    handle_failed_call_ = "SetInformationJobObject";
     return;
   }
-  handle_ = reinterpret_cast<std::intptr_t>(job);
-}
-
-PreparedConfinement::PreparedConfinement(PreparedConfinement&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)),
-      address_space_bytes_(other.address_space_bytes_),
-      file_size_bytes_(other.file_size_bytes_),
-      token_(std::exchange(other.token_, -1)),
-      token_error_(other.token_error_),
-      token_failed_call_(other.token_failed_call_) {}
-
-PreparedConfinement::~PreparedConfinement() {
-  if (handle_ != -1) ::CloseHandle(HandleOf(handle_));
-  if (token_ != -1) ::CloseHandle(HandleOf(token_));
+  handle_ = std::move(job);
 }
 
 bool PreparedConfinement::sandboxed() const {
-  return token_ != -1 && handle_ != -1 && ChildrenRunAtLowIntegrity();
+  return token_.Valid() && handle_.Valid() && ChildrenRunAtLowIntegrity();
 }
 
 int PreparedConfinement::ChildToken(std::intptr_t* token, const char** failed_call) const noexcept {
-  *token = token_;
-  if (token_ != -1) return 0;
+  if (token_.Valid()) {
+    *token = reinterpret_cast<std::intptr_t>(token_.Get());
+    return 0;
+  }
+  *token = -1;
   *failed_call = token_failed_call_;
   return token_error_ != 0 ? token_error_ : static_cast<int>(ERROR_INVALID_HANDLE);
 }
 
 int PreparedConfinement::ApplyToChild(ChildProcessHandle child,
                                       const char** failed_call) const noexcept {
-  if (handle_ == -1) {
-    *failed_call = "CreateJobObjectW";
-    return ERROR_NOT_ENOUGH_MEMORY;
+  if (!handle_.Valid()) {
+    *failed_call = handle_failed_call_;
+    return handle_error_ != 0 ? handle_error_ : static_cast<int>(ERROR_NOT_ENOUGH_MEMORY);
   }
   *failed_call = "AssignProcessToJobObject";
-  if (!::AssignProcessToJobObject(HandleOf(handle_), reinterpret_cast<HANDLE>(child))) {
+  if (!::AssignProcessToJobObject(handle_.Get(), reinterpret_cast<HANDLE>(child))) {
     return static_cast<int>(::GetLastError());
   }
   return 0;

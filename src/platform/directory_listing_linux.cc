@@ -5,20 +5,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <memory>
 #include <string_view>
 
+#include "platform/unique_fd_linux.h"
+
 namespace quillaro {
-namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-}  // namespace
 
 std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& folder) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  UniqueDir dir(::opendir(folder.c_str()));
   if (!dir) return std::nullopt;
   const int dir_fd = ::dirfd(dir.get());
   std::vector<DirectoryEntry> entries;

@@ -30,9 +30,9 @@ int64_t ChangeTimeNs(const std::wstring& path, const WIN32_FIND_DATAW& data) {
 std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& folder) {
   const std::wstring base = ToWin(folder) + L"\\";
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileExW((base + L"*").c_str(), FindExInfoBasic, &data,
-                                   FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return std::nullopt;
+  const UniqueFindHandle find(::FindFirstFileExW((base + L"*").c_str(), FindExInfoBasic, &data,
+                                                 FindExSearchNameMatch, nullptr, 0));
+  if (!find.Valid()) return std::nullopt;
   std::vector<DirectoryEntry> entries;
   do {
     const std::wstring_view name(data.cFileName);
@@ -48,9 +48,8 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& fold
     item.change_time_ns = ChangeTimeNs(base + std::wstring(name), data);
     item.modification_time_ns = FileTimeToUnixNanoseconds(data.ftLastWriteTime);
     entries.push_back(std::move(item));
-  } while (::FindNextFileW(find, &data));
+  } while (::FindNextFileW(find.Get(), &data));
   const DWORD error = ::GetLastError();
-  ::FindClose(find);
   if (error != ERROR_NO_MORE_FILES) return std::nullopt;
   return entries;
 }

@@ -61,6 +61,11 @@ class DirectoryWatch {
   // (missing, not a folder, no permission, no watch left), and then sets
   // `*error` (when not null) to the call that refused it.
   bool AddFolder(const std::string& folder, OsError* error = nullptr);
+  // The failure to give for a watch on `folder` that a caller waiting for
+  // another thread's AddFolder did not see set up in time: the call that
+  // sets up a watch here (inotify_add_watch on Linux, ReadDirectoryChangesW
+  // on Windows) with the system's time-out code, of kind kTimedOut.
+  static OsError TimedOutError(const std::string& folder);
   // Stops every watch and releases the system's resources.
   void Close();
 
@@ -71,9 +76,11 @@ class DirectoryWatch {
   // A watched folder that is deleted or moved away ends its watch; such a
   // folder is also reported as kChanges (perhaps with no change) and can be
   // fetched with TakeLostFolders(). `timeout_ms` < 0 waits without limit.
+  // On kFailed, `*error` (when not null) names the call that failed, when
+  // the system gave a reason (a closed watch has none).
   Result WaitForChanges(const ManualResetEvent& wake, size_t buffer_bytes,
                         std::vector<DirectoryChange>* changes, bool* overflowed,
-                        int timeout_ms = -1);
+                        int timeout_ms = -1, OsError* error = nullptr);
 
   // The folders, as given to AddFolder, whose watch has ended because they
   // were deleted or moved away since the last call. Their entries are no

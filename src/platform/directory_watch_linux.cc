@@ -79,6 +79,10 @@ std::vector<std::string> DirectoryWatch::TakeLostFolders() {
   return lost;
 }
 
+OsError DirectoryWatch::TimedOutError(const std::string& folder) {
+  return OsError{"inotify_add_watch", ETIMEDOUT, folder};
+}
+
 void DirectoryWatch::Close() {
   state_->inotify.Reset();
   state_->folders.clear();
@@ -88,7 +92,8 @@ void DirectoryWatch::Close() {
 DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wake,
                                                       size_t buffer_bytes,
                                                       std::vector<DirectoryChange>* changes,
-                                                      bool* overflowed, int timeout_ms) {
+                                                      bool* overflowed, int timeout_ms,
+                                                      OsError* error) {
   *overflowed = false;
   if (!state_->inotify.Valid()) return Result::kFailed;
   // The buffer must hold at least one event with the longest name.
@@ -100,6 +105,7 @@ DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wa
     int n = ::poll(fds, 2, timeout_ms < 0 ? -1 : timeout_ms);
     if (n < 0) {
       if (errno == EINTR) continue;
+      FailWith(error, LastOsError("poll", ""));
       return Result::kFailed;
     }
     if (n == 0) return Result::kTimedOut;
@@ -110,6 +116,7 @@ DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wa
     ssize_t got = ::read(state_->inotify.Get(), state_->buffer.data(), state_->buffer.size());
     if (got < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
+      FailWith(error, LastOsError("read", ""));
       return Result::kFailed;
     }
     const size_t before = changes->size();

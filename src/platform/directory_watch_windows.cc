@@ -177,6 +177,10 @@ bool DirectoryWatch::AddFolder(const std::string& folder, OsError* error) {
   return FailWith(error, failure);
 }
 
+OsError DirectoryWatch::TimedOutError(const std::string& folder) {
+  return OsError{"ReadDirectoryChangesW", WAIT_TIMEOUT, folder};
+}
+
 void DirectoryWatch::Close() {
   if (state_->closed) return;
   state_->closed = true;
@@ -200,7 +204,8 @@ std::vector<std::string> DirectoryWatch::TakeLostFolders() {
 DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wake,
                                                       size_t buffer_bytes,
                                                       std::vector<DirectoryChange>* changes,
-                                                      bool* overflowed, int timeout_ms) {
+                                                      bool* overflowed, int timeout_ms,
+                                                      OsError* error) {
   *overflowed = false;
   if (state_->closed) return Result::kFailed;
   // The size takes effect with the next read armed.
@@ -224,7 +229,10 @@ DirectoryWatch::Result DirectoryWatch::WaitForChanges(const ManualResetEvent& wa
     // Alertable: the completion routines run inside this wait.
     const DWORD result = ::WaitForSingleObjectEx(wake.native_handle(), wait_ms, TRUE);
     if (result == WAIT_OBJECT_0) return Result::kWoken;
-    if (result == WAIT_FAILED) return Result::kFailed;
+    if (result == WAIT_FAILED) {
+      FailWith(error, LastOsError("WaitForSingleObjectEx", ""));
+      return Result::kFailed;
+    }
   }
 }
 

@@ -3,18 +3,9 @@
 
 #include <cstdint>
 
-namespace quillaro {
+#include "platform/native_handle.h"
 
-// What a platform object is to the operating system: a descriptor (an
-// eventfd) on Linux, a HANDLE on Windows. Only code in src/platform/ looks
-// inside.
-#ifdef _WIN32
-using NativeHandle = void*;
-inline constexpr NativeHandle kNoNativeHandle = nullptr;
-#else
-using NativeHandle = int;
-inline constexpr NativeHandle kNoNativeHandle = -1;
-#endif
+namespace quillaro {
 
 // Wait time meaning "no limit".
 inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
@@ -37,10 +28,10 @@ class ManualResetEvent {
   bool Wait(uint32_t timeout_ms) const;
 
   // Readable while signalled. Valid for the event's lifetime.
-  NativeHandle native_handle() const { return handle_; }
+  NativeHandle native_handle() const { return handle_.Get(); }
 
  private:
-  NativeHandle handle_;
+  UniqueNativeHandle handle_;
 };
 
 }  // namespace quillaro

@@ -15,11 +15,11 @@ ManualResetEvent::ManualResetEvent(bool signalled)
     : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   // Without its descriptor the event cannot work at all; there is no way to
   // report that from a constructor short of crashing loudly.
-  if (handle_ < 0) std::abort();
+  if (!handle_.Valid()) std::abort();
   if (signalled) Set();
 }
 
-ManualResetEvent::~ManualResetEvent() { ::close(handle_); }
+ManualResetEvent::~ManualResetEvent() = default;
 
 // The counter stays at 1 while signalled: Set() writes only when it is 0 and
 // Reset() drains it, so readers can poll without consuming the signal.
@@ -27,13 +27,13 @@ void ManualResetEvent::Set() {
   if (IsSet()) return;
   uint64_t one = 1;
   // EAGAIN cannot happen below the counter's maximum.
-  while (::write(handle_, &one, sizeof one) < 0 && errno == EINTR) {
+  while (::write(handle_.Get(), &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void ManualResetEvent::Reset() {
   uint64_t value;
-  while (::read(handle_, &value, sizeof value) < 0 && errno == EINTR) {
+  while (::read(handle_.Get(), &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 
@@ -47,7 +47,7 @@ bool ManualResetEvent::Wait(uint32_t timeout_ms) const {
       uint64_t elapsed = MonotonicMilliseconds() - start;
       wait_ms = elapsed >= timeout_ms ? 0 : static_cast<int>(timeout_ms - elapsed);
     }
-    pollfd fd = {handle_, POLLIN, 0};
+    pollfd fd = {handle_.Get(), POLLIN, 0};
     int n = ::poll(&fd, 1, wait_ms);
     if (n > 0) return true;
     if (n == 0) return false;

@@ -10,19 +10,19 @@ ManualResetEvent::ManualResetEvent(bool signalled)
     : handle_(::CreateEventW(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr)) {
   // Without its event object the event cannot work at all; there is no way
   // to report that from a constructor short of crashing loudly.
-  if (handle_ == nullptr) std::abort();
+  if (!handle_.Valid()) std::abort();
 }
 
-ManualResetEvent::~ManualResetEvent() { ::CloseHandle(handle_); }
+ManualResetEvent::~ManualResetEvent() = default;
 
-void ManualResetEvent::Set() { ::SetEvent(handle_); }
+void ManualResetEvent::Set() { ::SetEvent(handle_.Get()); }
 
-void ManualResetEvent::Reset() { ::ResetEvent(handle_); }
+void ManualResetEvent::Reset() { ::ResetEvent(handle_.Get()); }
 
 bool ManualResetEvent::IsSet() const { return Wait(0); }
 
 bool ManualResetEvent::Wait(uint32_t timeout_ms) const {
-  return ::WaitForSingleObject(handle_, timeout_ms) == WAIT_OBJECT_0;
+  return ::WaitForSingleObject(handle_.Get(), timeout_ms) == WAIT_OBJECT_0;
 }
 
 }  // namespace quillaro

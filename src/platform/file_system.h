@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/native_handle.h"
 #include "platform/os_error.h"
 
 namespace quillaro {
@@ -52,8 +53,19 @@ EntryInfo GetEntryInfo(const std::string& path);
 
 // Opens the regular file `path` for binary reading. Fails (nullptr) when the
 // last component of `path` is a symbolic link or when it is not a regular
-// file, without ever blocking on a pipe or device. The caller closes it.
+// file, without ever blocking on a pipe or device. The caller owns it: keep
+// it in a UniqueFile (platform/unique_file.h).
 std::FILE* OpenRegularFileForReading(const std::string& path);
+
+// Creates `path` as a new file open for writing, for the platform backends
+// to write through: it fails when any entry has that name, a link included
+// (none is followed), so that nothing planted under the name is ever written
+// through. On Linux the file gets the permission bits `mode` (less the
+// umask); on Windows it inherits its folder's ACL, and `share_read` lets
+// others read it while it is open. On failure the handle is not valid and
+// `*error` (when not null) names the call that failed.
+UniqueNativeHandle OpenNewFile(const std::string& path, uint32_t mode, bool share_read,
+                               OsError* error);
 
 // Writes `bytes` to `path` as a new file: whatever entry had that name is
 // removed first, and the file is created exclusively, so that a link planted

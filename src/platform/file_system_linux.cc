@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string_view>
 
 #include "platform/unique_fd_linux.h"
@@ -36,10 +35,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 }  // namespace
 
 bool PathExists(const std::string& path) {
@@ -53,7 +48,7 @@ bool PathExists(const std::string& path) {
   const std::string folder = slash == std::string::npos ? std::string(".")
                             : slash == 0                 ? std::string("/")
                                                          : path.substr(0, slash);
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  UniqueDir dir(::opendir(folder.c_str()));
   if (!dir) return false;
   while (const dirent* entry = ::readdir(dir.get())) {
     std::string_view name(entry->d_name);
@@ -117,10 +112,20 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
   return file;
 }
 
+UniqueNativeHandle OpenNewFile(const std::string& path, uint32_t mode, bool /*share_read*/,
+                               OsError* error) {
+  // O_EXCL fails on any entry of that name, a dangling link too; O_NOFOLLOW
+  // says so once more.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     static_cast<mode_t>(mode)));
+  if (!fd.Valid()) FailWith(error, LastOsError("open", path));
+  return fd;
+}
+
 bool WriteNewFile(const std::string& path, const std::string& bytes, OsError* error) {
   ::unlink(path.c_str());
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd.Valid()) return FailWith(error, LastOsError("open", path));
+  const UniqueFd fd = OpenNewFile(path, 0644, true, error);
+  if (!fd.Valid()) return false;
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t written = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);

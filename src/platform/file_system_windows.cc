@@ -19,6 +19,11 @@ UniqueHandle OpenEntry(const std::wstring& path) {
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
+// A write that succeeded short (disk full, quota) leaves no error of its own.
+OsError ShortWriteError(const std::string& path) {
+  return OsError{"WriteFile", static_cast<int>(ERROR_DISK_FULL), path};
+}
+
 }  // namespace
 
 // The directory search matches "*" and "?" as the system's file names do.
@@ -31,15 +36,14 @@ bool PathExists(const std::string& path) {
     return ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
   WIN32_FIND_DATAW data;
-  HANDLE find =
-      ::FindFirstFileExW(wide.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return false;
+  const UniqueFindHandle find(
+      ::FindFirstFileExW(wide.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+  if (!find.Valid()) return false;
   bool found = false;
   do {
     const std::wstring_view name(data.cFileName);
     found = name != L"." && name != L"..";
-  } while (!found && ::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (!found && ::FindNextFileW(find.Get(), &data));
   return found;
 }
 
@@ -67,9 +71,12 @@ bool AppendToFile(const std::string& path,
     const std::string bytes = make_bytes(static_cast<uint64_t>(size.QuadPart));
     DWORD written = 0;
     ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-         written == bytes.size();
-    if (!ok) FailWith(error, LastOsError("WriteFile", path));
+                     nullptr) != 0;
+    if (!ok) {
+      FailWith(error, LastOsError("WriteFile", path));
+    } else if (written != bytes.size()) {
+      ok = FailWith(error, ShortWriteError(path));
+    }
   }
   ::UnlockFileEx(file.Get(), 0, MAXDWORD, MAXDWORD, &whole);
   return ok;
@@ -115,17 +122,26 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
   return stream;
 }
 
+UniqueNativeHandle OpenNewFile(const std::string& path, uint32_t /*mode*/, bool share_read,
+                               OsError* error) {
+  // CREATE_NEW fails on any entry of that name; a reparse point (a link, a
+  // junction) is the entry itself, never what it leads to.
+  UniqueHandle file(::CreateFileW(ToWin(path).c_str(), GENERIC_WRITE,
+                                  share_read ? FILE_SHARE_READ : 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.Valid()) FailWith(error, LastOsError("CreateFileW", path));
+  return file;
+}
+
 bool WriteNewFile(const std::string& path, const std::string& bytes, OsError* error) {
-  const std::wstring wide = ToWin(path);
-  ::DeleteFileW(wide.c_str());
-  UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return FailWith(error, LastOsError("CreateFileW", path));
+  ::DeleteFileW(ToWin(path).c_str());
+  const UniqueHandle file = OpenNewFile(path, 0644, true, error);
+  if (!file.Valid()) return false;
   DWORD written = 0;
-  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size()) {
+  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
     return FailWith(error, LastOsError("WriteFile", path));
   }
+  if (written != bytes.size()) return FailWith(error, ShortWriteError(path));
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 #include <vips/vips8>
 
+#include "platform/file_system.h"
 #include "platform/image_codec.h"
 #include "platform/unique_fd_linux.h"
 
@@ -302,8 +303,8 @@ bool WriteScaled(VImage image, const std::string& path, int32_t target_width,
     // out/ is open to anyone who drops jobs: the image is a new file, never
     // written through a link planted under its name.
     ::unlink(path.c_str());
-    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!file.Valid()) return FailWith(error, LastOsError("open", path));
+    const UniqueFd file = OpenNewFile(path, 0644, false, error);
+    if (!file.Valid()) return false;
     target_created = true;
     // The target works on its own duplicate of the descriptor.
     VTarget target = VTarget::new_to_descriptor(file.Get());

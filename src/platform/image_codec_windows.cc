@@ -19,18 +19,20 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/pnm_header.h"
 
 namespace quillaro {
 namespace {
@@ -283,23 +285,21 @@ std::unique_ptr<Gdiplus::Bitmap> ToIndexed(Gdiplus::Bitmap& pixels) {
 // removed first, and the file is created only if none exists, so that a
 // link planted under the name is never written through. No partial file is
 // left on failure.
-bool WriteNewFile(const std::string& path, const std::vector<uint8_t>& bytes, OsError* error) {
+bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& bytes, OsError* error) {
   const std::wstring wide = WidePath(path);
   ::DeleteFileW(wide.c_str());
-  HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return FailWith(error, OsError{"CreateFileW", static_cast<int>(::GetLastError()), path});
-  }
+  UniqueNativeHandle file = OpenNewFile(path, 0644, false, error);
+  if (!file.Valid()) return false;
   size_t written = 0;
   bool ok = true;
   while (ok && written < bytes.size()) {
     DWORD count = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - written, 1u << 30));
-    ok = ::WriteFile(file, bytes.data() + written, chunk, &count, nullptr) && count > 0;
+    ok = ::WriteFile(file.Get(), bytes.data() + written, chunk, &count, nullptr) && count > 0;
     written += count;
   }
-  ok = ::CloseHandle(file) && ok;
+  // A file whose close fails may not hold what was written.
+  ok = file.Close() && ok;
   if (!ok) ::DeleteFileW(wide.c_str());
   return ok;
 }
@@ -319,35 +319,18 @@ std::optional<PnmLayout> ReadPnmLayout(const std::string& path) {
   std::ifstream file(std::filesystem::path(WidePath(path)), std::ios::binary);
   char head[512] = {};
   file.read(head, sizeof head);
-  const size_t size = static_cast<size_t>(file.gcount());
-  if (size < 3 || head[0] != 'P' || (head[1] != '5' && head[1] != '6')) return std::nullopt;
+  const std::optional<PnmHeader> header =
+      ReadPnmHeader(std::string_view(head, static_cast<size_t>(file.gcount())));
+  if (!header || header->format == PnmFormat::kBitmap) return std::nullopt;
+  // Sides past a million pixels are no page the interpreters render.
+  constexpr uint64_t kMaxSide = 1000000;
+  if (header->width > kMaxSide || header->height > kMaxSide) return std::nullopt;
   PnmLayout layout;
-  layout.channels = head[1] == '6' ? 3 : 1;
-  size_t at = 2;
-  long values[3] = {};
-  for (long& value : values) {
-    // Blanks and comments (to the end of their line) before each number.
-    for (;;) {
-      while (at < size && std::isspace(static_cast<unsigned char>(head[at]))) ++at;
-      if (at < size && head[at] == '#') {
-        while (at < size && head[at] != '\n' && head[at] != '\r') ++at;
-        continue;
-      }
-      break;
-    }
-    if (at >= size || !std::isdigit(static_cast<unsigned char>(head[at]))) return std::nullopt;
-    while (at < size && std::isdigit(static_cast<unsigned char>(head[at]))) {
-      value = value * 10 + (head[at++] - '0');
-      if (value > 1000000) return std::nullopt;
-    }
-  }
-  // Exactly one blank ends the header.
-  if (at >= size || !std::isspace(static_cast<unsigned char>(head[at]))) return std::nullopt;
-  if (values[0] <= 0 || values[1] <= 0 || values[2] <= 0 || values[2] > 65535) return std::nullopt;
-  layout.width = static_cast<int32_t>(values[0]);
-  layout.height = static_cast<int32_t>(values[1]);
-  layout.bytes_per_sample = values[2] > 255 ? 2 : 1;
-  layout.pixel_offset = at + 1;
+  layout.channels = header->format == PnmFormat::kPixMap ? 3 : 1;
+  layout.width = static_cast<int32_t>(header->width);
+  layout.height = static_cast<int32_t>(header->height);
+  layout.bytes_per_sample = header->max_value > 255 ? 2 : 1;
+  layout.pixel_offset = header->pixel_offset;
   return layout;
 }
 
@@ -440,7 +423,7 @@ bool WriteScaled(Gdiplus::Bitmap& source, const std::string& path, int32_t targe
   }
   // An encoder that reports success but writes next to nothing made no image.
   if (!encoded || encoded->size() < 32) return false;
-  return WriteNewFile(path, *encoded, error);
+  return WriteImageFile(path, *encoded, error);
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ class NamedLock {
   std::string path_;
   int32_t slots_;
   std::shared_ptr<Gate> gate_;
-  NativeHandle handle_ = kNoNativeHandle;  // the lock file, or the held slot's mutex
+  UniqueNativeHandle handle_;  // the lock file, or the held slot's mutex
   bool held_ = false;
   bool gate_held_ = false;
 };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/code_page.h"
 #include "platform/module_path.h"
@@ -109,11 +110,11 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
     FailWith(error, OsError{"open", EPERM, path_});
     return Result::kUnavailable;
   }
-  handle_ = file.Release();
+  handle_ = std::move(file);
   for (;;) {
     bool interrupted = false;
     for (int32_t slot = 0; slot < slots_; ++slot) {
-      if (TryLockSlot(handle_, slot)) {
+      if (TryLockSlot(handle_.Get(), slot)) {
         held_ = true;
         return Result::kAcquired;
       }
@@ -123,8 +124,7 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
       }
       if (errno != EAGAIN && errno != EACCES) {
         FailWith(error, LastOsError("fcntl", path_));
-        ::close(handle_);
-        handle_ = -1;
+        handle_.Reset();
         return Result::kUnavailable;
       }
     }
@@ -143,11 +143,8 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
 }
 
 void NamedLock::Release() {
-  if (handle_ >= 0) {
-    // Closing the description drops its lock.
-    ::close(handle_);
-    handle_ = -1;
-  }
+  // Closing the description drops its lock.
+  handle_.Reset();
   held_ = false;
   if (gate_held_) {
     gate_held_ = false;

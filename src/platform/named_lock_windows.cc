@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include <aclapi.h>
@@ -148,9 +149,9 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
     index = result - WAIT_ABANDONED_0;
   }
   if (index < mutexes.size()) {
-    handle_ = mutexes[index].Release();
+    handle_ = std::move(mutexes[index]);
     std::lock_guard<std::mutex> lock(held_slots_mu);
-    (*held_slots)[handle_] = names[index];
+    (*held_slots)[handle_.Get()] = names[index];
     held_ = true;
     return Result::kAcquired;
   }
@@ -161,14 +162,13 @@ NamedLock::Result NamedLock::Acquire(const ManualResetEvent* cancel, OsError* er
 }
 
 void NamedLock::Release() {
-  if (handle_ != kNoNativeHandle) {
+  if (handle_.Valid()) {
     {
       std::lock_guard<std::mutex> lock(held_slots_mu);
-      held_slots->erase(handle_);
+      held_slots->erase(handle_.Get());
     }
-    ::ReleaseMutex(handle_);
-    ::CloseHandle(handle_);
-    handle_ = kNoNativeHandle;
+    ::ReleaseMutex(handle_.Get());
+    handle_.Reset();
   }
   held_ = false;
   if (gate_held_) {

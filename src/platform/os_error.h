@@ -7,6 +7,16 @@
 
 namespace quillaro {
 
+// What an OsError means wherever the service runs, for code that acts on a
+// failure rather than only reporting it: each backend maps its own codes.
+enum class OsErrorKind {
+  kNotFound,       // no such file or folder, or a folder on the way is missing
+  kAccessDenied,   // the system refused the caller's rights
+  kAlreadyExists,  // an entry of that name exists (a link or folder too)
+  kTimedOut,       // the awaited answer did not come in time
+  kOther,          // anything else, no error included
+};
+
 // Why an operating-system call failed: the call, the system's error number
 // and the file, folder or program it was about. The platform layer hands one
 // back (through an `OsError*` out-parameter, left alone on success) where a
@@ -20,6 +30,15 @@ struct OsError {
   // `call("path"): <the system's text for code> (error <code>)`, one line,
   // no line end. Safe from any thread.
   std::string ToString() const;
+  // The portable meaning of `code`. On Linux ENOENT and ENOTDIR are
+  // kNotFound, EACCES and EPERM kAccessDenied, EEXIST kAlreadyExists and
+  // ETIMEDOUT kTimedOut. On Windows ERROR_FILE_NOT_FOUND and
+  // ERROR_PATH_NOT_FOUND are kNotFound, ERROR_ACCESS_DENIED kAccessDenied,
+  // ERROR_FILE_EXISTS and ERROR_ALREADY_EXISTS kAlreadyExists, ERROR_TIMEOUT
+  // and WAIT_TIMEOUT kTimedOut; a sharing violation (another program holds
+  // the file open) is kOther, as it passes when that program closes it and
+  // says nothing about rights.
+  OsErrorKind kind() const;
 };
 
 // An OsError for `call` on `path` with the calling thread's last error (errno

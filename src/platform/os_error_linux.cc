@@ -16,6 +16,23 @@ std::string OsError::ToString() const {
   return call + "(\"" + path + "\"): " + text + " (error " + std::to_string(code) + ")";
 }
 
+OsErrorKind OsError::kind() const {
+  switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+      return OsErrorKind::kNotFound;
+    case EACCES:
+    case EPERM:
+      return OsErrorKind::kAccessDenied;
+    case EEXIST:
+      return OsErrorKind::kAlreadyExists;
+    case ETIMEDOUT:
+      return OsErrorKind::kTimedOut;
+    default:
+      return OsErrorKind::kOther;
+  }
+}
+
 OsError LastOsError(std::string call, std::string path) {
   const int code = errno;
   return OsError{std::move(call), code, std::move(path)};

@@ -25,6 +25,24 @@ std::string OsError::ToString() const {
   return call + "(\"" + path + "\"): " + FromWin(message) + " (error " + std::to_string(code) + ")";
 }
 
+OsErrorKind OsError::kind() const {
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return OsErrorKind::kNotFound;
+    case ERROR_ACCESS_DENIED:
+      return OsErrorKind::kAccessDenied;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return OsErrorKind::kAlreadyExists;
+    case ERROR_TIMEOUT:
+    case WAIT_TIMEOUT:
+      return OsErrorKind::kTimedOut;
+    default:
+      return OsErrorKind::kOther;
+  }
+}
+
 OsError LastOsError(std::string call, std::string path) {
   const int code = static_cast<int>(::GetLastError());
   return OsError{std::move(call), code, std::move(path)};

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/child_confinement.h"
+#include "platform/file_system.h"
 #include "platform/unique_fd_linux.h"
 
 namespace quillaro {
@@ -18,10 +19,12 @@ namespace {
 
 // Gives a file or folder the service made to the job group, when the
 // children run as the job user; nothing to do otherwise (they are the
-// service's own user).
-bool GiveToJobGroup(int fd, mode_t mode) {
+// service's own user). On failure `*error` (when not null) says why.
+bool GiveToJobGroup(int fd, mode_t mode, const std::string& path, OsError* error) {
   if (!ChildrenChangeUser()) return true;
-  return ::fchown(fd, 0, kJobGroupId) == 0 && ::fchmod(fd, mode) == 0;
+  if (::fchown(fd, 0, kJobGroupId) != 0) return FailWith(error, LastOsError("fchown", path));
+  if (::fchmod(fd, mode) != 0) return FailWith(error, LastOsError("fchmod", path));
+  return true;
 }
 
 }  // namespace
@@ -36,11 +39,12 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Make(OsError* error) {
   }
   std::unique_ptr<PrivateFolder> folder(new PrivateFolder(pattern));
   UniqueFd fd(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  // The job group may add files; only the service may change the folder.
-  if (!fd.Valid() || !GiveToJobGroup(fd.Get(), 0770)) {
-    FailWith(error, LastOsError("fchown", pattern));
+  if (!fd.Valid()) {
+    FailWith(error, LastOsError("open", pattern));
     return nullptr;
   }
+  // The job group may add files; only the service may change the folder.
+  if (!GiveToJobGroup(fd.Get(), 0770, pattern, error)) return nullptr;
   return folder;
 }
 
@@ -72,11 +76,8 @@ CopyInResult PrivateFolder::CopyIn(const std::string& source, const std::string&
   if (static_cast<uint64_t>(st.st_size) > max_bytes) return CopyInResult::kTooLarge;
 
   const std::string target = path_ + "/" + name;
-  UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!out.Valid()) {
-    FailWith(error, LastOsError("open", target));
-    return CopyInResult::kFailed;
-  }
+  const UniqueFd out = OpenNewFile(target, 0600, false, error);
+  if (!out.Valid()) return CopyInResult::kFailed;
   // A file that grows while it is copied is copied only up to the size that
   // was checked.
   uint64_t left = std::min<uint64_t>(static_cast<uint64_t>(st.st_size), max_bytes);
@@ -90,16 +91,13 @@ CopyInResult PrivateFolder::CopyIn(const std::string& source, const std::string&
     if (copied == 0) break;  // the file shrank meanwhile
     left -= static_cast<uint64_t>(copied);
   }
-  if (!GiveToJobGroup(out.Get(), 0640)) {
-    FailWith(error, LastOsError("fchown", target));
-    return CopyInResult::kFailed;
-  }
+  if (!GiveToJobGroup(out.Get(), 0640, target, error)) return CopyInResult::kFailed;
   return CopyInResult::kCopied;
 }
 
 bool PrivateFolder::ShareWithChildren(const std::string& path, bool writable) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  return fd.Valid() && GiveToJobGroup(fd.Get(), writable ? 0660 : 0640);
+  return fd.Valid() && GiveToJobGroup(fd.Get(), writable ? 0660 : 0640, path, nullptr);
 }
 
 }  // namespace quillaro

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/run_security_windows.h"
 #include "platform/windows_util_windows.h"
 
@@ -85,13 +86,10 @@ CopyInResult PrivateFolder::CopyIn(const std::string& source, const std::string&
   const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   if (size > max_bytes) return CopyInResult::kTooLarge;
 
-  const std::wstring target = ToWin(path_ + "\\" + name);
-  UniqueHandle out(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out.Valid()) {
-    FailWith(error, ErrorFor("CreateFileW", ::GetLastError(), target));
-    return CopyInResult::kFailed;
-  }
+  const std::string target_path = path_ + "\\" + name;
+  const std::wstring target = ToWin(target_path);
+  const UniqueHandle out = OpenNewFile(target_path, 0600, false, error);
+  if (!out.Valid()) return CopyInResult::kFailed;
   std::vector<char> block(1 << 20);
   uint64_t left = size;
   while (left > 0) {

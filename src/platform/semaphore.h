@@ -32,11 +32,11 @@ class CountingSemaphore {
   uint32_t maximum_count() const { return maximum_; }
 
   // Readable while the count is above zero. Valid for the semaphore's life.
-  NativeHandle native_handle() const { return handle_; }
+  NativeHandle native_handle() const { return handle_.Get(); }
 
  private:
   const uint32_t maximum_;
-  NativeHandle handle_;
+  UniqueNativeHandle handle_;
   mutable std::mutex mu_;  // count_, and keeps it in step with the eventfd (Linux)
   uint32_t count_ = 0;
 };

@@ -16,11 +16,11 @@ namespace quillaro {
 CountingSemaphore::CountingSemaphore(uint32_t initial_count, uint32_t maximum_count)
     : maximum_(maximum_count),
       handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE)) {
-  if (handle_ < 0) std::abort();
+  if (!handle_.Valid()) std::abort();
   if (initial_count > 0) Release(initial_count);
 }
 
-CountingSemaphore::~CountingSemaphore() { ::close(handle_); }
+CountingSemaphore::~CountingSemaphore() = default;
 
 bool CountingSemaphore::Release(uint32_t count) {
   std::lock_guard<std::mutex> lock(mu_);
@@ -28,7 +28,7 @@ bool CountingSemaphore::Release(uint32_t count) {
   uint64_t value = count;
   ssize_t written;
   do {
-    written = ::write(handle_, &value, sizeof value);
+    written = ::write(handle_.Get(), &value, sizeof value);
   } while (written < 0 && errno == EINTR);
   if (written != sizeof value) return false;
   count_ += count;
@@ -41,7 +41,7 @@ bool CountingSemaphore::TryAcquire() {
   uint64_t value;
   ssize_t got;
   do {
-    got = ::read(handle_, &value, sizeof value);
+    got = ::read(handle_.Get(), &value, sizeof value);
   } while (got < 0 && errno == EINTR);
   if (got != sizeof value) return false;
   --count_;
@@ -58,7 +58,7 @@ bool CountingSemaphore::Acquire(uint32_t timeout_ms) {
       if (elapsed >= timeout_ms) return false;
       wait_ms = static_cast<int>(timeout_ms - elapsed);
     }
-    pollfd fd = {handle_, POLLIN, 0};
+    pollfd fd = {handle_.Get(), POLLIN, 0};
     if (::poll(&fd, 1, wait_ms) < 0 && errno != EINTR) return false;
   }
 }

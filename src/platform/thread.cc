@@ -17,7 +17,7 @@ Thread::Thread() : state_(std::make_unique<State>()) {}
 
 Thread::~Thread() { Join(); }
 
-bool Thread::Start(std::function<void()> body, ThreadPriority priority) {
+bool Thread::Start(std::function<void()> body, ThreadPriority priority, OsError* error) {
   if (state_->started) return false;
   state_->finished->Reset();
   std::shared_ptr<ManualResetEvent> finished = state_->finished;
@@ -27,9 +27,10 @@ bool Thread::Start(std::function<void()> body, ThreadPriority priority) {
       body();
       finished->Set();
     });
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& failure) {
+    const OsError why = ThreadStartError(failure.code().value());
     state_->finished->Set();
-    return false;
+    return FailWith(error, why);
   }
   state_->started = true;
   return true;

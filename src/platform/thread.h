@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/event.h"
+#include "platform/os_error.h"
 
 namespace quillaro {
 
@@ -30,8 +31,10 @@ class Thread {
   ~Thread();
 
   // Starts the thread. Returns false (and runs nothing) when the system
-  // cannot create one or a thread was already started.
-  bool Start(std::function<void()> body, ThreadPriority priority = ThreadPriority::kNormal);
+  // cannot create one, and then sets `*error` (when not null) to the call
+  // that failed, or when a thread was already started.
+  bool Start(std::function<void()> body, ThreadPriority priority = ThreadPriority::kNormal,
+             OsError* error = nullptr);
   bool Started() const;
   // Signalled once the body has returned. Set from the start when no thread
   // was ever started, so waiting on it never hangs.
@@ -49,11 +52,15 @@ class Thread {
   std::unique_ptr<State> state_;
 };
 
+// The system-specific parts of Thread.
 // Lowers the calling thread below the service's own threads (a nice step on
 // Linux, THREAD_PRIORITY_LOWEST on Windows); failing leaves it as it was.
-// The one system-specific part of Thread, which calls it from the new thread
-// for ThreadPriority::kLowest.
+// Thread calls it from the new thread for ThreadPriority::kLowest.
 void LowerCallingThreadPriority();
+// Why the system made no thread, when the C++ library's thread start failed
+// with `error_number` (an errno value): the system's own call and code.
+// Call it on the thread that tried, right after the failure.
+OsError ThreadStartError(int error_number);
 
 }  // namespace quillaro
 

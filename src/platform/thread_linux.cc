@@ -12,6 +12,9 @@ constexpr int kLowestNiceIncrement = 2;
 
 }  // namespace
 
+// std::thread gives what pthread_create returned.
+OsError ThreadStartError(int error_number) { return OsError{"pthread_create", error_number, ""}; }
+
 void LowerCallingThreadPriority() {
   // On Linux the nice value is per thread (the tid is the "process" here).
   const id_t tid = static_cast<id_t>(::gettid());

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/code_page.h"
+#include "platform/native_handle.h"
 
 namespace quillaro {
 
@@ -32,25 +33,26 @@ inline std::string FromWin(std::wstring_view wide) {
 }
 
 // Move-only owner of a kernel HANDLE; closes it on destruction.
-class UniqueHandle {
+using UniqueHandle = UniqueNativeHandle;
+
+// Move-only owner of a directory search (FindFirstFileExW); ends it with
+// FindClose on destruction.
+class UniqueFindHandle {
  public:
-  explicit UniqueHandle(HANDLE handle = nullptr) noexcept : handle_(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    Reset(other.Release());
-    return *this;
+  explicit UniqueFindHandle(HANDLE find = INVALID_HANDLE_VALUE) noexcept : find_(find) {}
+  UniqueFindHandle(UniqueFindHandle&& other) noexcept
+      : find_(std::exchange(other.find_, INVALID_HANDLE_VALUE)) {}
+  UniqueFindHandle& operator=(UniqueFindHandle&&) = delete;
+  UniqueFindHandle(const UniqueFindHandle&) = delete;
+  UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
+  ~UniqueFindHandle() {
+    if (Valid()) ::FindClose(find_);
   }
-  ~UniqueHandle() { Reset(); }
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Release() { return std::exchange(handle_, nullptr); }
-  void Reset(HANDLE handle = nullptr) {
-    if (Valid()) ::CloseHandle(handle_);
-    handle_ = handle;
-  }
+  HANDLE Get() const { return find_; }
+  bool Valid() const { return find_ != INVALID_HANDLE_VALUE && find_ != nullptr; }
 
  private:
-  HANDLE handle_;
+  HANDLE find_;
 };
 
 // FILETIME ticks (100 ns since 1601) to nanoseconds since 1970.

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "platform/content_digest.h"
 #include "platform/file_system.h"
+#include "platform/unique_file.h"
 
 namespace quillaro {
 namespace {
@@ -15,10 +15,6 @@ namespace {
 constexpr size_t kHeadBytes = 16u << 20;
 constexpr size_t kTailBytes = 1u << 20;
 constexpr size_t kBlockBytes = 1u << 20;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 void Take(std::optional<SourcedText>& field, const std::optional<std::string>& value,
           const char* source) {
@@ -54,7 +50,7 @@ const char* ColourModeName(ColourMode mode) {
 
 JobFileFacts ReadJobFileFacts(const std::string& path, const std::string& fallback_interpreter) {
   JobFileFacts facts;
-  std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFileForReading(path));
+  UniqueFile file(OpenRegularFileForReading(path));
   if (!file) return facts;
   // One pass: the digest of every byte, the head kept, the tail kept last.
   Sha256 digest;

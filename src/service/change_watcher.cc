@@ -201,8 +201,10 @@ bool ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*
       std::lock_guard<std::mutex> lock(context_->mu);
       context_->terminate = false;
     }
-    if (!thread->Start([context] { context->Run(); })) {
-      return FailWith(error, OsError{"pthread_create", 0, ToNarrow(folder)});
+    OsError start_error;
+    if (!thread->Start([context] { context->Run(); }, ThreadPriority::kNormal, &start_error)) {
+      start_error.path = ToNarrow(folder);
+      return FailWith(error, std::move(start_error));
     }
     thread_ = std::move(thread);
   }
@@ -215,7 +217,7 @@ bool ChangeWatcher::Watch(const std::u16string& folder, bool /*watch_subfolders*
   context_->wake.Set();
   // The watcher thread takes the request as soon as it is woken.
   if (!context_->watched.Wait(kTerminateWaitMs)) {
-    return FailWith(error, OsError{"inotify_add_watch (no answer in time)", 0, ToNarrow(folder)});
+    return FailWith(error, DirectoryWatch::TimedOutError(ToNarrow(folder)));
   }
   std::lock_guard<std::mutex> lock(context_->mu);
   if (context_->watch_failed) return FailWith(error, context_->watch_error);

@@ -88,6 +88,9 @@ TEST(ProcessRunnerTest, ReturnsTheResultAndAppendsExactlyWhatTheChildWrote) {
     EXPECT_EQ(e.call + e.path + std::to_string(e.code),
               expected.call + expected.path + std::to_string(expected.code))
         << c.line;
+    if (c.result < 0) {
+      EXPECT_EQ(e.kind(), OsErrorKind::kNotFound) << e.ToString();
+    }
     EXPECT_TRUE(output == "before:" + c.output) << c.line << ": " << output.substr(0, 200);
   }
 }

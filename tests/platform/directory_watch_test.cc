@@ -20,7 +20,7 @@ TEST(DirectoryWatchTest, ReportsFilesOnlyOnceClosedAndMapsRenamesAndRemovals) {
   DirectoryWatch watch;
   OsError error;
   EXPECT_FALSE(watch.AddFolder(dir.File("missing"), &error));
-  EXPECT_EQ(error.code, 2);  // ENOENT, ERROR_FILE_NOT_FOUND
+  EXPECT_EQ(error.kind(), OsErrorKind::kNotFound) << error.ToString();
   ASSERT_TRUE(watch.AddFolder(dir.path().string()));
   ManualResetEvent wake(false), done(false);
   std::thread alarm([&] {  // a missing change must fail the test, not hang it
