@@ -6,9 +6,11 @@
 #include "interp/media_probe.h"
 
 #include <cstdio>
-#include <memory>
+#include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "config/path_utils.h"
 #include "config/text_utils.h"
@@ -18,6 +20,8 @@
 #include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/monotonic_clock.h"
+#include "platform/pnm_header.h"
+#include "platform/unique_file.h"
 
 namespace quillaro {
 namespace {
@@ -26,39 +30,20 @@ namespace {
 // as the rendered pages are.
 constexpr char kProbePageSuffix[] = ".pbm_";
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Width and height from the header of a binary PBM ("P4", blanks and "#"
-// comments between the fields). None for anything else.
+// Width and height from the header of a binary PBM. None for anything else,
+// or for a side too long to count in pixels.
 std::optional<std::pair<int32_t, int32_t>> ReadPbmSize(const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFileForReading(path));
+  UniqueFile file(OpenRegularFileForReading(path));
   if (!file) return std::nullopt;
   char header[512];
   const size_t size = std::fread(header, 1, sizeof header, file.get());
-  if (size < 2 || header[0] != 'P' || header[1] != '4') return std::nullopt;
-  size_t at = 2;
-  int32_t fields[2] = {0, 0};
-  for (int32_t& field : fields) {
-    for (;;) {
-      if (at < size && header[at] == '#') {
-        while (at < size && header[at] != '\n') ++at;
-      } else if (at < size && (header[at] == ' ' || (header[at] >= '\t' && header[at] <= '\r'))) {
-        ++at;
-      } else {
-        break;
-      }
-    }
-    int digits = 0;
-    while (at < size && header[at] >= '0' && header[at] <= '9' && digits < 9) {
-      field = field * 10 + (header[at++] - '0');
-      ++digits;
-    }
-    if (digits == 0) return std::nullopt;
+  const std::optional<PnmHeader> pnm = ReadPnmHeader(std::string_view(header, size));
+  constexpr uint64_t kMaxSide = std::numeric_limits<int32_t>::max();
+  if (!pnm || pnm->format != PnmFormat::kBitmap || pnm->width > kMaxSide ||
+      pnm->height > kMaxSide) {
+    return std::nullopt;
   }
-  if (fields[0] == 0 || fields[1] == 0) return std::nullopt;
-  return std::make_pair(fields[0], fields[1]);
+  return std::make_pair(static_cast<int32_t>(pnm->width), static_cast<int32_t>(pnm->height));
 }
 
 }  // namespace

@@ -108,8 +108,10 @@ bool ServiceHost::StartThreads() {
   threads_.inbox.stop_request.Reset();
   threads_.inbox.stopped.Reset();
   threads_.inbox.started.Reset();
-  if (!threads_.inbox_thread.Start([this] { InboxWatcherThread(&threads_); })) {
-    ReportOsError(OsError{}, "cannot start the inbox thread");
+  OsError start_error;
+  if (!threads_.inbox_thread.Start([this] { InboxWatcherThread(&threads_); },
+                                   ThreadPriority::kNormal, &start_error)) {
+    ReportOsError(start_error, "cannot start the inbox thread");
     threads_.inbox.stopped.Set();
     return false;
   }
@@ -118,8 +120,9 @@ bool ServiceHost::StartThreads() {
   if (WaitAny({threads_.inbox.started, threads_.inbox.stopped}, kInfinite) != 0) return false;
   threads_.cleanup.stop_request.Reset();
   threads_.cleanup.stopped.Reset();
-  if (!threads_.cleanup_thread.Start([this] { CleanupThread(&threads_); })) {
-    ReportOsError(OsError{}, "cannot start the cleanup thread");
+  if (!threads_.cleanup_thread.Start([this] { CleanupThread(&threads_); },
+                                     ThreadPriority::kNormal, &start_error)) {
+    ReportOsError(start_error, "cannot start the cleanup thread");
     threads_.cleanup.stopped.Set();
     return false;
   }

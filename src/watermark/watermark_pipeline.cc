@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +25,7 @@
 #include "platform/module_path.h"
 #include "platform/private_folder.h"
 #include "platform/system_files.h"
+#include "platform/unique_file.h"
 
 namespace quillaro {
 namespace {
@@ -61,8 +61,7 @@ std::vector<std::string> RunArguments(const std::string& folder, std::vector<std
 // A file's bytes, or nothing when it is no regular file or cannot be read.
 // Never follows a link planted under the name.
 std::optional<std::string> ReadFileBytes(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFileForReading(path),
-                                                       &std::fclose);
+  UniqueFile file(OpenRegularFileForReading(path));
   if (!file) return std::nullopt;
   std::string bytes;
   char block[65536];
@@ -77,8 +76,7 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
 // file cannot be opened.
 std::optional<std::string> ReadFirstLine(const std::string& path, std::size_t max_bytes) {
   // The side file may be a link dropped into in/: it is never followed.
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenRegularFileForReading(path),
-                                                       &std::fclose);
+  UniqueFile file(OpenRegularFileForReading(path));
   if (!file) return std::nullopt;
   std::string line;
   int c;
