@@ -10,9 +10,9 @@ namespace {
 // Whatever the narrow encoding, text it carries and any byte string survive a round trip,
 // NUL bytes included, and what UTF-8 cannot carry becomes "?".
 TEST(CodePageTest, RoundTripsKeepTheBytesAndReplaceLoneSurrogates) {
-  const std::u16string text = u"caf\u00E9 \u00FCber";
+  const std::u16string text = u"caf\u00E9 \u00FC";
   EXPECT_EQ(NarrowToWide(WideToNarrow(text)), text);
-  EXPECT_EQ(NarrowToUtf8(WideToNarrow(text)), "caf\xC3\xA9 \xC3\xBC" "ber");
+  EXPECT_EQ(NarrowToUtf8(WideToNarrow(text)), "caf\xC3\xA9 \xC3\xBC");
   EXPECT_EQ(NarrowToWide(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
   EXPECT_EQ(WideToNarrow(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
   EXPECT_EQ(NarrowToWide("") + u"|" + NarrowToWide("plain"), u"|plain");

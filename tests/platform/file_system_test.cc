@@ -22,8 +22,8 @@ TEST(FileSystemTest, ExistenceCoversFoldersAndWildcards) {
   fs::create_directory(dir.path() / "jobs");
   testing::WriteFileBytes(dir.path() / "jobs" / "job.pcl", "x");
   const std::pair<std::string, bool> cases[] = {
-      {"job.pcl", true}, {"empty", true}, {"missing", false},   {"*.pcl", true},
-      {"j?b.pcl", true}, {"*.ps", false}, {"empty/*", false},   {"j*/job.pcl", false},
+      {"job.pcl", true}, {"empty", true}, {"missing", false}, {"*.pcl", true},
+      {"j?b.pcl", true}, {"*.ps", false}, {"empty/*", false}, {"j*/job.pcl", false},
   };
   for (const auto& [name, exists] : cases) EXPECT_EQ(PathExists(dir.File(name)), exists) << name;
   EXPECT_FALSE(PathExists(""));
@@ -61,13 +61,13 @@ TEST(FileSystemTest, EntriesRemovalAppendsAndNewFiles) {
   EXPECT_EQ(error.path, dir.File("folder"));
 
   for (const char* text : {"one\n", "two\n"}) {
-    EXPECT_TRUE(AppendToFile(dir.File("log.txt"), [&](uint64_t size) {
-      return std::to_string(size) + ":" + text;
-    }));
+    EXPECT_TRUE(AppendToFile(dir.File("log.txt"),
+                             [&](uint64_t size) { return std::to_string(size) + ":" + text; }));
   }
   EXPECT_EQ(testing::ReadFileBytes(dir.path() / "log.txt"), "0:one\n6:two\n");
   error = OsError{};
-  EXPECT_FALSE(AppendToFile(dir.File("missing/log.txt"), [](uint64_t) { return "x"; }, &error));
+  EXPECT_FALSE(AppendToFile(
+      dir.File("missing/log.txt"), [](uint64_t) { return "x"; }, &error));
   EXPECT_EQ(error.path, dir.File("missing/log.txt"));
 
   EXPECT_TRUE(RemoveFile(dir.File("log.txt")));

@@ -34,35 +34,28 @@ class ImageCodecTest : public testing::ImagingTest {
 
 // Each encoder writes an image of exactly the asked size that reads back in the colour it was
 // given (within what JPEG loses); sizes of nothing and folders that do not exist write nothing.
+// (Formats, resolution and planted links: tests/imaging/image_output_test.cc.)
 TEST_F(ImageCodecTest, SavesEveryFormatAtTheAskedSizeAndReadsItBack) {
   std::vector<uint8_t> rgb;
   for (int i = 0; i < 30 * 20; ++i) rgb.insert(rgb.end(), {200, 40, 90});
-  const struct {
-    ImageFileFormat format;
-    const char* magic;
-    int tolerance;
-  } cases[] = {{ImageFileFormat::kJpeg, "\xFF\xD8\xFF", 6},
-               {ImageFileFormat::kGif, "GIF8", 0},
-               {ImageFileFormat::kPng, "\x89PNG", 0},
-               {ImageFileFormat::kTiff, "II*", 0}};
   ASSERT_EQ(InstalledImageEncoders().size(), 4u);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.magic);
+  for (const ImageEncoderInfo& encoder : InstalledImageEncoders()) {
+    SCOPED_TRACE(static_cast<int>(encoder.format));
     const std::string path = dir_.File("image");
-    ASSERT_TRUE(SaveScaledRgb(rgb.data(), 30, 20, path, 13, 7, c.format, 80));
-    EXPECT_TRUE(ReadFileBytes(path).starts_with(c.magic));
+    ASSERT_TRUE(SaveScaledRgb(rgb.data(), 30, 20, path, 13, 7, encoder.format, 80));
     int32_t width = 0, height = 0;
     const std::vector<int> pixel = FirstPixel(path, &width, &height);
     EXPECT_EQ(width * 1000 + height, 13 * 1000 + 7);
     ASSERT_EQ(pixel.size(), 3u);
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(pixel[k], rgb[k], c.tolerance) << k;
+    const int tolerance = encoder.format == ImageFileFormat::kJpeg ? 6 : 0;
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(pixel[k], rgb[k], tolerance) << k;
 
     OsError error;
     for (const auto& [w, h] : {std::pair{0, 7}, std::pair{13, -1}}) {
-      EXPECT_FALSE(SaveScaledRgb(rgb.data(), 30, 20, dir_.File("none"), w, h, c.format, 80));
+      EXPECT_FALSE(SaveScaledRgb(rgb.data(), 30, 20, dir_.File("none"), w, h, encoder.format, 80));
     }
-    EXPECT_FALSE(SaveScaledRgb(rgb.data(), 30, 20, dir_.File("missing/image"), 13, 7, c.format,
-                               80, &error));
+    EXPECT_FALSE(SaveScaledRgb(rgb.data(), 30, 20, dir_.File("missing/image"), 13, 7,
+                               encoder.format, 80, &error));
     EXPECT_EQ(error.path, dir_.File("missing/image"));
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "none"));
   }
@@ -104,20 +97,6 @@ TEST_F(ImageCodecTest, ReadsPixelsAsTheyAreStoredAndRefusesDamagedFiles) {
   // A header promising more pixels than the service will ever decode.
   WriteFileBytes(png, "P6\n100000 100000\n255\n" + std::string(16, '\0'));
   EXPECT_FALSE(ImageFile::Open(png).has_value());
-}
-
-// A link planted under the result's name is replaced, its target left alone; saving from a
-// file gives the very bytes saving its pixels gives.
-TEST_F(ImageCodecTest, ANewFileNeverWritesThroughALink) {
-  WriteFileBytes(dir_.path() / "target", "t");
-  testing::PlantLink(dir_.path() / "target", dir_.path() / "out.png");
-  std::vector<uint8_t> rgb(4 * 4 * 3, 9);
-  WriteFileBytes(dir_.path() / "page.png", testing::EncodePng(4, 4, 3, 8, rgb));
-  const std::optional<ImageFile> page = ImageFile::Open(dir_.File("page.png"));
-  ASSERT_TRUE(page.has_value());
-  ASSERT_TRUE(page->SaveScaled(dir_.File("out.png"), 2, 2, ImageFileFormat::kPng, 80));
-  EXPECT_EQ(ReadFileBytes(dir_.path() / "target"), "t");
-  EXPECT_EQ(FirstPixel(dir_.File("out.png")), (std::vector<int>{9, 9, 9}));
 }
 
 }  // namespace

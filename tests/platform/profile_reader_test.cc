@@ -16,7 +16,8 @@ namespace {
 
 std::string Utf16LeWithMark(std::u16string_view text) {
   std::string bytes = "\xFF\xFE";
-  for (char16_t unit : text) bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  for (char16_t unit : text)
+    bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
   return bytes;
 }
 
@@ -26,10 +27,10 @@ TEST(ProfileReaderTest, ReadsUtf16AndNarrowFilesAndGivesTheDefaultForWhatIsMissi
   const std::u16string value = u"caf\u00E9 \u00FCber";
   const std::u16string long_value(3000, u'x');
   for (const std::string& bytes :
-       {Utf16LeWithMark(u"[Settings]\r\nName=" + value + u"\r\nSize= 12abc\r\nLong=" +
-                        long_value + u"\r\n"),
-        "[Settings]\nName=" + WideToNarrow(value) + "\nSize=12abc\nLong=" +
-            WideToNarrow(long_value) + "\n"}) {
+       {Utf16LeWithMark(u"[Settings]\r\nName=" + value + u"\r\nSize= 12abc\r\nLong=" + long_value +
+                        u"\r\n"),
+        "[Settings]\nName=" + WideToNarrow(value) +
+            "\nSize=12abc\nLong=" + WideToNarrow(long_value) + "\n"}) {
     testing::WriteFileBytes(path, bytes);
     EXPECT_EQ(GetProfileText(u"settings", u"name", u"d", path), value);
     EXPECT_EQ(GetProfileInteger(u"Settings", u"Size", 7, path), 12);
