@@ -7,8 +7,8 @@
 namespace quillaro {
 namespace {
 
-// Whatever the narrow encoding, text it carries and any byte string survive a round trip,
-// NUL bytes included, and what UTF-8 cannot carry becomes "?".
+// In UTF-8 and in a single-byte code page, text the encoding carries and any byte string survive
+// a round trip, NUL bytes included; a lone surrogate becomes "?".
 TEST(CodePageTest, RoundTripsKeepTheBytesAndReplaceLoneSurrogates) {
   const std::u16string text = u"caf\u00E9 \u00FC";
   EXPECT_EQ(NarrowToWide(WideToNarrow(text)), text);
