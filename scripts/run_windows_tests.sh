@@ -7,7 +7,7 @@
 #   QUILLARO_WINEPREFIX  the prefix (default <repo>/build-windows/wineprefix);
 #                        made on first use, kept for later runs
 # Each step is a function; a later step (the service life cycle, end-to-end
-# jobs) goes after run_platform_tests in main.
+# jobs) goes after run_test_programs in main.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="$repo/build-windows"
@@ -69,14 +69,12 @@ cross_build() {
     || { tail -n 40 "$build/build.log" >&2; fail "cmake build (log: $build/build.log)"; }
 }
 
-# The platform tests: the same sources as on Linux, less those named
-# *_linux_test.cc; and the test files of other folders listed in
-# QUILLARO_WINDOWS_TEST_FILES (the ledger and quillaro-report, the PJL jobs
-# the interpreters refuse). ctest starts them through Wine.
-run_platform_tests() {
-  say "platform, ledger and hostile-job tests under Wine"
-  (cd "$build" && ctest --output-on-failure -R '^(platform|report|security)_tests$') ||
-    fail "platform, ledger and hostile-job tests"
+# Every test program the Windows build makes (tests/CMakeLists.txt lists
+# their sources: the shared ones and the Windows ones, the interpreter tests
+# with the Windows interpreters). ctest starts them through Wine.
+run_test_programs() {
+  say "test programs under Wine"
+  (cd "$build" && ctest --output-on-failure) || fail "test programs under Wine"
 }
 
 # The package installed as a service in the prefix, and the jobs of every
@@ -100,7 +98,7 @@ main() {
   mkdir -p "$build"
   start_wine
   cross_build
-  run_platform_tests
+  run_test_programs
   run_service_tests
   say "done"
 }

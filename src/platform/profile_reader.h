@@ -16,8 +16,9 @@ inline constexpr size_t kProfileValueMaxLength = 1023;
 // regard to case; the first matching section and the first matching key in it
 // win; blanks around names and values are dropped; a value enclosed in a
 // matching pair of double or single quotes loses them; lines whose first
-// non-blank character is ";" are comments. The file may be UTF-8 (with or
-// without a byte order mark) or UTF-16LE with its byte order mark.
+// non-blank character is ";" are comments. The file may be UTF-16LE or UTF-8,
+// each with its byte order mark, or without one in the narrow encoding (UTF-8
+// on Linux, the ANSI code page on Windows).
 // Returns `default_value` when the file, the section or the key is absent.
 // Reads the file afresh on every call; safe from any thread.
 std::u16string GetProfileText(std::u16string_view section, std::u16string_view key,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/text_utils.h"
+#include "platform/file_system.h"
 
 namespace quillaro {
 namespace {
@@ -33,13 +34,14 @@ TEST(MarkerNamesTest, ShortensOnlyMarkersThatCannotBeFileNames) {
     EXPECT_NE(one, two);
     EXPECT_EQ(one, Marker(head + "1.ps", suffix));  // the same job always gets the same marker
   }
-  // Cut between characters, never inside one: 100 three-byte characters are 300 bytes.
-  std::string wide_name;
-  for (int i = 0; i < 100; ++i) wide_name += "\xE6\x97\xA5";
-  const std::string cut = Marker(wide_name, kDoneMarkerSuffix);
-  EXPECT_LE(cut.size(), 255u);
-  EXPECT_EQ(cut.find('~') % 3, 0u) << cut;
-  EXPECT_TRUE(cut.starts_with(wide_name.substr(0, cut.find('~'))));
+  // Cut between characters, never inside one: 300 "é" are too long everywhere (600 bytes of
+  // UTF-8, 300 UTF-16 units).
+  const std::u16string wide_name(300, u'\u00E9');
+  const std::string cut = Marker(ToNarrow(wide_name), kDoneMarkerSuffix);
+  EXPECT_TRUE(FileNameFits(cut));
+  const std::u16string kept = ToWide(cut.substr(0, cut.find('~')));
+  EXPECT_EQ(kept, wide_name.substr(0, kept.size())) << cut;
+  EXPECT_GT(kept.size(), 100u);
 }
 
 }  // namespace

@@ -51,4 +51,11 @@ void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes)
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+void PlantLink(const std::filesystem::path& target, const std::filesystem::path& link) {
+  std::error_code error;
+  std::filesystem::create_symlink(target, link, error);
+  if (error) std::filesystem::create_hard_link(target, link, error);
+  ASSERT_FALSE(error) << "cannot link " << link << " to " << target << ": " << error.message();
+}
+
 }  // namespace quillaro::testing

@@ -29,6 +29,11 @@ class TempDir {
 std::string ReadFileBytes(const std::filesystem::path& path);
 // Writes `bytes` to `path`, replacing it; fails the test when it cannot.
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
+// Plants a link to the file `target` under the name `link`, as an attacker
+// would: a symbolic link where the system lets the test make one, otherwise
+// (Wine) a second hard link, which a careless writer would write through too.
+// Fails the test when it can make neither.
+void PlantLink(const std::filesystem::path& target, const std::filesystem::path& link);
 
 }  // namespace quillaro::testing
 
