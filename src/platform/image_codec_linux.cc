@@ -7,14 +7,19 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 #include <vips/vips8>
 
 #include "platform/file_system.h"
 #include "platform/image_codec.h"
+#include "platform/pnm_header.h"
+#include "platform/unique_file.h"
 #include "platform/unique_fd_linux.h"
 
 namespace quillaro {
@@ -210,7 +215,33 @@ ImageFile::~ImageFile() = default;
 int32_t ImageFile::width() const { return impl_->width; }
 int32_t ImageFile::height() const { return impl_->height; }
 
+namespace {
+
+// True when the file at `path` is a binary PNM whose pixels end before its
+// header says they do. libvips reads such a file at times as if the rest
+// were there, so it is refused before libvips sees it.
+bool IsPnmCutShort(const std::string& path) {
+  UniqueFile file(OpenRegularFileForReading(path));
+  if (!file) return false;
+  char head[512];
+  const size_t got = std::fread(head, 1, sizeof head, file.get());
+  const std::optional<PnmHeader> pnm = ReadPnmHeader(std::string_view(head, got));
+  if (!pnm) return false;
+  constexpr uint64_t kMaxSide = uint64_t{1} << 31;
+  if (pnm->width > kMaxSide || pnm->height > kMaxSide) return true;
+  const uint64_t sample_bytes = pnm->max_value > 255 ? 2 : 1;
+  uint64_t row_bytes = (pnm->width + 7) / 8;
+  if (pnm->format == PnmFormat::kGreyMap) row_bytes = pnm->width * sample_bytes;
+  if (pnm->format == PnmFormat::kPixMap) row_bytes = pnm->width * 3 * sample_bytes;
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return true;
+  const long size = std::ftell(file.get());
+  return size < 0 || static_cast<uint64_t>(size) < pnm->pixel_offset + row_bytes * pnm->height;
+}
+
+}  // namespace
+
 std::optional<ImageFile> ImageFile::Open(const std::string& path, Kind kind) {
+  if (IsPnmCutShort(path)) return std::nullopt;
   auto impl = std::make_unique<Impl>();
   try {
     // Reads the header only; the loader and its file are released on return,
