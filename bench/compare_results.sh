@@ -41,8 +41,7 @@ run() {  # binary, folder, settings
   local report
   for report in "$service"/out/*_report.json; do
     [ -e "$report" ] || continue
-    sed -E -i -e 's/^(  "received": )"[^"]*"/\1"<time>"/' \
-      -e '/^  "timings_ms": \{/,/^  \}/ s/: [0-9]+/: <ms>/' "$report"
+    masked_report "$report" >"$report.masked" && mv "$report.masked" "$report"
   done
   if [ -d "$service/failed" ]; then cp -r "$service/failed" "$service/out/failed.compared"; fi
 }

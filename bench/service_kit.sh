@@ -23,6 +23,13 @@ add_watermark_jobs() {
   cp "$jobs/pjl_ps_a4_qty2.prn" "$jobs/WTR_without_text.prn"
 }
 
+# A job report on standard output with what differs from run to run masked:
+# when the job came and how long each stage took.
+masked_report() {
+  sed -E -e 's/^(  "received": )"[^"]*"/\1"<time>"/' \
+    -e '/^  "timings_ms": \{/,/^  \}/ s/: [0-9]+/: <ms>/' "$1"
+}
+
 # True once out/ holds the completion marker of job NAME.
 has_marker() {
   ls "$1/$2"_* 2>/dev/null | grep -qE '_(done|watermark_done_ok|watermark_done_error)$'

@@ -77,6 +77,7 @@ settings=(
   "IsConvert=1 Type=2 ImageType=3 PagesMaxCount=2 Quality=30"
   "IsConvert=1 Type=0"
   "IsConvert=0 WMEnable=1"
+  "IsConvert=1 Type=2 ImageType=2 PagesMaxCount=1 IsReport=1"
 )
 
 # The Linux side: the same runs as bench/compare_results.sh makes.
@@ -116,6 +117,12 @@ compare_out() {  # linux out, windows out, label
           same=$((same + 1))
         else
           fail "$3: $name differs"
+        fi ;;
+      *_report.json)
+        if cmp -s <(masked_report "$1/$name") <(masked_report "$2/$name"); then
+          same=$((same + 1))
+        else
+          fail "$3: $name differs"; diff <(masked_report "$1/$name") <(masked_report "$2/$name") | head -10 || true
         fi ;;
       *)
         if cmp -s "$1/$name" "$2/$name"; then same=$((same + 1)); else
