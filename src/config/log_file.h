@@ -12,9 +12,9 @@ namespace quillaro {
 // U+2029 is escaped as \xHH or \uHHHH (upper-case hex), so that no job name
 // can end a line or forge one; of the result only the first 1024 code units
 // are kept. A file that cannot be opened loses the line; the cause is
-// reported on standard error. Callers check IsLog. Each line is appended with one write, so lines of
-// concurrent callers never mix. While the calling thread has a LogLineHold,
-// the line is held there instead.
+// reported on standard error. Callers check IsLog. Each line is appended with one write, so lines
+// of concurrent callers never mix. While the calling thread has a LogLineHold, the line is held
+// there instead.
 void WriteLog(std::u16string message);
 
 // Holds the log lines that the constructing thread writes, time stamps and

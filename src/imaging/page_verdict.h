@@ -40,7 +40,7 @@ class PageInkCounter {
   size_t width_;
   ColourRule rule_;
   size_t radius_;
-  size_t ring_;  // rows kept: 2 * radius_ + 1
+  size_t ring_;                                    // rows kept: 2 * radius_ + 1
   std::vector<std::vector<uint8_t>> rows_rgb_;     // ring of the last rows' pixels
   std::vector<std::vector<uint32_t>> candidates_;  // their pixels with chroma, by column
   size_t rows_ = 0;

@@ -1,6 +1,6 @@
-#include "platform/native_handle.h"
-
 #include <unistd.h>
+
+#include "platform/native_handle.h"
 
 namespace quillaro {
 

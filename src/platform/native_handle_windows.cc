@@ -1,5 +1,4 @@
 #include "platform/native_handle.h"
-
 #include "platform/windows_util_windows.h"
 
 namespace quillaro {

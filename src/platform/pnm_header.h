@@ -10,18 +10,18 @@ namespace quillaro {
 
 // The binary PNM formats the interpreters render pages in.
 enum class PnmFormat {
-  kBitmap,  // "P4": 1 bit per pixel, no sample range in the header
-  kGreyMap, // "P5": one sample per pixel
-  kPixMap,  // "P6": three samples (R, G, B) per pixel
+  kBitmap,   // "P4": 1 bit per pixel, no sample range in the header
+  kGreyMap,  // "P5": one sample per pixel
+  kPixMap,   // "P6": three samples (R, G, B) per pixel
 };
 
 // The header of a binary PNM file: what the pixels are and where they start.
 struct PnmHeader {
   PnmFormat format = PnmFormat::kPixMap;
-  uint64_t width = 0;      // pixels, at least 1
-  uint64_t height = 0;     // pixels, at least 1
-  uint64_t max_value = 1;  // the sample range, 1..65535; 1 for kBitmap
-  size_t pixel_offset = 0; // where the pixels start, counted from the magic
+  uint64_t width = 0;       // pixels, at least 1
+  uint64_t height = 0;      // pixels, at least 1
+  uint64_t max_value = 1;   // the sample range, 1..65535; 1 for kBitmap
+  size_t pixel_offset = 0;  // where the pixels start, counted from the magic
 };
 
 // Reads the header at the start of `bytes`, the first bytes of a file (512

@@ -6,9 +6,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "config/path_utils.h"
 #include "config/result_names.h"
 #include "config/settings.h"
-#include "config/path_utils.h"
 #include "config/text_utils.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"

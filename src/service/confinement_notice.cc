@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "config/settings.h"
 #include "config/log_file.h"
+#include "config/settings.h"
 #include "config/text_utils.h"
 #include "platform/child_confinement.h"
 #include "platform/os_error.h"

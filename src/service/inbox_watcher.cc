@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "config/settings.h"
 #include "config/path_utils.h"
+#include "config/settings.h"
 #include "config/text_utils.h"
 #include "platform/wait.h"
 #include "service/change_record.h"

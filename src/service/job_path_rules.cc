@@ -12,8 +12,9 @@ namespace {
 // True when `name` holds the ASCII text `part`, compared unit by unit.
 bool Contains(std::u16string_view name, std::string_view part) {
   return std::search(name.begin(), name.end(), part.begin(), part.end(),
-                     [](char16_t unit, char byte) { return unit == static_cast<char16_t>(byte); }) !=
-         name.end();
+                     [](char16_t unit, char byte) {
+                       return unit == static_cast<char16_t>(byte);
+                     }) != name.end();
 }
 
 constexpr char16_t kWatermarkMark[] = u"WTR";

@@ -20,9 +20,9 @@
 #include "platform/cancellation.h"
 #include "platform/child_confinement.h"
 #include "platform/file_system.h"
+#include "platform/module_path.h"
 #include "platform/os_error.h"
 #include "platform/private_folder.h"
-#include "platform/module_path.h"
 #include "platform/system_files.h"
 #include "platform/thread.h"
 #include "report/report_file.h"
@@ -119,16 +119,13 @@ class MeasurementBeside {
   // (and the thread starts), else runs it at once. Both must outlive this.
   MeasurementBeside(const Settings& settings, const StagedJob& job, bool beside) {
     const ManualResetEvent* cancel = CurrentCancellation();
-    const bool started =
-        beside && thread_.Start(
-                      [this, &settings, &job, cancel] {
-                        // A cancelled job kills this thread's interpreter too.
-                        std::optional<ScopedCancellation> cancellation;
-                        if (cancel != nullptr) cancellation.emplace(*cancel);
-                        result_ = MeasurePages(settings, job);
-                      },
-                      ThreadPriority::kLowest);
-    if (started) {
+    auto measure = [this, &settings, &job, cancel] {
+      // A cancelled job kills this thread's interpreter too.
+      std::optional<ScopedCancellation> cancellation;
+      if (cancel != nullptr) cancellation.emplace(*cancel);
+      result_ = MeasurePages(settings, job);
+    };
+    if (beside && thread_.Start(measure, ThreadPriority::kLowest)) {
       held_lines_.emplace();
     } else {
       result_ = MeasurePages(settings, job);

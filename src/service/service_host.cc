@@ -120,8 +120,8 @@ bool ServiceHost::StartThreads() {
   if (WaitAny({threads_.inbox.started, threads_.inbox.stopped}, kInfinite) != 0) return false;
   threads_.cleanup.stop_request.Reset();
   threads_.cleanup.stopped.Reset();
-  if (!threads_.cleanup_thread.Start([this] { CleanupThread(&threads_); },
-                                     ThreadPriority::kNormal, &start_error)) {
+  if (!threads_.cleanup_thread.Start([this] { CleanupThread(&threads_); }, ThreadPriority::kNormal,
+                                     &start_error)) {
     ReportOsError(start_error, "cannot start the cleanup thread");
     threads_.cleanup.stopped.Set();
     return false;

@@ -4,8 +4,8 @@
 #include <optional>
 #include <utility>
 
-#include "config/result_names.h"
 #include "config/path_utils.h"
+#include "config/result_names.h"
 #include "config/text_utils.h"
 #include "platform/module_path.h"
 #include "service/job_path_rules.h"

@@ -158,11 +158,11 @@ bool ConvertPclBodyToPostScript(Stamping& stamping, std::string* body) {
   // The interpreter makes the file anew rather than writing through
   // whatever was dropped under that name.
   RemoveFile(postscript_path);
-  if (ConvertPcl(stamping.settings, stamping.job,
-                 RunArguments(FolderOf(path),
-                              {"-sDEVICE=ps2write", "-dDisplayResolution=300",
-                               OutputFileArgument(postscript_path), QuoteArgument(path)}),
-                 stamping.runs) == 0) {
+  if (ConvertPcl(
+          stamping.settings, stamping.job,
+          RunArguments(FolderOf(path), {"-sDEVICE=ps2write", "-dDisplayResolution=300",
+                                        OutputFileArgument(postscript_path), QuoteArgument(path)}),
+          stamping.runs) == 0) {
     return false;
   }
   std::string unused_header;

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "config/text_utils.h"
-#include "watermark/watermark_pipeline.h"
 #include "watermark/postscript_string.h"
+#include "watermark/watermark_pipeline.h"
 
 namespace quillaro {
 namespace {
@@ -37,9 +37,9 @@ std::string BuildWatermarkProlog(const Settings& settings, const std::string& te
   const std::string escaped_text = EscapePostScriptString(text);
 
   char prolog[kPrologMaxLength + 1];
-  const int length =
-      std::snprintf(prolog, sizeof prolog, kPrologTemplate, font.c_str(), settings.WMFontSize,
-                    settings.WMLeftOffset, settings.WMBottomOffset, gray_level.c_str(), escaped_text.c_str());
+  const int length = std::snprintf(
+      prolog, sizeof prolog, kPrologTemplate, font.c_str(), settings.WMFontSize,
+      settings.WMLeftOffset, settings.WMBottomOffset, gray_level.c_str(), escaped_text.c_str());
   if (length < 0) return std::string();
   return std::string(prolog);
 }

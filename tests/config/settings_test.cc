@@ -1,8 +1,9 @@
+#include "config/settings.h"
+
 #include <gtest/gtest.h>
 
 #include <tuple>
 
-#include "config/settings.h"
 #include "support/service_folder.h"
 #include "support/temp_dir.h"
 

@@ -1,5 +1,4 @@
 #include "imaging/color_coverage.h"
-#include "imaging/image_output.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 
 #include "config/settings.h"
 #include "config/staged_job.h"
+#include "imaging/image_output.h"
 #include "interp/page_file_pattern.h"
 #include "support/service_folder.h"
 #include "test_pages.h"

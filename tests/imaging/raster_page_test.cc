@@ -104,10 +104,10 @@ TEST(PnmHeaderTest, ReadsTheThreeFormatsAndRefusesDamagedHeaders) {
     // memory right behind the bytes given.
     EXPECT_FALSE(ReadPnmHeader(c.bytes.substr(0, c.bytes.size() - 1)).has_value());
   }
-  for (std::string_view damaged : {
-           "P6 12345678901 1 255\n",  // more digits than any side has
-           "P6 0 1 255\n", "P5 1 0 255\n", "P5 1 1 0\n", "P6 1 1 65536\n", "P6 -1 1 255\n",
-           "P6 1 1 2a5\n", "P4 1 1", "P6 1 1 # the rest is cut off", "P7 1 1 255\n", "P", ""}) {
+  for (std::string_view damaged :
+       {"P6 12345678901 1 255\n",  // more digits than any side has
+        "P6 0 1 255\n", "P5 1 0 255\n", "P5 1 1 0\n", "P6 1 1 65536\n", "P6 -1 1 255\n",
+        "P6 1 1 2a5\n", "P4 1 1", "P6 1 1 # the rest is cut off", "P7 1 1 255\n", "P", ""}) {
     EXPECT_FALSE(ReadPnmHeader(damaged).has_value()) << damaged;
   }
 }

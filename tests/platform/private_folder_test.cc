@@ -29,8 +29,7 @@ TEST(PrivateFolderTest, OnlyAPlainFileWithOneNameIsBroughtIn) {
       << error.ToString();
   EXPECT_EQ(ReadFileBytes(inside / "job.ps"), "%!PS the job");
   // A name already taken in the folder is never written over.
-  EXPECT_EQ(folder->CopyIn(in.File("secret.ps"), "job.ps", 1 << 20, &error),
-            CopyInResult::kFailed);
+  EXPECT_EQ(folder->CopyIn(in.File("secret.ps"), "job.ps", 1 << 20, &error), CopyInResult::kFailed);
   EXPECT_EQ(error.kind(), OsErrorKind::kAlreadyExists) << error.ToString();
   EXPECT_EQ(ReadFileBytes(inside / "job.ps"), "%!PS the job");
   EXPECT_EQ(folder->CopyIn(in.File("gone.ps"), "gone.ps", 1 << 20, &error), CopyInResult::kMissing);

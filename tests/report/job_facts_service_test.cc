@@ -53,17 +53,24 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
                                   " (two) show showpage\n" + text + " (three) show showpage\n";
   WriteFileBytes(jobs.path() / "deck.ps",
                  "%!PS-Adobe-3.0\n%%For: (alice)\n%%Title: (Deck)\n%%EndComments\n"
-                 "<</NumCopies 2 /Duplex true>> setpagedevice\n" + three_pages.substr(5));
+                 "<</NumCopies 2 /Duplex true>> setpagedevice\n" +
+                     three_pages.substr(5));
   MakeWithGs(jobs.path(), "deck.pdf",
-             "[ /Title (Deck as PDF) /DOCINFO pdfmark\n" + three_pages.substr(5), "-sDEVICE=pdfwrite");
+             "[ /Title (Deck as PDF) /DOCINFO pdfmark\n" + three_pages.substr(5),
+             "-sDEVICE=pdfwrite");
   MakeWithGs(jobs.path(), "deck.pxl", three_pages,
              "-sDEVICE=pxlmono -dDuplex=true -dTumble=true -dNumCopies=2");
   // Duplex A4, A4, A5, A4 and a blank A4 back: three sheets, four impressions.
   WriteFileBytes(jobs.path() / "mixed.ps",
                  "%!PS\n<</Duplex true /PageSize [595 842]>> setpagedevice\n" + text +
-                     " (a) show showpage " + text + " (b) show showpage\n"
-                     "<</PageSize [420 595]>> setpagedevice " + text + " (c) show showpage\n"
-                     "<</PageSize [595 842]>> setpagedevice " + text + " (d) show showpage\n"
+                     " (a) show showpage " + text +
+                     " (b) show showpage\n"
+                     "<</PageSize [420 595]>> setpagedevice " +
+                     text +
+                     " (c) show showpage\n"
+                     "<</PageSize [595 842]>> setpagedevice " +
+                     text +
+                     " (d) show showpage\n"
                      "showpage\n");
 
   // Colour content the driver asks to print in gray: billed mono.
@@ -73,7 +80,8 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
 
   ServiceProcess service("IsConvert=1\nType=2\nIsReport=1\n");
   const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
-  RunToTheirMarkers(service, jobs.path(), {"deck.ps", "deck.pdf", "deck.pxl", "mixed.ps", "gray.ps"});
+  RunToTheirMarkers(service, jobs.path(),
+                    {"deck.ps", "deck.pdf", "deck.pxl", "mixed.ps", "gray.ps"});
   if (HasFatalFailure()) return;
 
   const struct {
@@ -149,8 +157,9 @@ TEST(JobFactsServiceTest, RealJobsAreBilledByCopiesDuplexAndSheets) {
 TEST(JobFactsServiceTest, DuplexAndCopiesChangedBetweenPagesAreBilledPageByPage) {
   TempDir jobs;
   const std::string text = "/Helvetica findfont 24 scalefont setfont 72 600 moveto";
-  std::string ps = "%!PS-Adobe-3.0\n%%Pages: 4\n%%EndComments\n%%BeginSetup\n"
-                   "<</Duplex true>> setpagedevice\n%%EndSetup\n";
+  std::string ps =
+      "%!PS-Adobe-3.0\n%%Pages: 4\n%%EndComments\n%%BeginSetup\n"
+      "<</Duplex true>> setpagedevice\n%%EndSetup\n";
   const char* page_setup[] = {"", "", "<</Duplex false /NumCopies 2>> setpagedevice\n",
                               "<</Duplex true /NumCopies 1>> setpagedevice\n"};
   for (int page = 1; page <= 4; ++page) {
@@ -163,9 +172,13 @@ TEST(JobFactsServiceTest, DuplexAndCopiesChangedBetweenPagesAreBilledPageByPage)
   MakeWithGs(jobs.path(), "pages.pxl", ps, "-sDEVICE=pxlmono");
   // Text, form feeds and raster data whose bytes hold a form feed and a duplex escape.
   WriteFileBytes(jobs.path() / "pages.pcl",
-                 kUel + "@PJL SET DUPLEX=ON\r\n@PJL ENTER LANGUAGE=PCL\r\n\x1b" "E"
-                        "\x1b&l1Sone\x0ctwo\x1b*r1A\x1b*b4W\x0c\x1b&l0S\x1b*rB\x0c"
-                        "\x1b&l0Sthree\x0c\x1b&l2Sfour\x0c\x1b" "E" + kUel);
+                 kUel +
+                     "@PJL SET DUPLEX=ON\r\n@PJL ENTER LANGUAGE=PCL\r\n\x1b"
+                     "E"
+                     "\x1b&l1Sone\x0ctwo\x1b*r1A\x1b*b4W\x0c\x1b&l0S\x1b*rB\x0c"
+                     "\x1b&l0Sthree\x0c\x1b&l2Sfour\x0c\x1b"
+                     "E" +
+                     kUel);
 
   ServiceProcess service("IsConvert=1\nType=2\nIsReport=1\n");
   RunToTheirMarkers(service, jobs.path(), {"pages.ps", "pages.pxl", "pages.pcl"});

@@ -1,3 +1,5 @@
+#include "watermark/watermark_pipeline.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,10 +12,9 @@
 #include "config/text_utils.h"
 #include "interp/interpreter_runs.h"
 #include "platform/child_confinement.h"
-#include "support/service_folder.h"
 #include "service/completion_markers.h"
+#include "support/service_folder.h"
 #include "support/temp_dir.h"
-#include "watermark/watermark_pipeline.h"
 
 namespace quillaro {
 namespace {
@@ -50,8 +51,8 @@ std::string Convert(const std::string& job_bytes, bool pcl, std::vector<std::str
   const Settings settings;
   const StagedJob job{temp.File("in.job"), {}};
   StageNote note;
-  EXPECT_EQ(pcl ? ConvertPcl(settings, job, options, note) : ConvertPs(settings, job, options, note),
-            1);
+  EXPECT_EQ(
+      pcl ? ConvertPcl(settings, job, options, note) : ConvertPs(settings, job, options, note), 1);
   return ReadFileBytes(temp.path() / "out");
 }
 
