@@ -1,7 +1,5 @@
 #include "interp/interpreter_runs.h"
 
-#include <algorithm>
-#include <utility>
 
 #include "config/log_file.h"
 #include "config/path_utils.h"

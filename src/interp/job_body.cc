@@ -13,4 +13,16 @@ std::optional<std::string> WritePjlJobBody(const std::string& job_path, const ch
   return path;
 }
 
+int RunOnJobOrItsBody(const std::string& job_path, const char* suffix,
+                      const std::function<int(const std::string& input)>& run) {
+  if (const int result = run(job_path); result != 0) return result;
+  // No interpreter read the whole job: a PJL-wrapped one is read again
+  // without its PJL layer, as the printer's language interpreter reads it.
+  const std::optional<std::string> body = WritePjlJobBody(job_path, suffix);
+  if (!body) return 0;
+  const int result = run(*body);
+  RemoveFile(*body);
+  return result;
+}
+
 }  // namespace quillaro

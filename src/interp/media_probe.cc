@@ -71,14 +71,7 @@ ProbedMedia ProbeMedia(const Settings& settings, const StagedJob& job) {
       return code == 0 ? 1 : 0;
     });
   };
-  // A PJL-wrapped job no interpreter read whole: its body, as the other
-  // stages read it.
-  if (probe(job.path) == 0) {
-    if (const std::optional<std::string> body = WritePjlJobBody(job.path, ".probed-body")) {
-      probe(*body);
-      RemoveFile(*body);
-    }
-  }
+  RunOnJobOrItsBody(job.path, ".probed-body", probe);
 
   for (int32_t page = 1; page <= kMaxExaminedPages + 1; ++page) {
     const std::string file = PageFileName(pattern, page);

@@ -168,17 +168,10 @@ PageCount MeasurePages(const Settings& settings, const StagedJob& job) {
     }
     return 0;
   };
-  if (RunWithChosenInterpreter(job.path, calculate) != 0) {
-    result.ok = true;
-    return result;
-  }
-  // No interpreter read the whole job: a PJL-wrapped one is read again
-  // without its PJL layer, as the printer's language interpreter reads it.
-  const std::optional<std::string> body = WritePjlJobBody(job.path, ".measured-body");
-  if (!body) return result;
-  m.input = *body;
-  result.ok = RunWithChosenInterpreter(m.input, calculate) != 0;
-  RemoveFile(m.input);
+  result.ok = RunOnJobOrItsBody(job.path, ".measured-body", [&](const std::string& input) {
+                m.input = input;
+                return RunWithChosenInterpreter(input, calculate);
+              }) != 0;
   return result;
 }
 

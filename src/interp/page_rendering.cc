@@ -57,16 +57,7 @@ RenderedPages RenderPages(const Settings& settings, const StagedJob& job, PageFi
       return Convert(interpreter, settings, job, arguments, result.note);
     });
   };
-  if (render(job.path) != 0) {
-    result.ok = true;
-    return result;
-  }
-  // No interpreter read the whole job: a PJL-wrapped one is read again
-  // without its PJL layer, as the printer's language interpreter reads it.
-  const std::optional<std::string> body = WritePjlJobBody(job.path, ".rendered-body");
-  if (!body) return result;
-  result.ok = render(*body) != 0;
-  RemoveFile(*body);
+  result.ok = RunOnJobOrItsBody(job.path, ".rendered-body", render) != 0;
   return result;
 }
 
